@@ -1,0 +1,176 @@
+#include "LumenorCore/LumenorJSON.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using namespace std::chrono;
+using namespace std::string_literals;
+using LumenorJSON::decode;
+
+namespace {
+
+const Instant halfPastSix = sys_days{2026y / 12 / 5} + 18h + 30min;
+
+LumenorStatus exampleStatus() {
+    return {.awake = true,
+            .holdUntil = halfPastSix,
+            .lidClosedMode = true,
+            .lidClosedModeActive = false,
+            .lidClosedModeAvailable = true,
+            .keepDisplayOn = false,
+            .remoteWakeEnabled = false,
+            .remoteWakeIntervalMinutes = 15,
+            .remoteWakeCycleArmed = false,
+            .onBattery = true,
+            .batteryPercent = 82};
+}
+
+// The example status with one more member before its closing brace.
+std::string withMember(const std::string& member) {
+    std::string text = LumenorJSON::line(exampleStatus());
+    text.resize(text.size() - 2);
+    return text + "," + member + "}";
+}
+
+template <typename Record> std::string failureOf(const std::string& json) {
+    try {
+        decode<Record>(json);
+    } catch (const LumenorJSON::DecodingError& error) {
+        return error.what();
+    }
+    return "decoded";
+}
+
+} // namespace
+
+TEST(LumenorJSONTests, WorkedExampleHasExactBytes) {
+    const std::string pong =
+        R"({"message":"pong","ok":true,"status":{"awake":true,"batteryPercent":82,)"
+        R"("holdUntil":"2026-12-05T18:30:00Z","keepDisplayOn":false,"lidClosedMode":true,)"
+        R"("lidClosedModeActive":false,"lidClosedModeAvailable":true,"onBattery":true,)"
+        R"("remoteWakeCycleArmed":false,"remoteWakeEnabled":false,"remoteWakeIntervalMinutes":15}})";
+    const LumenorResponse response{true, "pong", exampleStatus()};
+    EXPECT_EQ(LumenorJSON::line(response), pong + "\n");
+    EXPECT_EQ(decode<LumenorResponse>(pong), response);
+    EXPECT_EQ(LumenorJSON::line(LumenorRequest{"ping", {}}),
+              "{\"command\":\"ping\",\"options\":{}}\n");
+    EXPECT_EQ(decode<LumenorRequest>(R"({"command":"ping","options":{}})"),
+              (LumenorRequest{"ping", {}}));
+    EXPECT_EQ(LumenorJSON::line(LumenorResponse{false, "Malformed request"}),
+              "{\"message\":\"Malformed request\",\"ok\":false}\n");
+}
+
+TEST(LumenorJSONTests, EncodingEscapesSortsAndOmits) {
+    EXPECT_EQ(
+        LumenorJSON::line(LumenorResponse{false, "a/b \"q\" \\ \n\t\x01\x7f é☀️"s + '\0'}),
+        "{\"message\":\"a\\/b \\\"q\\\" \\\\ \\n\\t\\u0001\x7f é☀️\\u0000\",\"ok\":false}\n");
+    EXPECT_EQ(LumenorJSON::line(LumenorRequest{"on", {{"é", "1"}, {"for", "30m"}, {"B", "x/y"}}}),
+              "{\"command\":\"on\",\"options\":{\"B\":\"x\\/y\",\"for\":\"30m\",\"é\":\"1\"}}\n");
+
+    LumenorStatus status = exampleStatus();
+    status.holdUntil.reset();
+    status.batteryPercent.reset();
+    EXPECT_EQ(LumenorJSON::line(status),
+              R"({"awake":true,"keepDisplayOn":false,"lidClosedMode":true,)"
+              R"("lidClosedModeActive":false,"lidClosedModeAvailable":true,"onBattery":true,)"
+              R"("remoteWakeCycleArmed":false,"remoteWakeEnabled":false,)"
+              R"("remoteWakeIntervalMinutes":15})"
+              "\n");
+
+    // Fractions are dropped towards the earlier second, before 1970 too.
+    status.holdUntil = halfPastSix + 999ms;
+    status.sessionEndsAt = sys_days{1969y / 12 / 31} + 23h + 59min + 59s + 500ms;
+    status.pendingSleepAt = halfPastSix + 1h;
+    status.pendingSleepWaitingForPid = -2147483647 - 1;
+    status.sessionDescription = "Until 19:00 — “build”";
+    status.batteryPercent = 82;
+    EXPECT_EQ(LumenorJSON::line(status),
+              R"({"awake":true,"batteryPercent":82,"holdUntil":"2026-12-05T18:30:00Z",)"
+              R"("keepDisplayOn":false,"lidClosedMode":true,"lidClosedModeActive":false,)"
+              R"("lidClosedModeAvailable":true,"onBattery":true,)"
+              R"("pendingSleepAt":"2026-12-05T19:30:00Z","pendingSleepWaitingForPid":-2147483648,)"
+              R"("remoteWakeCycleArmed":false,"remoteWakeEnabled":false,)"
+              R"("remoteWakeIntervalMinutes":15,"sessionDescription":"Until 19:00 — “build”",)"
+              R"("sessionEndsAt":"1969-12-31T23:59:59Z"})"
+              "\n");
+
+    status.holdUntil = halfPastSix;
+    status.sessionEndsAt = halfPastSix - 1h;
+    const LumenorResponse full{true, "line\nbreak/slash \"quoted\" 🌙", status};
+    EXPECT_EQ(decode<LumenorResponse>(LumenorJSON::line(full)), full);
+}
+
+TEST(LumenorJSONTests, InvalidUtf8IsNotEncoded) {
+    for (const std::string bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"}) {
+        EXPECT_THROW(LumenorJSON::line(LumenorResponse{true, "ok " + bad}),
+                     LumenorJSON::EncodingError);
+        EXPECT_THROW(LumenorJSON::line(LumenorRequest{"on", {{bad, "x"}}}),
+                     LumenorJSON::EncodingError);
+    }
+    EXPECT_NO_THROW(LumenorJSON::line(LumenorRequest{"\xf4\x8f\xbf\xbf", {}}));
+}
+
+TEST(LumenorJSONTests, DecodingNeedsEveryFieldWithItsType) {
+    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":"ping"})"), "missing key \"options\"");
+    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":"ping","options":null})"),
+              "\"options\" must be an object");
+    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":7,"options":{}})"),
+              "\"command\" must be a string");
+    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":"on","options":{"for":["30m"]}})"),
+              "\"options\" must map names to strings");
+    EXPECT_EQ(failureOf<LumenorRequest>(R"(["ping"])"), "expected a JSON object");
+    EXPECT_EQ(failureOf<LumenorResponse>(R"({"ok":"true","message":"hi"})"),
+              "\"ok\" must be true or false");
+    EXPECT_EQ(failureOf<LumenorResponse>(R"({"ok":true,"message":"hi","status":{"awake":true}})"),
+              "missing key \"status.lidClosedMode\"");
+
+    // Unknown members are skipped however deep they go; null optionals are none.
+    const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
+    EXPECT_EQ(decode<LumenorRequest>(R"({"x":)" + deep + R"(,"command":"on","options":{"a":"1"}})"),
+              (LumenorRequest{"on", {{"a", "1"}}}));
+    EXPECT_EQ(decode<LumenorResponse>(R"({"ok":true,"message":"hi","status":null,"z":{}})"),
+              (LumenorResponse{true, "hi"}));
+    LumenorStatus noBattery = exampleStatus();
+    noBattery.batteryPercent.reset();
+    EXPECT_EQ(decode<LumenorStatus>(withMember(R"("batteryPercent":null)")), noBattery);
+
+    for (const std::string text : {"", "{", "{} trailing", "{'a':1}", "{\"command\":\"\xff\"}"}) {
+        const std::string failure = failureOf<LumenorRequest>(text);
+        EXPECT_EQ(failure.rfind("malformed JSON: parse error at line 1, column ", 0), 0u)
+            << failure;
+        EXPECT_EQ(failure.find("last read"), std::string::npos) << failure;
+    }
+}
+
+TEST(LumenorJSONTests, IntegersAndInstantsMustFitTheirField) {
+    EXPECT_EQ(decode<LumenorStatus>(withMember(R"("pendingSleepWaitingForPid":2147483647)"))
+                  .pendingSleepWaitingForPid,
+              2147483647);
+    for (const std::string pid : {"2147483648", "-2147483649"}) {
+        EXPECT_EQ(failureOf<LumenorStatus>(withMember("\"pendingSleepWaitingForPid\":" + pid)),
+                  "\"pendingSleepWaitingForPid\" is out of range");
+    }
+    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("batteryPercent":9223372036854775808)")),
+              "\"batteryPercent\" is out of range");
+    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("batteryPercent":82.0)")),
+              "\"batteryPercent\" must be an integer");
+
+    const auto withHold = [](const std::string& value) {
+        std::string text = LumenorJSON::line(exampleStatus());
+        return text.replace(text.find("2026-12-05T18:30:00Z"), 20, value);
+    };
+    EXPECT_EQ(decode<LumenorStatus>(withHold("2026-12-05T19:30:00+01:00")).holdUntil, halfPastSix);
+    EXPECT_EQ(decode<LumenorStatus>(withHold("2026-12-05T13:00:00-05:30")).holdUntil, halfPastSix);
+    EXPECT_EQ(decode<LumenorStatus>(withHold("2024-02-29T00:00:00Z")).holdUntil,
+              sys_days{2024y / 2 / 29});
+    for (const std::string bad :
+         {"2026-12-05T18:30:00.500Z", "2026-12-05T18:30:00", "2026-12-05 18:30:00Z",
+          "2026-13-05T18:30:00Z", "2026-02-29T18:30:00Z", "2026-12-05T24:00:00Z",
+          "2026-12-05T18:30:60Z", "2026-12-05T18:30:00+24:00", "9999-12-31T23:59:59Z"}) {
+        EXPECT_EQ(
+            failureOf<LumenorStatus>(withHold(bad)),
+            "\"holdUntil\" must be a date-time such as 2026-12-05T18:30:00Z, in whole seconds")
+            << bad;
+    }
+}

@@ -1,0 +1,358 @@
+#include "LumenorCore/LumenorClient.h"
+#include "LumenorCore/LumenorJSON.h"
+#include "LumenorCore/LumenorServer.h"
+#include "LumenorCore/UnixSocketError.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const LumenorRequest ping{"ping", {}};
+const std::string pingLine = "{\"command\":\"ping\",\"options\":{}}\n";
+const std::string pongLine = "{\"message\":\"ping\",\"ok\":true}\n";
+const std::string malformedLine = "{\"message\":\"Malformed request\",\"ok\":false}\n";
+
+LumenorResponse echo(const LumenorRequest& request) {
+    std::string message = request.command;
+    for (const auto& [name, value] : request.options)
+        message += " " + name + "=" + value;
+    return {true, message};
+}
+
+// The raw side uses plain system calls, so the server is checked against no code of its own.
+sockaddr_un addressOf(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+bool connectSocket(int fd, const std::string& path) {
+    const sockaddr_un address = addressOf(path);
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// Everything the peer writes until it closes, or what came before `timeout`.
+std::string readAll(int fd, std::chrono::milliseconds timeout = 5s) {
+    std::string received;
+    char buffer[4096];
+    pollfd watched{fd, POLLIN, 0};
+    for (ssize_t got; ::poll(&watched, 1, int(timeout.count())) > 0 &&
+                      (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        received.append(buffer, std::size_t(got));
+    return received;
+}
+
+std::string converse(const std::string& path, const std::string& bytes) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_TRUE(connectSocket(fd, path));
+    EXPECT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    std::string answer = readAll(fd);
+    ::close(fd);
+    return answer;
+}
+
+// A socket file nothing listens on (as a crashed instance leaves), or with `backlog` one that
+// is never served.
+int socketFileAt(const std::string& path, int backlog = 0) {
+    const sockaddr_un address = addressOf(path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    if (backlog == 0)
+        return ::close(fd);
+    EXPECT_EQ(::listen(fd, backlog), 0);
+    return fd;
+}
+
+// "<kind>: <description>" of the transport error `action` throws.
+template <typename Action> std::string failureOf(Action action) {
+    static const char* const kinds[] = {"system", "pathTooLong", "noResponse"};
+    try {
+        action();
+    } catch (const UnixSocketError& error) {
+        return kinds[int(error.kind())] + std::string(": ") + error.what();
+    }
+    return "no error";
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+class LumenorServerTests : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lumenor-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        path = (root / "support" / "inner" / "lumenor.sock").string();
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    std::shared_ptr<LumenorServer> started(LumenorServer::Handler handler = echo) {
+        auto server = std::make_shared<LumenorServer>(path, std::move(handler));
+        server->start();
+        return server;
+    }
+    LumenorResponse send(const LumenorRequest& request) {
+        return LumenorClient::send(request, path, 2);
+    }
+
+    fs::path root;
+    std::string path;
+};
+
+} // namespace
+
+TEST_F(LumenorServerTests, RoundTripThroughPrivateSocket) {
+    auto server = started();
+    EXPECT_EQ(modeOf(root / "support"), 0700u);
+    EXPECT_EQ(modeOf(root / "support" / "inner"), 0700u);
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_TRUE(fs::is_socket(path));
+    EXPECT_EQ(send({"on", {{"for", "30m"}, {"why", "“build”\n"}}}),
+              (LumenorResponse{true, "on for=30m why=“build”\n"}));
+    server->stop();
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(LumenorServerTests, StartReplacesStaleSocketButNoOtherFile) {
+    fs::create_directories(fs::path(path).parent_path());
+    socketFileAt(path);
+    auto older = started();
+    EXPECT_EQ(send(ping).message, "ping");
+
+    // A newer instance takes the path over; the older one's stop must not unlink it.
+    auto newer = started();
+    older->stop();
+    EXPECT_EQ(send(ping).message, "ping");
+    newer->stop();
+    EXPECT_FALSE(fs::exists(path));
+
+    std::ofstream(path) << "someone's notes";
+    auto blocked = std::make_shared<LumenorServer>(path, echo);
+    EXPECT_EQ(failureOf([&] { blocked->start(); }),
+              "system: bind failed: " + std::string(strerror(EADDRINUSE)));
+    blocked->stop();
+    EXPECT_TRUE(fs::is_regular_file(path));
+}
+
+TEST_F(LumenorServerTests, ClientFailuresAreTypedWithTheirTexts) {
+    fs::create_directories(root / "support" / "inner");
+    try {
+        send(ping);
+        ADD_FAILURE() << "connected to nothing";
+    } catch (const UnixSocketError& error) {
+        EXPECT_EQ(error.call(), "connect");
+        EXPECT_EQ(error.errorNumber(), ENOENT);
+        EXPECT_EQ(error.what(), "connect failed: " + std::string(strerror(ENOENT)));
+    }
+    socketFileAt(path);
+    EXPECT_EQ(failureOf([&] { send(ping); }),
+              "system: connect failed: " + std::string(strerror(ECONNREFUSED)));
+
+    fs::remove(path);
+    const int neverAccepts = socketFileAt(path, 4);
+    EXPECT_EQ(failureOf([&] { send(ping); }), "noResponse: no response from Lumenor");
+    // Under a second would mean no time-out at all to the socket.
+    EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path, 0.5); }),
+              "noResponse: no response from Lumenor");
+    ::close(neverAccepts);
+    // A NUL would silently name another socket.
+    EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path + '\0' + "x", 2); }),
+              "system: connect failed: " + std::string(strerror(EINVAL)));
+    auto failing = started([](const LumenorRequest&) -> LumenorResponse {
+        throw std::runtime_error("handler failed");
+    });
+    EXPECT_EQ(failureOf([&] { send(ping); }), "noResponse: no response from Lumenor");
+}
+
+TEST_F(LumenorServerTests, PathsOfMoreThan103BytesAreRefusedOnBothSides) {
+    path = (root / std::string(103 - root.string().size() - 1, 's')).string();
+    ASSERT_EQ(path.size(), 103u);
+    auto server = started();
+    EXPECT_EQ(send(ping).message, "ping");
+    path += "s";
+    EXPECT_EQ(failureOf([&] { started(); }), "pathTooLong: socket path too long");
+    EXPECT_EQ(failureOf([&] { send(ping); }), "pathTooLong: socket path too long");
+}
+
+TEST_F(LumenorServerTests, BadRequestsAreAnsweredMalformedWithoutTheHandler) {
+    std::atomic<int> calls = 0;
+    auto server = started([&](const LumenorRequest& request) {
+        ++calls;
+        return echo(request);
+    });
+    for (const std::string bad : {"not json\n", "\n", "{\"command\":\"ping\"}\n"})
+        EXPECT_EQ(converse(path, bad), malformedLine) << bad;
+    EXPECT_EQ(calls, 0);
+    // One line per connection: whatever follows the first line feed is never read.
+    EXPECT_EQ(converse(path, pingLine + "{\"command\":\"again\",\"options\":{}}\nmore"), pongLine);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(LumenorServerTests, LinesAreCappedAtOneMebibyte) {
+    auto server = started();
+    const std::string head = "{\"command\":\"ping\",\"options\":{\"pad\":\"";
+    const std::string pad(1'048'576 - head.size() - 3, 'x');
+    const std::string full = head + pad + "\"}}";
+    ASSERT_EQ(full.size(), 1'048'576u);
+    EXPECT_TRUE(converse(path, full + "\n") ==
+                "{\"message\":\"ping pad=" + pad + "\",\"ok\":true}\n");
+    // The first 1 MiB alone would decode, but a line that does not end there is refused.
+    EXPECT_TRUE(converse(path, full + " \n") == malformedLine);
+}
+
+TEST_F(LumenorServerTests, SilentClientIsAnsweredAfterTenSeconds) {
+    auto server = started();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_TRUE(connectSocket(fd, path));
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(readAll(fd, 15s), malformedLine);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, 9s);
+    ::close(fd);
+}
+
+TEST_F(LumenorServerTests, PeersOfAnotherUserAreDroppedUnanswered) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    std::atomic<int> calls = 0;
+    auto server = started([&](const LumenorRequest& request) {
+        ++calls;
+        return echo(request);
+    });
+    for (const fs::path& opened :
+         {root, root / "support", root / "support" / "inner", fs::path(path)})
+        fs::permissions(opened, fs::perms::all);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only system calls here: the parent has other threads running.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (!connectSocket(fd, path))
+            ::_exit(3);
+        ::send(fd, pingLine.data(), pingLine.size(), MSG_NOSIGNAL);
+        pollfd watched{fd, POLLIN, 0};
+        char byte;
+        // Closed unanswered: the end of the stream, or a reset for the unread request.
+        ::_exit(::poll(&watched, 1, 5000) == 1 && ::read(fd, &byte, 1) <= 0 ? 0 : 1);
+    }
+    int result = -1;
+    ASSERT_EQ(::waitpid(child, &result, 0), child);
+    EXPECT_EQ(result, 0) << "1: answered or left open, 2: setuid, 3: connect";
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(send(ping).message, "ping");
+}
+
+TEST_F(LumenorServerTests, StopWakesBlockedAcceptAndCanRepeat) {
+    auto server = started();
+    std::this_thread::sleep_for(100ms);
+    std::promise<void> stopped;
+    std::thread([&] {
+        server->stop();
+        stopped.set_value();
+    }).detach();
+    ASSERT_EQ(stopped.get_future().wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(server->listenFD(), -1);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_NO_THROW(server->stop());
+
+    socketFileAt(path);
+    std::make_shared<LumenorServer>(path, echo)->stop();
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(LumenorServerTests, ServerReleasedDuringARequestStillAnswersAndCleansUp) {
+    std::promise<void> entered, release;
+    auto released = release.get_future().share();
+    auto server = started([&](const LumenorRequest& request) {
+        entered.set_value();
+        released.wait();
+        return echo(request);
+    });
+    std::weak_ptr<LumenorServer> weak = server;
+    auto answer = std::async(std::launch::async, [&] { return send(ping); });
+    entered.get_future().wait();
+    server.reset();
+    EXPECT_FALSE(weak.expired());
+    release.set_value();
+    EXPECT_EQ(answer.get().message, "ping");
+    for (int tries = 0; tries < 100 && !weak.expired(); ++tries)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(LumenorServerTests, AcceptSurvivesRunningOutOfDescriptors) {
+    auto server = started();
+    const int first = ::socket(AF_UNIX, SOCK_STREAM, 0), second = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    rlimit original{};
+    ::getrlimit(RLIMIT_NOFILE, &original);
+    rlimit lowered = original;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = ::dup(first)) >= 0;)
+        filler.push_back(fd);
+
+    // The blocked accept already holds a descriptor for the first; the next accept finds none.
+    ASSERT_TRUE(connectSocket(first, path));
+    std::this_thread::sleep_for(200ms);
+    for (int fd : filler)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &original);
+
+    ASSERT_TRUE(connectSocket(second, path));
+    for (int fd : {first, second}) {
+        ::send(fd, pingLine.data(), pingLine.size(), MSG_NOSIGNAL);
+        EXPECT_EQ(readAll(fd), pongLine);
+        ::close(fd);
+    }
+}
+
+TEST_F(LumenorServerTests, ClientTimeOutBoundsTheWholeAnswer) {
+    fs::create_directories(fs::path(path).parent_path());
+    const int listening = socketFileAt(path, 4);
+    std::atomic<bool> clientDone = false, trickleDone = false;
+    std::thread trickler([&] {
+        const int connection = ::accept(listening, nullptr, nullptr);
+        for (char byte : std::string("{\"message\":\"slow\",\"ok\":true}\n")) {
+            std::this_thread::sleep_for(300ms);
+            if (clientDone)
+                break;
+            ::send(connection, &byte, 1, MSG_NOSIGNAL);
+        }
+        trickleDone = !clientDone;
+        ::close(connection);
+    });
+    EXPECT_THROW(LumenorClient::send(ping, path, 2), LumenorJSON::DecodingError);
+    EXPECT_FALSE(trickleDone) << "the client waited for a server trickling its answer";
+    clientDone = true;
+    trickler.join();
+    ::close(listening);
+}

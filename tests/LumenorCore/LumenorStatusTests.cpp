@@ -1,0 +1,75 @@
+#include "LumenorCore/LumenorStatus.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+using namespace std::chrono;
+
+namespace {
+
+const Instant six = sys_days{2026y / 12 / 5} + 18h;
+const std::string normal = "🌙 Normal — the Mac follows its usual sleep settings";
+
+LumenorStatus quiet() {
+    return {.awake = false,
+            .lidClosedMode = false,
+            .lidClosedModeActive = false,
+            .lidClosedModeAvailable = false,
+            .keepDisplayOn = false,
+            .remoteWakeEnabled = false,
+            .remoteWakeIntervalMinutes = 15,
+            .remoteWakeCycleArmed = false,
+            .onBattery = true};
+}
+
+} // namespace
+
+TEST(LumenorStatusTests, StateLineChoosesSessionThenHoldThenNormal) {
+    LumenorStatus status = quiet();
+    status.awake = true;
+    status.holdUntil = six + 30min;
+    status.lidClosedMode = status.lidClosedModeAvailable = true;
+    status.batteryPercent = 82;
+    EXPECT_EQ(status.summary(six),
+              "☀️ Awake — held for a task (30m 00s left)\n🔋 Battery 82%");
+
+    status = quiet();
+    status.holdUntil = six;
+    EXPECT_EQ(status.summary(six), normal);
+    // A description without `awake` is no running session.
+    status.sessionDescription = "Indefinitely";
+    status.holdUntil = six + 4min + 9s;
+    EXPECT_EQ(status.summary(six), "☀️ Awake — held for a task (4m 09s left)");
+    status.awake = true;
+    EXPECT_EQ(status.summary(six), "☀️ Awake — Indefinitely");
+    status.sessionDescription = "Until 19:05";
+    status.sessionEndsAt = six + 1h + 5min;
+    EXPECT_EQ(status.summary(six), "☀️ Awake — Until 19:05 (1h 05m left)");
+}
+
+TEST(LumenorStatusTests, OptionalLinesComeInOrder) {
+    LumenorStatus status = quiet();
+    status.lidClosedMode = true;
+    status.pendingSleepWaitingForPid = 4242;
+    status.remoteWakeEnabled = true;
+    status.remoteWakeIntervalMinutes = 30;
+    status.onBattery = false;
+    status.batteryPercent = 100;
+    EXPECT_EQ(status.summary(six),
+              normal + "\n⚠️ Lid-closed mode needs one-time setup: run `lumenor setup`"
+                       "\n😴 Will sleep after process 4242 finishes"
+                       "\n📡 Remote wake checks every 30 min while asleep"
+                       "\n🔌 Power adapter (100%)");
+
+    // Active mode wins over the setup hint; a time wins over a pid.
+    status.lidClosedModeActive = true;
+    status.pendingSleepAt = six + 38s;
+    status.remoteWakeEnabled = false;
+    status.batteryPercent.reset();
+    EXPECT_EQ(status.summary(six), normal + "\n💻 Lid-closed mode ON — stays awake with the lid shut"
+                                            "\n😴 Sleeping in 38s");
+    status.lidClosedModeActive = false;
+    status.lidClosedModeAvailable = true;
+    EXPECT_EQ(status.summary(six), normal + "\n😴 Sleeping in 38s");
+}
