@@ -1,0 +1,66 @@
+#include "LumenorCore/LumenorPaths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace LumenorPaths {
+namespace {
+
+std::optional<std::string> nonEmptyEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0')
+        return std::nullopt;
+    return std::string(value);
+}
+
+// The account database is what the system says the home is; $HOME can be anything.
+std::optional<std::string> accountHome() {
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        passwd entry{};
+        passwd* found = nullptr;
+        const int error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (error != 0 || found == nullptr || found->pw_dir == nullptr || *found->pw_dir == '\0')
+            return std::nullopt;
+        return std::string(found->pw_dir);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::filesystem::path homeDirectory() {
+    if (auto overridden = nonEmptyEnvironment("LUMENOR_HOME"))
+        return *overridden;
+    if (auto home = accountHome())
+        return *home;
+    // An account without a database entry (some containers) still needs a place.
+    return nonEmptyEnvironment("HOME").value_or("/");
+}
+
+std::filesystem::path supportDirectory() {
+    return homeDirectory() / "Library" / "Application Support" / "Lumenor";
+}
+
+std::string socketPath() {
+    return (supportDirectory() / "lumenor.sock").string();
+}
+
+std::filesystem::path stateFile() {
+    return supportDirectory() / "state.json";
+}
+
+std::filesystem::path logFile() {
+    return supportDirectory() / "lumenor.log";
+}
+
+} // namespace LumenorPaths

@@ -1,0 +1,148 @@
+#include "LumenorCore/DurationParser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <string>
+
+using namespace std::chrono;
+using DurationParser::formatRemaining;
+using DurationParser::formatSpoken;
+using DurationParser::parse;
+
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+Instant utc(int y, unsigned m, unsigned d, int hour, int minute, int second = 0) {
+    return sys_days{year{y} / month{m} / day{d}} + hours{hour} + minutes{minute} + seconds{second};
+}
+
+// Runs a test in a zone with daylight saving and restores the process's zone afterwards.
+class BerlinTime : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* previous = std::getenv("TZ"))
+            previousTZ_ = previous;
+        ::setenv("TZ", "Europe/Berlin", 1);
+        ::tzset();
+    }
+    void TearDown() override {
+        previousTZ_ ? ::setenv("TZ", previousTZ_->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+    static std::optional<Instant> clock(const std::string& text, Instant now) {
+        return DurationParser::parseClock(text, now, Calendar::local());
+    }
+
+private:
+    std::optional<std::string> previousTZ_;
+};
+
+} // namespace
+
+TEST(DurationParserTest, ReadsUnitGroupsAndBareMinutes) {
+    const std::pair<const char*, double> cases[] = {
+        {"30m", 1800},   {"2h", 7200},  {"1h30m", 5400},  {"1h 30m", 5400},
+        {"30m1h", 5400}, {"1 5m", 900}, {"1.5h", 5400},   {".5m", 30},
+        {"45s", 45},     {"1d", 86400}, {"90", 5400},     {"1.5", 90},
+        {".5", 30},      {"5.", 300},   {"1.2h3m", 4500}, {" \t2H\u00A0\u3000", 7200}};
+    for (const auto& [text, seconds] : cases)
+        EXPECT_EQ(parse(text), seconds) << '"' << text << '"';
+    // Blanks around the text do not count towards its length.
+    EXPECT_EQ(parse("  \u2003" + std::string(30, '0') + "1m\u2003  "), 60);
+}
+
+TEST(DurationParserTest, RefusesWhatIsNotADurationOrTooLong) {
+    for (const char* text :
+         {"",       "   ",     "\t",     "0",    "0m",        "0.0",   ".",     "1h30",
+          "30min",  "2hr",     "1 hour", "h",    "-5m",       "+5m",   "1.2.3", "m30",
+          "1.2.3m", "5m.",     "1e3",    "1e3m", "inf",       "30m\n", "1\t5m", "1h\u00A030m",
+          "\u0663", "\u0663m", "5m\xff", "367d", "31622401s", "527041"}) {
+        EXPECT_EQ(parse(text), std::nullopt) << '"' << text << '"';
+    }
+    EXPECT_EQ(parse(std::string(31, '0') + "1m"), std::nullopt);
+    EXPECT_EQ(parse(std::string(31, '9') + "d"), std::nullopt);
+    EXPECT_EQ(parse(std::string(30, '0') + "1m"), 60);
+    for (const char* longest : {"366d", "31622400s", "527040"})
+        EXPECT_EQ(parse(longest), DurationParser::maximum) << longest;
+}
+
+TEST(DurationParserTest, FormatsSpokenFormAndCountdown) {
+    const std::pair<double, const char*> spoken[] = {
+        {5400, "1 hour 30 minutes"}, {3659, "1 hour"},         {3660, "1 hour 1 minute"},
+        {7200, "2 hours"},           {90, "1 minute"},         {120, "2 minutes"},
+        {59.4, "59 seconds"},        {59.5, "1 minute"},       {1, "1 second"},
+        {-20, "0 seconds"},          {86400, "24 hours"},      {1e300, "8784 hours"},
+        {-infinity, "0 seconds"},    {notANumber, "0 seconds"}};
+    for (const auto& [seconds, text] : spoken)
+        EXPECT_EQ(formatSpoken(seconds), text) << seconds;
+
+    const std::pair<double, const char*> remaining[] = {
+        {59.5, "1m 00s"}, {249, "4m 09s"},    {38, "38s"},      {0.4, "0s"},
+        {7500, "2h 05m"}, {86399, "23h 59m"}, {86400, "1d 0h"}, {90061, "1d 1h"},
+        {-5, "0s"},       {infinity, "0s"},   {1e12, "366d 0h"}};
+    for (const auto& [seconds, text] : remaining)
+        EXPECT_EQ(formatRemaining(seconds), text) << seconds;
+}
+
+TEST_F(BerlinTime, FindsTheNextOccurrenceOfAClockTime) {
+    const Instant fivePM = utc(2024, 6, 12, 15, 0); // 17:00 summer time
+    const std::pair<const char*, Instant> cases[] = {
+        {"18:30", utc(2024, 6, 12, 16, 30)}, {"6pm", utc(2024, 6, 12, 16, 0)},
+        {" 6 PM ", utc(2024, 6, 12, 16, 0)}, {"6:30 PM", utc(2024, 6, 12, 16, 30)},
+        {"12am", utc(2024, 6, 12, 22, 0)},   {"12pm", utc(2024, 6, 13, 10, 0)},
+        {"6", utc(2024, 6, 13, 4, 0)},       {"18::30", utc(2024, 6, 12, 16, 30)},
+        {":19", utc(2024, 6, 12, 17, 0)},    {"+18:-0", utc(2024, 6, 12, 16, 0)},
+        {"17:00", utc(2024, 6, 13, 15, 0)}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(clock(text, fivePM), expected) << text;
+    EXPECT_EQ(clock("17:00", fivePM - milliseconds(1)), fivePM);
+    EXPECT_EQ(clock("18:30", utc(2024, 6, 12, 16, 30, 20)), utc(2024, 6, 13, 16, 30));
+
+    for (const std::string text : {"24:00", "13pm", "0am", "18:60", "18:-1", "18:30:00", "noon", "",
+                                   "pm", ":", "6 :30", "1 8:30", "6p", "\u0661\u0668:30"}) {
+        EXPECT_EQ(clock(text, fivePM), std::nullopt) << '"' << text << '"';
+    }
+}
+
+TEST_F(BerlinTime, KeepsTheWallClockTimeAcrossDaylightSavingChanges) {
+    // The evening before clocks go forward (31 March 2024, 02:00 becomes 03:00).
+    const Instant springEve = utc(2024, 3, 30, 19, 0); // 20:00 winter time
+    EXPECT_EQ(clock("21:30", springEve), utc(2024, 3, 30, 20, 30));
+    EXPECT_EQ(clock("18:00", springEve), utc(2024, 3, 31, 16, 0)); // 23 hours later
+    EXPECT_EQ(clock("1:00", springEve), utc(2024, 3, 31, 0, 0));
+    EXPECT_EQ(clock("4am", springEve), utc(2024, 3, 31, 2, 0));
+    // 02:30 does not exist that night; whatever the zone makes of it still lies ahead.
+    const auto inGap = clock("2:30", springEve);
+    ASSERT_TRUE(inGap.has_value());
+    EXPECT_GT(*inGap, springEve);
+    EXPECT_LE(*inGap - springEve, hours(25));
+
+    // The evening before clocks go back (27 October 2024, 03:00 becomes 02:00).
+    const Instant autumnEve = utc(2024, 10, 26, 18, 0);             // 20:00 summer time
+    EXPECT_EQ(clock("18:00", autumnEve), utc(2024, 10, 27, 17, 0)); // 25 hours later
+    EXPECT_EQ(clock("4:00", autumnEve), utc(2024, 10, 27, 3, 0));
+}
+
+TEST_F(BerlinTime, CalendarConvertsBothWaysAndCarriesOverflowingFields) {
+    const Calendar local = Calendar::local();
+    // One second before the epoch is what mktime also uses to signal failure.
+    const CalendarFields lastSecond{1970, 1, 1, 0, 59, 59};
+    EXPECT_EQ(local.instant(lastSecond), Instant(seconds(-1)));
+    EXPECT_EQ(local.fields(Instant(seconds(-1)) + milliseconds(999)), lastSecond);
+    EXPECT_EQ(local.instant({2024, 2, 30, 24, 0, 0}), utc(2024, 3, 1, 23, 0));
+
+    const Calendar plusFive = Calendar::fixedOffset(hours(5) + minutes(30));
+    EXPECT_EQ(plusFive.fields(utc(2023, 12, 31, 20, 0)), (CalendarFields{2024, 1, 1, 1, 30, 0}));
+    EXPECT_EQ(plusFive.instant({2023, 13, 32, 1, 30, 0}), utc(2024, 1, 31, 20, 0));
+    EXPECT_EQ(plusFive.instant({300000, 1, 1, 0, 0, 0}), std::nullopt);
+    // A clock time is read in the calendar's zone, not the process's.
+    EXPECT_EQ(DurationParser::parseClock("5:45", utc(2024, 2, 28, 23, 30), plusFive),
+              utc(2024, 2, 29, 0, 15));
+    EXPECT_EQ(DurationParser::parseClock("5:00", utc(2024, 2, 28, 23, 30), plusFive),
+              utc(2024, 2, 29, 23, 30));
+}
