@@ -1,0 +1,28 @@
+#include "LumenorCore/Base64.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace Base64 {
+
+std::string encode(std::string_view bytes) {
+    static constexpr char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const auto byte = k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u;
+            group = (group << 8) | byte;
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            // n input bytes fill n + 1 output characters; the rest is padding.
+            out += k <= n ? alphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        }
+    }
+    return out;
+}
+
+} // namespace Base64
