@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+/// The few D-Bus services the platform layer speaks to, and calls that never hang the app.
+namespace DBusCall {
+
+inline const QString logindService = QStringLiteral("org.freedesktop.login1");
+inline const QString logindPath = QStringLiteral("/org/freedesktop/login1");
+inline const QString logindManager = QStringLiteral("org.freedesktop.login1.Manager");
+
+inline const QString screenSaverService = QStringLiteral("org.freedesktop.ScreenSaver");
+inline const QString screenSaverInterface = QStringLiteral("org.freedesktop.ScreenSaver");
+/// Desktops publish the screen saver under one or both of these paths.
+inline const QString screenSaverPaths[] = {QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                           QStringLiteral("/ScreenSaver")};
+
+/// Long enough for a busy service, short enough that a hung bus cannot freeze the app.
+constexpr int defaultTimeoutMs = 3000;
+
+/// Calls `method` and waits at most `timeoutMs` for the reply. A missing bus, a missing
+/// service, an error reply and a time-out all give a message of type ErrorMessage.
+QDBusMessage call(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& method,
+                  const QList<QVariant>& arguments = {}, int timeoutMs = defaultTimeoutMs);
+
+/// Sends a method call and does not wait for, or look at, any answer.
+void send(const QDBusConnection& bus, const QString& service, const QString& path,
+          const QString& interface, const QString& method, const QList<QVariant>& arguments = {});
+
+/// The text of an error reply, for messages shown to people.
+QString errorText(const QDBusMessage& reply);
+
+} // namespace DBusCall

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Lumenor/Platform/DesktopEntry.h"
+#include "Lumenor/Platform/Workspace.h"
+
+#include <map>
+#include <memory>
+
+/// The workspace of a Linux desktop: this user's processes that belong to installed desktop
+/// entries, logind's wake from sleep, and the end of watched processes. The desktop entries
+/// are read once and again only when an applications folder or the locale changes.
+class LinuxWorkspace : public Workspace {
+    Q_OBJECT
+public:
+    /// `procRoot` is where the process table is read (a stand-in folder in tests).
+    explicit LinuxWorkspace(QObject* parent = nullptr, std::filesystem::path procRoot = "/proc");
+    ~LinuxWorkspace() override;
+
+    /// One entry per application instance, ordered by process id: a process that runs an entry's
+    /// program, unless its parent runs the same entry (then it is one of that instance's helpers).
+    std::vector<RunningApplication> runningApplications() override;
+    void watchApplication(int32_t pid) override;
+    bool fileExists(const std::filesystem::path& path) override;
+
+private slots:
+    void prepareForSleep(bool starting);
+
+private:
+    struct Watch;
+    struct EntryCache;
+
+    const std::vector<DesktopEntry>& desktopEntries();
+    void finishWatch(int32_t pid);
+
+    std::filesystem::path procRoot_;
+    std::unique_ptr<EntryCache> cache_;
+    std::map<int32_t, std::unique_ptr<Watch>> watches_;
+};

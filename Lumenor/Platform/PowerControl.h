@@ -1,0 +1,119 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+/// Every call the app makes into the system's power management, and every child process it
+/// starts. Synchronous: callers choose the thread that blocks.
+namespace PowerControl {
+
+/// The last battery reading. Missing data reads as "not on battery, percent unknown".
+struct Battery {
+    bool onBattery = false;
+    std::optional<int64_t> percent;
+    bool operator==(const Battery&) const = default;
+};
+
+/// Exit status and trimmed output of a child process; -1 launch failure, -2 time-out.
+struct RunResult {
+    int32_t code = 0;
+    std::string output;
+    bool operator==(const RunResult&) const = default;
+};
+
+/// One power assertion, held at most once. Destroying it does not release a held assertion:
+/// its owner does that.
+class Assertion {
+public:
+    Assertion(std::string type, std::string reason)
+        : type_(std::move(type)), reason_(std::move(reason)) {}
+    virtual ~Assertion() = default;
+    Assertion(const Assertion&) = delete;
+    Assertion& operator=(const Assertion&) = delete;
+
+    const std::string& type() const { return type_; }
+    const std::string& reason() const { return reason_; }
+    /// Not 0 exactly while the assertion is held.
+    uint32_t id() const { return id_; }
+
+    /// Takes or releases the assertion. Taking twice holds one; a refused take leaves id 0
+    /// silently, so the next set(true) tries again.
+    void set(bool on) {
+        if (on && id_ == 0) {
+            id_ = acquire();
+        } else if (!on && id_ != 0) {
+            release(id_);
+            id_ = 0;
+        }
+    }
+
+protected:
+    /// Asks the system for the assertion: a non-zero id, or 0 when it was refused.
+    virtual uint32_t acquire() = 0;
+    /// Gives back what acquire() returned.
+    virtual void release(uint32_t id) = 0;
+
+private:
+    std::string type_;
+    std::string reason_;
+    uint32_t id_ = 0;
+};
+
+/// Failures of the administrator prompt; what() is the text shown to the user.
+class SetupError : public std::runtime_error {
+public:
+    enum class Kind { failed, badUser };
+    static SetupError failed(const std::string& message) { return {Kind::failed, message}; }
+    static SetupError badUser() { return {Kind::badUser, "Unsupported user name for sudoers."}; }
+    Kind kind() const { return kind_; }
+
+private:
+    SetupError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind_;
+};
+
+inline const std::string systemAssertionType = "PreventUserIdleSystemSleep";
+inline const std::string displayAssertionType = "PreventUserIdleDisplaySleep";
+
+/// A system assertion (logind sleep:idle inhibitor) or a display assertion (screen-saver
+/// inhibit), chosen by `type`.
+std::unique_ptr<Assertion> makeAssertion(const std::string& type, const std::string& reason);
+
+/// Internal batteries and mains supplies under `powerSupplyRoot`.
+Battery battery(const std::filesystem::path& powerSupplyRoot = "/sys/class/power_supply");
+
+/// True only when a lid state file under `lidRoot` says closed; every failure reads as open.
+bool isLidClosed(const std::filesystem::path& lidRoot = "/proc/acpi/button/lid");
+
+/// Runs `tool` with `arguments`, stdout and stderr on one pipe, stdin inherited. Never throws.
+/// The pipe is drained while the child runs; a child still running at the time-out gets SIGTERM
+/// (SIGKILL five seconds later) and is reaped in the background, never left as a zombie.
+RunResult run(const std::string& tool, const std::vector<std::string>& arguments, double timeout);
+
+/// The helper file is executable and the sudoers file exists. Starts no process.
+bool isHelperInstalled();
+
+/// Installed, `sudo -n helper status` succeeds and reports guard=1.
+bool helperWorks();
+
+/// Lights the display as if the user had touched the machine; returns at once.
+void wakeDisplay();
+
+/// Runs `script` as root behind the administrator prompt. Throws SetupError.
+void runAsAdmin(const std::string& script, const std::string& prompt);
+
+/// Installs the privileged helper with the given battery floor. Throws SetupError.
+void installHelper(int minimumBattery);
+
+/// Suspends the machine now; code 0 on success.
+RunResult sleepNow();
+
+/// Turns the display off now where the display server allows it; code 0 on success.
+RunResult displaySleepNow();
+
+} // namespace PowerControl
