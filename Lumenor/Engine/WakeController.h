@@ -1,0 +1,310 @@
+#pragma once
+
+#include "Lumenor/Engine/Executor.h"
+#include "Lumenor/Engine/KeepAwakeSession.h"
+#include "Lumenor/Engine/SleepOperation.h"
+#include "Lumenor/Platform/PowerPlatform.h"
+#include "Lumenor/Platform/Workspace.h"
+#include "LumenorCore/Instant.h"
+#include "LumenorCore/LumenorRequest.h"
+#include "LumenorCore/LumenorResponse.h"
+#include "LumenorCore/LumenorStatus.h"
+
+#include <QMetaObject>
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QSettings;
+class QTimer;
+
+/// A fixed early instant that compares before every real one and still allows arithmetic.
+inline const Instant distantPast = Instant(std::chrono::seconds(-2'208'988'800)); // 1900-01-01
+
+/// The one engine object: sessions, holds, settings, the tick, power assertions, status and
+/// the event log. Lives on the main thread and is touched only there.
+class WakeController : public QObject {
+    Q_OBJECT
+
+public:
+    /// Everything the controller reaches the world through; tests pass doubles.
+    struct Environment {
+        std::function<Instant()> clock;
+        std::shared_ptr<PowerPlatform> power;
+        std::shared_ptr<Workspace> workspace;
+        /// Where the six settings live; read once at creation, written on every assignment.
+        std::shared_ptr<QSettings> settings;
+        std::filesystem::path logFile;
+        /// Runs continuations on the main thread; callable from any thread.
+        std::shared_ptr<Executor> mainThread;
+        /// The serial queue of every helper call and every sleep or display command.
+        std::shared_ptr<SerialExecutor> privileged;
+        /// Setup and removal, which may wait minutes for an administrator prompt.
+        std::shared_ptr<Executor> background;
+    };
+
+    /// The hold id reserved for the remote-wake listening window.
+    static inline const std::string remoteCheckHold = "remote-check";
+
+    /// Registers the setting defaults and reads the settings; starts nothing.
+    explicit WakeController(Environment environment, QObject* parent = nullptr);
+    ~WakeController() override;
+
+    /// The app's one instance, bound to the real system; created on first use (main thread),
+    /// never released.
+    static WakeController& shared();
+
+    /// Reads the battery, clears what an earlier run left with the helper, starts the
+    /// one-second tick and the wake and application-quit subscriptions. Once, on launch.
+    void start();
+    /// Stops the tick, releases the assertions, drains the privileged queue and returns the
+    /// helper to normal sleep. Blocks for up to two helper calls. Once, at termination.
+    void shutdown();
+
+    /// Performs one control-channel command; never throws; every reply carries snapshot().
+    LumenorResponse handle(const LumenorRequest& request);
+
+    /// Records an event: sets lastEvent and appends a timestamped line to the log file. A log
+    /// that cannot be written loses the line and nothing else.
+    void log(const std::string& message);
+    /// One short phrase saying what the machine is doing now.
+    std::string statusLine() const;
+    /// The state for control-channel callers.
+    LumenorStatus snapshot() const;
+
+    /// The one-second heartbeat; also run at once after a sleep request.
+    void tick();
+    /// Starts a session, replacing any current one without an end line.
+    void startSession(SessionKind kind);
+    /// Ends the current session, logging "Session ended — " + reason; nothing without one.
+    void endSession(const std::string& reason);
+    /// Creates or extends a named hold for `seconds` from the current time.
+    void hold(const std::string& id, double seconds);
+    /// Drops a hold; an unknown id changes nothing.
+    void release(const std::string& id);
+    /// Drops the pending sleep request, logging "Sleep cancelled" unless `silently`.
+    void cancelSleep(bool silently);
+    /// Brings the assertions and lid-closed mode in line with the state.
+    void applyPowerState();
+
+    /// Stops any sleep, pending or under way, and keeps the machine awake: in the running
+    /// session, else in a new indefinite one. Lights the display.
+    void wake();
+    /// Keeps the machine awake and reachable (an indefinite session unless one runs) and turns
+    /// the display off half a second later.
+    void rest();
+    /// The menu's sleep button: a forced sleep two seconds from now, examined at once.
+    void requestSleepFromMenu();
+    /// Asks on the privileged queue whether the helper works; helperReady follows later.
+    void refreshHelper();
+    /// Installs the helper behind the administrator prompt, one run at a time. Returns at once;
+    /// the outcome is logged and helperReady refreshed.
+    void runSetup();
+    /// Switches lid-closed mode off and removes the helper behind the administrator prompt.
+    /// Returns at once; the outcome is logged and helperReady refreshed.
+    void runUninstall();
+
+    /// The holds whose expiry is later than now.
+    std::map<std::string, Instant> activeHolds() const;
+    /// A session exists or a hold is active.
+    bool isAwake() const;
+    /// On battery with a charge (100 when unknown) below minimumBattery.
+    bool batteryTooLow() const;
+
+    // Published fields: aboutToChange() is emitted before every assignment to one of these.
+    const std::optional<KeepAwakeSession>& session() const { return session_; }
+    const std::map<std::string, Instant>& holds() const { return holds_; }
+    const std::optional<PendingSleep>& pendingSleep() const { return pendingSleep_; }
+    bool lidModeActive() const { return lidModeActive_; }
+    bool helperReady() const { return helperReady_; }
+    bool remoteCycleArmed() const { return remoteCycleArmed_; }
+    const std::optional<Instant>& remoteListeningUntil() const { return remoteListeningUntil_; }
+    const PowerControl::Battery& battery() const { return battery_; }
+    const std::optional<std::string>& lastEvent() const { return lastEvent_; }
+    bool setupInProgress() const { return setupInProgress_; }
+    Instant now() const { return now_; }
+    bool lidClosedMode() const { return lidClosedMode_; }
+    bool keepDisplayOn() const { return keepDisplayOn_; }
+    bool remoteWakeEnabled() const { return remoteWakeEnabled_; }
+    /// Minutes between remote wakes.
+    int remoteWakeInterval() const { return remoteWakeInterval_; }
+    /// Percent.
+    int minimumBattery() const { return minimumBattery_; }
+    bool stopOnLowBattery() const { return stopOnLowBattery_; }
+
+    /// Each setting setter stores the value at once and then reacts, also to an equal value.
+    void setLidClosedMode(bool on);
+    void setKeepDisplayOn(bool on);
+    void setRemoteWakeEnabled(bool on);
+    /// Not bounded here: callers keep it within 5…240.
+    void setRemoteWakeInterval(int minutes);
+    void setMinimumBattery(int percent);
+    void setStopOnLowBattery(bool on);
+    /// The menu records its own sleep request through this.
+    void setPendingSleep(std::optional<PendingSleep> request);
+
+    /// The desktop the controller watches (the menu lists its running applications).
+    Workspace& workspace() const { return *workspace_; }
+
+signals:
+    /// Emitted before any published field is assigned, also when the value stays the same.
+    void aboutToChange();
+
+private:
+    /// Tests reach private state through this.
+    friend class WakeControllerProbe;
+
+    struct FileWatch {
+        uint64_t size = 0;
+        Instant changedAt;
+        Instant checkedAt;
+    };
+
+    /// Hands work from another thread back to the main thread, dropping it when the
+    /// controller is gone by then. Create it on the main thread, use it anywhere.
+    class MainHop {
+    public:
+        void post(std::function<void(WakeController&)> work) const;
+
+    private:
+        friend class WakeController;
+        std::weak_ptr<int> alive;
+        std::shared_ptr<Executor> mainThread;
+        WakeController* controller = nullptr;
+    };
+    MainHop mainHop();
+
+    template <class T> void publish(T& field, T value) {
+        emit aboutToChange();
+        field = std::move(value);
+    }
+    void eraseHold(const std::string& id);
+
+    // Settings (WakeController.cpp)
+    void loadSettings();
+    void storeSetting(const char* key, const QVariant& value);
+
+    // Tick and power state (WakeControllerTick.cpp)
+    void expireSession();
+    void expireHolds();
+    void enforceBatteryFloor();
+    void checkDownload(const std::filesystem::path& file);
+    static std::optional<uint64_t> size(const std::filesystem::path& of);
+    void cancelSleepOperation();
+    void applicationTerminated(int32_t pid);
+
+    // Commands (WakeControllerCommands.cpp)
+    using Options = std::map<std::string, std::string>;
+    LumenorResponse dispatch(const LumenorRequest& request);
+    LumenorResponse commandStatus(const Options& options);
+    LumenorResponse commandOn(const Options& options);
+    LumenorResponse commandOff(const Options& options);
+    LumenorResponse commandWake(const Options& options);
+    LumenorResponse commandRest(const Options& options);
+    LumenorResponse commandSleep(const Options& options);
+    LumenorResponse commandCancelSleep(const Options& options);
+    LumenorResponse commandSetup(const Options& options);
+    LumenorResponse commandUninstallHelper(const Options& options);
+    LumenorResponse commandHold(const Options& options);
+    LumenorResponse commandRelease(const Options& options);
+    LumenorResponse commandSet(const Options& options);
+    LumenorResponse commandPing(const Options& options);
+    std::optional<SessionKind> sessionKind(const Options& options, std::string& failure);
+    std::string lidNote() const;
+    std::string sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
+                                  double delay) const;
+
+    // Sleep requests (WakeControllerSleep.cpp)
+    /// What the background half of a sleep attempt found.
+    struct SleepOutcome {
+        bool scheduled = false;
+        /// None when "lid-off" was not attempted.
+        std::optional<bool> lidOff;
+        bool slept = false;
+        bool cancelled = false;
+    };
+    struct SleepPlan {
+        bool arm = false;
+        long long intervalSeconds = 0;
+        bool helperInstalled = false;
+    };
+    void pendingSleepStep();
+    void performSleep(const std::string& reason);
+    static void sleepInBackground(PowerPlatform& power, const std::function<Instant()>& clock,
+                                  const std::shared_ptr<SleepOperation>& operation,
+                                  const SleepPlan& plan, const MainHop& hop);
+    void sleepFinished(const std::shared_ptr<SleepOperation>& operation,
+                       const SleepOutcome& outcome);
+
+    // Remote wake (WakeControllerRemote.cpp)
+    void remoteCycleStep();
+    void disarmRemoteCycle();
+    void systemDidWake();
+
+    // Lid-closed mode (WakeControllerLid.cpp)
+    void reconcileLid();
+    void renewLease();
+    void renewalFailed();
+    void changeLidMode(bool on);
+    void lidChangeFinished(bool on, const PowerControl::RunResult& result);
+
+    /// Runs the privileged helper through sudo without a prompt, with a subcommand and its
+    /// arguments; safe on any thread since it touches no controller state.
+    static PowerControl::RunResult runHelper(PowerPlatform& power,
+                                             const std::vector<std::string>& words);
+    /// Queues a helper call on `privileged` whose result nobody needs.
+    void postHelper(std::vector<std::string> words);
+
+    // Seams
+    std::function<Instant()> clock_;
+    std::shared_ptr<PowerPlatform> power_;
+    std::shared_ptr<Workspace> workspace_;
+    std::filesystem::path logFile_;
+    std::shared_ptr<Executor> mainThread_;
+    std::shared_ptr<Executor> background_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    // Published fields
+    std::optional<KeepAwakeSession> session_;
+    std::map<std::string, Instant> holds_;
+    std::optional<PendingSleep> pendingSleep_;
+    bool lidModeActive_ = false;
+    bool helperReady_ = false;
+    bool remoteCycleArmed_ = false;
+    std::optional<Instant> remoteListeningUntil_;
+    PowerControl::Battery battery_;
+    std::optional<std::string> lastEvent_;
+    bool setupInProgress_ = false;
+    Instant now_;
+    bool lidClosedMode_ = true;
+    bool keepDisplayOn_ = false;
+    bool remoteWakeEnabled_ = false;
+    int remoteWakeInterval_ = 15;
+    int minimumBattery_ = 10;
+    bool stopOnLowBattery_ = true;
+
+    // Private fields
+    double listenWindow_ = 180;
+    double sleepGrace_ = 20;
+    std::shared_ptr<QSettings> defaults_;
+    std::unique_ptr<PowerControl::Assertion> systemAssertion_;
+    std::unique_ptr<PowerControl::Assertion> displayAssertion_;
+    std::shared_ptr<SerialExecutor> privileged_;
+    bool lidOpInFlight_ = false;
+    Instant lidRetryAfter_ = distantPast;
+    Instant lastLeaseRenewal_ = distantPast;
+    std::shared_ptr<SleepOperation> sleepOperation_;
+    QTimer* ticker_ = nullptr;
+    Instant lastHoldEndedAt_ = distantPast;
+    std::optional<FileWatch> fileWatch_;
+    bool sleeping_ = false;
+    bool awaitingWake_ = false;
+    std::vector<QMetaObject::Connection> observers_;
+};

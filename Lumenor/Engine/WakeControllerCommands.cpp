@@ -1,0 +1,336 @@
+#include "Lumenor/Engine/InstantMath.h"
+#include "Lumenor/Engine/WakeController.h"
+
+#include "LumenorCore/DurationParser.h"
+#include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/ProcessTree.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
+#include <utility>
+
+namespace {
+
+using Options = std::map<std::string, std::string>;
+
+const std::string* option(const Options& options, const std::string& name) {
+    const auto found = options.find(name);
+    return found == options.end() ? nullptr : &found->second;
+}
+
+// Boolean options: absent, or true exactly for one of four words in any letter case.
+std::optional<bool> flag(const std::string& name, const Options& options) {
+    const std::string* value = option(options, name);
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    std::string lower = *value;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower == "1" || lower == "true" || lower == "yes" || lower == "on";
+}
+
+// A whole decimal number with an optional sign and nothing else around it.
+template <class Int> std::optional<Int> decimal(const std::string& text) {
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    Int number{};
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+// The listening window as the sleep announcement words it.
+constexpr int remoteWindowMinutes = 3;
+
+// Delays that are no duration to the parser but still mean "at once".
+bool isZeroDelay(const std::string& text) {
+    const QString word = QString::fromStdString(text).trimmed().toLower();
+    return word == QLatin1String("0") || word == QLatin1String("0s") ||
+           word == QLatin1String("now");
+}
+
+int clampedSetting(long long value, int low, int high) {
+    return static_cast<int>(std::clamp<long long>(value, low, high));
+}
+
+LumenorResponse reply(bool ok, std::string message) {
+    return LumenorResponse{.ok = ok, .message = std::move(message)};
+}
+
+std::filesystem::path expandTilde(const std::string& text) {
+    if (text == "~") {
+        return LumenorPaths::homeDirectory();
+    }
+    if (text.rfind("~/", 0) == 0) {
+        return LumenorPaths::homeDirectory() / text.substr(2);
+    }
+    return text;
+}
+
+bool sameNameIgnoringCase(const std::optional<std::string>& name, const std::string& wanted) {
+    return name && QString::fromStdString(*name).compare(QString::fromStdString(wanted),
+                                                         Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+LumenorResponse WakeController::handle(const LumenorRequest& request) {
+    LumenorResponse response = dispatch(request);
+    response.status = snapshot();
+    return response;
+}
+
+LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
+    using Command = LumenorResponse (WakeController::*)(const Options&);
+    static const std::array<std::pair<const char*, Command>, 13> commands{{
+        {"status", &WakeController::commandStatus},
+        {"on", &WakeController::commandOn},
+        {"off", &WakeController::commandOff},
+        {"wake", &WakeController::commandWake},
+        {"rest", &WakeController::commandRest},
+        {"sleep", &WakeController::commandSleep},
+        {"cancel-sleep", &WakeController::commandCancelSleep},
+        {"hold", &WakeController::commandHold},
+        {"release", &WakeController::commandRelease},
+        {"set", &WakeController::commandSet},
+        {"setup", &WakeController::commandSetup},
+        {"uninstall-helper", &WakeController::commandUninstallHelper},
+        {"ping", &WakeController::commandPing},
+    }};
+    for (const auto& [word, command] : commands) {
+        if (request.command == word) {
+            return (this->*command)(request.options);
+        }
+    }
+    return reply(false, "Unknown command “" + request.command + "”.");
+}
+
+LumenorResponse WakeController::commandStatus(const Options&) {
+    return reply(true, snapshot().summary(now_));
+}
+
+LumenorResponse WakeController::commandPing(const Options&) {
+    return reply(true, "pong");
+}
+
+LumenorResponse WakeController::commandOn(const Options& options) {
+    if (const auto lid = flag("lid", options)) {
+        setLidClosedMode(*lid);
+    }
+    if (const auto display = flag("display", options)) {
+        setKeepDisplayOn(*display);
+    }
+    std::string failure;
+    const auto kind = sessionKind(options, failure);
+    if (!kind) {
+        return reply(false, failure);
+    }
+    startSession(*kind);
+    const std::string title = session_ ? session_->title(clock_()) : std::string();
+    return reply(true, "Keeping the Mac awake — " + title + lidNote());
+}
+
+std::optional<SessionKind> WakeController::sessionKind(const Options& options,
+                                                       std::string& failure) {
+    if (const std::string* text = option(options, "for")) {
+        if (const auto seconds = DurationParser::parse(*text)) {
+            return SessionKind::until(addSeconds(clock_(), *seconds));
+        }
+        failure = "Couldn't understand duration “" + *text + "”. Try 30m, 2h, 1h30m.";
+        return std::nullopt;
+    }
+    if (const std::string* text = option(options, "until")) {
+        if (const auto at = DurationParser::parseClock(*text, clock_())) {
+            return SessionKind::until(*at);
+        }
+        failure = "Couldn't understand time “" + *text + "”. Try 18:30 or 6pm.";
+        return std::nullopt;
+    }
+    if (const std::string* text = option(options, "pid")) {
+        const auto pid = decimal<int32_t>(*text);
+        if (pid && ProcessTree::isAlive(*pid)) {
+            const std::string* label = option(options, "label");
+            return SessionKind::process(*pid, label != nullptr ? *label : std::string());
+        }
+        failure = "No running process with pid " + *text + ".";
+        return std::nullopt;
+    }
+    if (const std::string* text = option(options, "app")) {
+        for (const auto& app : workspace_->runningApplications()) {
+            if (sameNameIgnoringCase(app.localizedName, *text) || app.bundleIdentifier == *text) {
+                return SessionKind::app(app.processIdentifier, app.localizedName.value_or(*text));
+            }
+        }
+        failure = "“" + *text + "” isn't running.";
+        return std::nullopt;
+    }
+    if (const std::string* text = option(options, "file")) {
+        std::error_code ignored;
+        const auto path = std::filesystem::absolute(expandTilde(*text), ignored);
+        if (!path.empty() && workspace_->fileExists(path)) {
+            return SessionKind::file(path);
+        }
+        failure = "File not found: " + *text;
+        return std::nullopt;
+    }
+    return SessionKind::indefinite();
+}
+
+LumenorResponse WakeController::commandOff(const Options&) {
+    endSession("turned off via CLI");
+    return reply(true,
+                 "Keep-awake session ended. The Mac follows its normal sleep settings again.");
+}
+
+LumenorResponse WakeController::commandWake(const Options&) {
+    wake();
+    return reply(true, "☀️ Mac is awake and will stay awake" + lidNote());
+}
+
+LumenorResponse WakeController::commandRest(const Options&) {
+    rest();
+    return reply(true, "🖥️ Display off — the Mac stays awake and reachable" + lidNote());
+}
+
+LumenorResponse WakeController::commandSleep(const Options& options) {
+    const bool force = flag("now", options).value_or(false);
+    double delay = force ? 3 : sleepGrace_;
+    if (const std::string* text = option(options, "in")) {
+        if (const auto parsed = DurationParser::parse(*text)) {
+            delay = *parsed;
+        } else if (isZeroDelay(*text)) {
+            delay = 0;
+        } else {
+            return reply(false, "Couldn't understand delay “" + *text + "”.");
+        }
+    }
+    const std::string* pidText = option(options, "after_pid");
+    const auto waitForPid = pidText != nullptr ? decimal<int32_t>(*pidText) : std::nullopt;
+    const std::string* by = option(options, "by");
+    const std::string requestedBy = by != nullptr ? *by : "CLI";
+
+    setPendingSleep(
+        PendingSleep{addSeconds(clock_(), std::max(0.0, delay)), waitForPid, force, requestedBy});
+    log("Sleep requested by " + requestedBy);
+    tick();
+    return reply(true, sleepAnnouncement(waitForPid, force, delay));
+}
+
+std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
+                                              double delay) const {
+    std::string text = "😴 The Mac will sleep";
+    auto holds = activeHolds();
+    holds.erase(remoteCheckHold); // the listening window never delays a sleep
+    if (waitForPid && ProcessTree::isAlive(*waitForPid)) {
+        text += " once the current Copilot task (pid " + std::to_string(*waitForPid) +
+                ") has finished and replied";
+    } else if (!force && !holds.empty()) {
+        text += " after running tasks finish";
+    } else {
+        text += " in " + DurationParser::formatSpoken(delay);
+    }
+    if (remoteWakeEnabled_ && helperReady_) {
+        text += ". It will wake every " + std::to_string(remoteWakeInterval_) + " min for ~" +
+                std::to_string(remoteWindowMinutes) + " min to check Telegram (send /wake).";
+    } else {
+        text += ". It can't be reached from Telegram until someone wakes it.";
+    }
+    return text + " Cancel with `lumenor cancel-sleep`.";
+}
+
+LumenorResponse WakeController::commandCancelSleep(const Options&) {
+    const bool wasPending = pendingSleep_.has_value();
+    cancelSleep(false);
+    return reply(true, wasPending ? "Sleep cancelled." : "No sleep was pending.");
+}
+
+LumenorResponse WakeController::commandSetup(const Options&) {
+    if (helperReady_) {
+        return reply(true, "Lid-closed mode is already set up.");
+    }
+    runSetup();
+    return reply(true, "Approve the administrator prompt on the Mac to finish setup.");
+}
+
+LumenorResponse WakeController::commandUninstallHelper(const Options&) {
+    runUninstall();
+    return reply(true, "Approve the administrator prompt to remove the helper.");
+}
+
+LumenorResponse WakeController::commandHold(const Options& options) {
+    const std::string* id = option(options, "id");
+    if (id == nullptr || id->empty()) {
+        return reply(false, "hold needs an id");
+    }
+    double seconds = 3600;
+    if (const std::string* text = option(options, "for")) {
+        const auto parsed = DurationParser::parse(*text);
+        if (!parsed) {
+            return reply(false, "Couldn't understand duration “" + *text + "”.");
+        }
+        seconds = *parsed;
+    }
+    hold(*id, seconds);
+    return reply(true,
+                 "Holding awake for " + DurationParser::formatSpoken(seconds) + " (" + *id + ")");
+}
+
+LumenorResponse WakeController::commandRelease(const Options& options) {
+    const std::string* id = option(options, "id");
+    if (id == nullptr) {
+        return reply(false, "release needs an id");
+    }
+    release(*id);
+    return reply(true, "Released " + *id);
+}
+
+LumenorResponse WakeController::commandSet(const Options& options) {
+    if (const auto lid = flag("lid", options)) {
+        setLidClosedMode(*lid);
+    }
+    if (const auto display = flag("display", options)) {
+        setKeepDisplayOn(*display);
+    }
+    if (const auto remote = flag("remote_wake", options)) {
+        setRemoteWakeEnabled(*remote);
+    }
+    if (const std::string* text = option(options, "remote_interval")) {
+        if (const auto minutes = decimal<long long>(*text)) {
+            setRemoteWakeInterval(clampedSetting(*minutes, 5, 240));
+        }
+    }
+    if (const auto stop = flag("low_battery_stop", options)) {
+        setStopOnLowBattery(*stop);
+    }
+    if (const std::string* text = option(options, "min_battery")) {
+        if (const auto percent = decimal<long long>(*text)) {
+            setMinimumBattery(clampedSetting(*percent, 1, 50));
+        }
+    }
+    return reply(true, "Settings updated.\n" + snapshot().summary(now_));
+}
+
+std::string WakeController::lidNote() const {
+    if (!lidClosedMode_) {
+        return " (lid-closed mode is off — closing the lid will sleep it).";
+    }
+    if (!helperReady_) {
+        return ". ⚠️ Lid-closed mode isn't set up yet: run `lumenor setup` once.";
+    }
+    if (batteryTooLow()) {
+        return ". ⚠️ Battery is low, so closing the lid will sleep it.";
+    }
+    return ", even with the lid closed.";
+}

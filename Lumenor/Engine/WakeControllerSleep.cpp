@@ -1,0 +1,141 @@
+#include "Lumenor/Engine/InstantMath.h"
+#include "Lumenor/Engine/WakeController.h"
+
+#include "LumenorCore/ProcessTree.h"
+
+#include <algorithm>
+
+namespace {
+
+// Holds (other than the listening window) must have been gone this long before a sleep.
+constexpr double quietAfterHolds = 10;
+constexpr double menuSleepDelay = 2;
+constexpr double displayOffDelay = 0.5;
+// A wake scheduled sooner than this would wake the machine almost as soon as it sleeps.
+constexpr int shortestWakeInterval = 5;
+
+} // namespace
+
+void WakeController::pendingSleepStep() {
+    if (!pendingSleep_ || sleeping_) {
+        return;
+    }
+    const PendingSleep request = *pendingSleep_;
+    const bool pidDone = !request.waitForPid || !ProcessTree::isAlive(*request.waitForPid);
+    bool blocked = false;
+    if (!request.force) {
+        auto holds = activeHolds();
+        holds.erase(remoteCheckHold);
+        blocked = !holds.empty() || secondsBetween(lastHoldEndedAt_, now_) < quietAfterHolds;
+    }
+    if (now_ >= request.notBefore && pidDone && !blocked) {
+        performSleep("requested by " + request.requestedBy);
+    }
+}
+
+void WakeController::performSleep(const std::string& reason) {
+    if (sleeping_) {
+        return;
+    }
+    auto operation = std::make_shared<SleepOperation>();
+    sleepOperation_ = operation;
+    sleeping_ = true;
+    awaitingWake_ = true;
+
+    publish(pendingSleep_, std::optional<PendingSleep>());
+    publish(session_, std::optional<KeepAwakeSession>());
+    publish(holds_, std::map<std::string, Instant>());
+    publish(remoteListeningUntil_, std::optional<Instant>());
+    fileWatch_.reset();
+    systemAssertion_->set(false);
+    displayAssertion_->set(false);
+
+    const SleepPlan plan{
+        .arm = remoteWakeEnabled_ && helperReady_,
+        .intervalSeconds = 60LL * std::max(remoteWakeInterval_, shortestWakeInterval),
+        .helperInstalled = power_->isHelperInstalled(),
+    };
+    log("Going to sleep — " + reason);
+    privileged_->post([power = power_, clock = clock_, operation, plan, hop = mainHop()] {
+        sleepInBackground(*power, clock, operation, plan, hop);
+    });
+}
+
+// Runs on `privileged`: arm the next wake, give up lid-closed mode, sleep. Each step looks for
+// a cancellation first, so a wake() that comes in time keeps the machine up.
+void WakeController::sleepInBackground(PowerPlatform& power, const std::function<Instant()>& clock,
+                                       const std::shared_ptr<SleepOperation>& operation,
+                                       const SleepPlan& plan, const MainHop& hop) {
+    SleepOutcome outcome;
+    if (plan.arm && !operation->cancelled()) {
+        const long long epoch = epochSeconds(clock()) + plan.intervalSeconds;
+        outcome.scheduled = runHelper(power, {"schedule-wake", std::to_string(epoch)}).code == 0;
+        hop.post([operation, scheduled = outcome.scheduled](WakeController& controller) {
+            if (!operation->cancelled()) {
+                controller.publish(controller.remoteCycleArmed_, scheduled);
+            }
+        });
+    }
+    if (!operation->cancelled() && plan.helperInstalled) {
+        outcome.lidOff = runHelper(power, {"lid-off"}).code == 0;
+    }
+    if (!operation->cancelled() && outcome.lidOff.value_or(true)) {
+        outcome.slept = power.sleepNow().code == 0;
+    }
+    outcome.cancelled = operation->cancelled();
+    hop.post([operation, outcome](WakeController& controller) {
+        controller.sleepFinished(operation, outcome);
+    });
+}
+
+void WakeController::sleepFinished(const std::shared_ptr<SleepOperation>& operation,
+                                   const SleepOutcome& outcome) {
+    if (sleepOperation_ == operation) {
+        sleepOperation_.reset();
+    }
+    sleeping_ = false;
+    if (outcome.lidOff) {
+        publish(lidModeActive_, !*outcome.lidOff);
+    }
+    if (!outcome.slept) {
+        if (outcome.scheduled) {
+            postHelper({"cancel-wake"});
+        }
+        publish(remoteCycleArmed_, false);
+        awaitingWake_ = false;
+        log(outcome.cancelled ? "Sleep cancelled — staying awake"
+                              : "⚠️ Could not put the Mac to sleep");
+    }
+    applyPowerState();
+}
+
+void WakeController::wake() {
+    cancelSleepOperation();
+    cancelSleep(true);
+    if (!session_) {
+        startSession(SessionKind::indefinite());
+    } else {
+        disarmRemoteCycle();
+    }
+    power_->wakeDisplay();
+    log("Woken remotely");
+}
+
+void WakeController::rest() {
+    if (!session_) {
+        startSession(SessionKind::indefinite());
+    }
+    cancelSleep(true);
+    log("Resting — display off, still reachable");
+    mainThread_->postAfter(displayOffDelay, [alive = std::weak_ptr<int>(alive_), power = power_] {
+        if (alive.lock()) {
+            power->displaySleepNow();
+        }
+    });
+}
+
+void WakeController::requestSleepFromMenu() {
+    setPendingSleep(PendingSleep{addSeconds(clock_(), menuSleepDelay), std::nullopt, true, "menu"});
+    log("Sleep requested by menu");
+    tick();
+}

@@ -1,0 +1,131 @@
+#include "Lumenor/Engine/InstantMath.h"
+#include "Lumenor/Engine/WakeController.h"
+
+#include "LumenorCore/DurationParser.h"
+#include "LumenorCore/ProcessTree.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+namespace {
+
+std::string iso8601(Instant instant) {
+    using namespace std::chrono;
+    const time_t seconds = floor<std::chrono::seconds>(instant.time_since_epoch()).count();
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return std::string(text, length);
+}
+
+// The log keeps one event per line, so a message that spans lines (a helper's output, say)
+// is folded onto its line.
+std::string oneLine(std::string message) {
+    for (char& c : message) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return message;
+}
+
+void append(const std::filesystem::path& file, const std::string& bytes) {
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n <= 0) {
+            break;
+        }
+        written += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+std::optional<Instant> latest(const std::map<std::string, Instant>& holds) {
+    std::optional<Instant> result;
+    for (const auto& [id, expiry] : holds) {
+        if (!result || expiry > *result) {
+            result = expiry;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+void WakeController::log(const std::string& message) {
+    publish(lastEvent_, std::optional<std::string>(message));
+    append(logFile_, iso8601(clock_()) + " " + oneLine(message) + "\n");
+}
+
+std::string WakeController::statusLine() const {
+    const auto remaining = [this](Instant until) {
+        return DurationParser::formatRemaining(secondsBetween(now_, until));
+    };
+    const auto active = activeHolds();
+    if (pendingSleep_) {
+        if (pendingSleep_->waitForPid && ProcessTree::isAlive(*pendingSleep_->waitForPid)) {
+            return "Sleeps when the task ends";
+        }
+        // The listening window never delays a sleep, so it is no task to wait for.
+        const bool tasksRunning = std::any_of(active.begin(), active.end(), [](const auto& hold) {
+            return hold.first != remoteCheckHold;
+        });
+        if (!pendingSleep_->force && tasksRunning) {
+            return "Sleeps when tasks end";
+        }
+        const Instant due = std::max(pendingSleep_->notBefore, addSeconds(lastHoldEndedAt_, 10));
+        return "Sleeping in " + remaining(due);
+    }
+    if (session_) {
+        if (const auto end = session_->kind.endsAt()) {
+            return remaining(*end) + " left";
+        }
+        return session_->title(clock_());
+    }
+    if (remoteListeningUntil_ && *remoteListeningUntil_ > now_) {
+        return "Listening for Telegram";
+    }
+    if (const auto until = latest(active)) {
+        return "Copilot task · " + remaining(*until);
+    }
+    if (remoteCycleArmed_) {
+        return "Asleep between checks";
+    }
+    return "Off";
+}
+
+LumenorStatus WakeController::snapshot() const {
+    LumenorStatus status{
+        .awake = isAwake(),
+        .lidClosedMode = lidClosedMode_,
+        .lidClosedModeActive = lidModeActive_,
+        .lidClosedModeAvailable = helperReady_,
+        .keepDisplayOn = keepDisplayOn_,
+        .remoteWakeEnabled = remoteWakeEnabled_,
+        .remoteWakeIntervalMinutes = remoteWakeInterval_,
+        .remoteWakeCycleArmed = remoteCycleArmed_,
+        .onBattery = battery_.onBattery,
+        .batteryPercent = battery_.percent,
+    };
+    if (session_) {
+        status.sessionDescription = session_->title(clock_());
+        status.sessionEndsAt = session_->kind.endsAt();
+    }
+    status.holdUntil = latest(activeHolds());
+    if (pendingSleep_) {
+        status.pendingSleepAt = std::max(now_, pendingSleep_->notBefore);
+        status.pendingSleepWaitingForPid = pendingSleep_->waitForPid;
+    }
+    return status;
+}

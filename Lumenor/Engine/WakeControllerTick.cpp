@@ -1,0 +1,246 @@
+#include "Lumenor/Engine/InstantMath.h"
+#include "Lumenor/Engine/WakeController.h"
+
+#include "LumenorCore/ProcessTree.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int batteryEverySeconds = 15;
+constexpr double downloadMeasureEvery = 5;
+constexpr double downloadStillFor = 120;
+
+} // namespace
+
+void WakeController::tick() {
+    publish(now_, clock_());
+    if (epochSeconds(now_) % batteryEverySeconds == 0) {
+        publish(battery_, power_->battery());
+        enforceBatteryFloor();
+    }
+    expireSession();
+    expireHolds();
+    remoteCycleStep();
+    pendingSleepStep();
+    if (batteryTooLow() && lidModeActive_ && !lidOpInFlight_) {
+        log("Battery low — lid-closed mode off");
+    }
+    if (!sleeping_) {
+        reconcileLid();
+    }
+}
+
+void WakeController::expireSession() {
+    if (!session_) {
+        return;
+    }
+    const SessionKind kind = session_->kind;
+    if (const auto* until = kind.as<SessionKind::Until>()) {
+        if (until->end <= now_) {
+            endSession("time is up");
+        }
+    } else if (const auto* app = kind.as<SessionKind::App>()) {
+        if (!ProcessTree::isAlive(app->pid)) {
+            endSession(app->name + " quit");
+        }
+    } else if (const auto* process = kind.as<SessionKind::Process>()) {
+        if (!ProcessTree::isAlive(process->pid)) {
+            endSession("process " + std::to_string(process->pid) + " finished");
+        }
+    } else if (const auto* file = kind.as<SessionKind::File>()) {
+        checkDownload(file->path);
+    }
+}
+
+void WakeController::expireHolds() {
+    std::vector<std::string> expired;
+    for (const auto& [id, expiry] : holds_) {
+        if (expiry <= now_) {
+            expired.push_back(id);
+        }
+    }
+    if (expired.empty()) {
+        return;
+    }
+    for (const auto& id : expired) {
+        eraseHold(id);
+    }
+    if (activeHolds().empty()) {
+        lastHoldEndedAt_ = now_;
+    }
+    if (std::find(expired.begin(), expired.end(), remoteCheckHold) != expired.end()) {
+        publish(remoteListeningUntil_, std::optional<Instant>());
+    }
+    applyPowerState();
+}
+
+void WakeController::eraseHold(const std::string& id) {
+    emit aboutToChange();
+    holds_.erase(id);
+}
+
+std::map<std::string, Instant> WakeController::activeHolds() const {
+    std::map<std::string, Instant> active;
+    for (const auto& [id, expiry] : holds_) {
+        if (expiry > now_) {
+            active.emplace(id, expiry);
+        }
+    }
+    return active;
+}
+
+bool WakeController::isAwake() const {
+    return session_.has_value() || !activeHolds().empty();
+}
+
+bool WakeController::batteryTooLow() const {
+    return battery_.onBattery && battery_.percent.value_or(100) < minimumBattery_;
+}
+
+void WakeController::applyPowerState() {
+    if (sleeping_) {
+        return;
+    }
+    const bool awake = isAwake();
+    systemAssertion_->set(awake);
+    displayAssertion_->set(awake && session_.has_value() && keepDisplayOn_);
+    reconcileLid();
+}
+
+void WakeController::startSession(SessionKind kind) {
+    cancelSleepOperation();
+    publish(session_, std::optional<KeepAwakeSession>(KeepAwakeSession{kind, clock_()}));
+    if (const auto* app = kind.as<SessionKind::App>()) {
+        workspace_->watchApplication(app->pid);
+    }
+    fileWatch_.reset();
+    cancelSleep(true);
+    disarmRemoteCycle();
+    log("Started: " + session_->title(clock_()));
+    applyPowerState();
+    publish(battery_, power_->battery());
+    enforceBatteryFloor();
+}
+
+void WakeController::endSession(const std::string& reason) {
+    if (!session_) {
+        return;
+    }
+    publish(session_, std::optional<KeepAwakeSession>());
+    fileWatch_.reset();
+    log("Session ended — " + reason);
+    applyPowerState();
+}
+
+void WakeController::hold(const std::string& id, double seconds) {
+    if (id != remoteCheckHold) {
+        cancelSleepOperation();
+    }
+    emit aboutToChange();
+    holds_[id] = addSeconds(clock_(), seconds);
+    applyPowerState();
+    enforceBatteryFloor();
+}
+
+void WakeController::release(const std::string& id) {
+    if (holds_.find(id) == holds_.end()) {
+        return;
+    }
+    eraseHold(id);
+    if (activeHolds().empty()) {
+        lastHoldEndedAt_ = clock_();
+    }
+    applyPowerState();
+}
+
+void WakeController::cancelSleep(bool silently) {
+    if (!pendingSleep_) {
+        return;
+    }
+    publish(pendingSleep_, std::optional<PendingSleep>());
+    if (!silently) {
+        log("Sleep cancelled");
+    }
+}
+
+void WakeController::cancelSleepOperation() {
+    if (sleepOperation_) {
+        sleepOperation_->cancel();
+    }
+}
+
+void WakeController::enforceBatteryFloor() {
+    if (!stopOnLowBattery_ || !batteryTooLow() || !isAwake()) {
+        return;
+    }
+    publish(holds_, std::map<std::string, Instant>());
+    lastHoldEndedAt_ = now_;
+    publish(remoteListeningUntil_, std::optional<Instant>());
+    const std::string floor = std::to_string(minimumBattery_) + "%";
+    if (session_) {
+        endSession("battery below " + floor);
+    } else {
+        applyPowerState();
+    }
+    log("Battery below " + floor + " — stopped keeping awake");
+}
+
+void WakeController::checkDownload(const std::filesystem::path& file) {
+    if (fileWatch_ && secondsBetween(fileWatch_->checkedAt, now_) < downloadMeasureEvery) {
+        return;
+    }
+    const std::string name = SessionKind::File{file}.lastPathComponent();
+    const auto measured = size(file);
+    if (!measured) {
+        endSession(name + " finished or was moved");
+        return;
+    }
+    if (!fileWatch_ || fileWatch_->size != *measured) {
+        fileWatch_ = FileWatch{*measured, now_, now_};
+        return;
+    }
+    fileWatch_->checkedAt = now_;
+    if (secondsBetween(fileWatch_->changedAt, now_) > downloadStillFor) {
+        endSession(name + " stopped changing");
+    }
+}
+
+std::optional<uint64_t> WakeController::size(const std::filesystem::path& of) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(of, error);
+    if (error || !fs::exists(status)) {
+        return std::nullopt;
+    }
+    if (fs::is_directory(status)) {
+        uint64_t total = 0;
+        fs::recursive_directory_iterator it(of, fs::directory_options::skip_permission_denied,
+                                            error);
+        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+            std::error_code itemError;
+            if (it->symlink_status(itemError).type() == fs::file_type::regular) {
+                const auto bytes = it->file_size(itemError);
+                total += itemError ? 0 : bytes;
+            }
+        }
+        return total;
+    }
+    struct stat attributes {};
+    if (::stat(of.c_str(), &attributes) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(attributes.st_size);
+}
+
+void WakeController::applicationTerminated(int32_t pid) {
+    if (!session_) {
+        return;
+    }
+    const auto* app = session_->kind.as<SessionKind::App>();
+    if (app != nullptr && app->pid == pid) {
+        endSession(app->name + " quit");
+    }
+}

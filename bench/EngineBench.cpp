@@ -1,0 +1,96 @@
+// How many control-channel requests the engine answers per second, measured in process.
+
+#include "Lumenor/Engine/WakeController.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+class BenchAssertion : public PowerControl::Assertion {
+public:
+    using Assertion::Assertion;
+
+protected:
+    uint32_t acquire() override { return 1; }
+    void release(uint32_t) override {}
+};
+
+// A quiet power layer: the measurement is the engine, not the system's power services.
+class BenchPower : public PowerPlatform {
+public:
+    std::unique_ptr<PowerControl::Assertion> makeAssertion(const std::string& type,
+                                                           const std::string& reason) override {
+        return std::make_unique<BenchAssertion>(type, reason);
+    }
+    PowerControl::Battery battery() override { return {.onBattery = true, .percent = 80}; }
+    bool isLidClosed() override { return false; }
+    PowerControl::RunResult run(const std::string&, const std::vector<std::string>&,
+                                double) override {
+        return {};
+    }
+    bool isHelperInstalled() override { return false; }
+    bool helperWorks() override { return false; }
+    void wakeDisplay() override {}
+    void runAsAdmin(const std::string&, const std::string&) override {}
+    void installHelper(int) override {}
+    PowerControl::RunResult sleepNow() override { return {}; }
+    PowerControl::RunResult displaySleepNow() override { return {}; }
+};
+
+class BenchWorkspace : public Workspace {
+public:
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+    void watchApplication(int32_t) override {}
+    bool fileExists(const std::filesystem::path&) override { return false; }
+};
+
+class InlineExecutor : public SerialExecutor {
+public:
+    void post(std::function<void()> task) override { task(); }
+    void drain() override {}
+};
+
+void handleStatus(benchmark::State& state) {
+    QTemporaryDir folder;
+    const auto inline_ = std::make_shared<InlineExecutor>();
+    WakeController controller(WakeController::Environment{
+        .clock = [] { return std::chrono::system_clock::now(); },
+        .power = std::make_shared<BenchPower>(),
+        .workspace = std::make_shared<BenchWorkspace>(),
+        .settings =
+            std::make_shared<QSettings>(folder.filePath("settings.ini"), QSettings::IniFormat),
+        .logFile = folder.filePath("lumenor.log").toStdString(),
+        .mainThread = inline_,
+        .privileged = inline_,
+        .background = inline_,
+    });
+    // A typical busy state: a timed session and an agent's hold.
+    controller.startSession(
+        SessionKind::until(std::chrono::system_clock::now() + std::chrono::hours(2)));
+    controller.hold("build", 1800);
+    controller.tick();
+    const LumenorRequest request{"status", {}};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(controller.handle(request));
+    }
+    state.counters["requests/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(handleStatus);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

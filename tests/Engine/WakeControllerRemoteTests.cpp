@@ -1,0 +1,134 @@
+#include "Support/EngineHarness.h"
+#include "Support/WakeControllerProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using PowerControl::systemAssertionType;
+using Words = std::vector<std::string>;
+
+// A controller whose last sleep armed a remote wake, lid closed, asleep.
+class WakeControllerRemote : public ::testing::Test {
+protected:
+    void SetUp() override {
+        h.power->setHelperInstalled(true);
+        h.power->setHelperWorks(true);
+        h.power->setLidClosed(true);
+        h->setRemoteWakeEnabled(true);
+        h->start();
+        h.settle();
+        sleepArmed();
+    }
+    void sleepArmed() {
+        h->requestSleepFromMenu();
+        h.tickAfter(2);
+        h.settle();
+        ASSERT_TRUE(h->remoteCycleArmed());
+        h.power->clearRecords();
+        h.clock.advance(15 * 60);
+    }
+    int cancelWakes() const {
+        return static_cast<int>(std::ranges::count(h.power->helperCalls(), "cancel-wake"));
+    }
+
+    EngineHarness h;
+    WakeControllerProbe probe{h.controller()};
+};
+
+TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
+    h.workspace->fireWake();
+    EXPECT_FALSE(probe.awaitingWake());
+    EXPECT_EQ(h->remoteListeningUntil(), h.clock.now() + std::chrono::seconds(180));
+    EXPECT_EQ(h->holds().at(WakeController::remoteCheckHold), *h->remoteListeningUntil());
+    EXPECT_EQ(h.logMessages().back(), "Remote check — listening 180s for Telegram");
+    EXPECT_TRUE(h.power->held(systemAssertionType));
+    EXPECT_EQ(h->statusLine(), "Listening for Telegram");
+
+    // An agent's hold taken in the window keeps the machine up past it, still armed.
+    h.tickAfter(60);
+    h->hold("task", 150);
+    h.tickAfter(120);
+    EXPECT_FALSE(h->remoteListeningUntil());
+    h.tickAfter(29);
+    EXPECT_FALSE(probe.sleeping());
+    h.tickAfter(1); // the task's hold ends now
+    h.tickAfter(9);
+    EXPECT_FALSE(probe.sleeping());
+    h.tickAfter(1);
+    EXPECT_TRUE(probe.sleeping());
+    EXPECT_EQ(h.logMessages().back(), "Going to sleep — remote check finished");
+    h.settle();
+    EXPECT_TRUE(h->remoteCycleArmed());
+    EXPECT_EQ(h.power->sleepNowCalls(), 1);
+    EXPECT_EQ(cancelWakes(), 0);
+
+    // A session started in the next window ends the cycle and its scheduled wake.
+    h.workspace->fireWake();
+    EXPECT_EQ(h->handle({"on", {}}).message, "Keeping the Mac awake — Indefinitely, even with "
+                                             "the lid closed.");
+    EXPECT_FALSE(h->remoteCycleArmed());
+    EXPECT_FALSE(h->holds().count(WakeController::remoteCheckHold));
+    h.settle();
+    EXPECT_EQ(cancelWakes(), 1);
+}
+
+TEST_F(WakeControllerRemote, AnOpenLidEndsTheCycle) {
+    h.power->setLidClosed(false);
+    h.workspace->fireWake();
+    EXPECT_EQ(h.logMessages().back(), "Lid opened — remote checks stopped");
+    EXPECT_FALSE(h->remoteCycleArmed());
+    EXPECT_FALSE(h->remoteListeningUntil());
+    h.settle();
+    EXPECT_EQ(h.power->helperCalls(), Words{"cancel-wake"});
+
+    // A wake without an armed cycle only reapplies the power state.
+    auto lines = h.logLines().size();
+    h.workspace->fireWake();
+    EXPECT_EQ(h.logLines().size(), lines);
+
+    // Opening the lid during a window ends the cycle silently when the window is over.
+    h.power->setLidClosed(true);
+    sleepArmed();
+    h.workspace->fireWake();
+    h.power->setLidClosed(false);
+    lines = h.logLines().size();
+    h.tickAfter(180);
+    EXPECT_TRUE(h->remoteCycleArmed());
+    h.tickAfter(10);
+    EXPECT_FALSE(h->remoteCycleArmed());
+    EXPECT_FALSE(probe.sleeping());
+    EXPECT_EQ(h.logLines().size(), lines);
+    h.settle();
+    EXPECT_EQ(cancelWakes(), 1);
+}
+
+TEST_F(WakeControllerRemote, TurningTheFeatureOffMidWindowLetsTheMachineSleep) {
+    h.workspace->fireWake();
+    h.settle();
+    ASSERT_TRUE(h.power->held(systemAssertionType));
+    h->setRemoteWakeEnabled(false);
+    h->setRemoteWakeEnabled(false);
+    EXPECT_FALSE(h->isAwake());
+    EXPECT_FALSE(h.power->held(systemAssertionType)) << "the window's assertion went with it";
+    h.settle();
+    EXPECT_EQ(cancelWakes(), 1);
+    EXPECT_EQ(h.power->helperCalls().back(), "lid-off");
+}
+
+TEST_F(WakeControllerRemote, WakeCommandKeepsTheMachineUpAndEndsTheCycle) {
+    h.workspace->fireWake();
+    const auto response = h->handle({"wake", {}});
+    EXPECT_EQ(response.message,
+              "☀️ Mac is awake and will stay awake, even with the lid closed.");
+    EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
+    EXPECT_FALSE(h->remoteCycleArmed());
+    EXPECT_EQ(h.power->wakeDisplayCalls(), 1);
+    EXPECT_EQ(h.logMessages().back(), "Woken remotely");
+    h.settle();
+    EXPECT_EQ(cancelWakes(), 1);
+}
+
+} // namespace

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Lumenor/Engine/WakeController.h"
+#include "Support/FakePowerPlatform.h"
+#include "Support/FakeWorkspace.h"
+#include "Support/ManualClock.h"
+#include "Support/ManualExecutor.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+/// Creates the process's QCoreApplication once, unless one (or a QApplication) exists already.
+void ensureQtApplication();
+
+/// The instant of a UTC wall-clock reading.
+Instant utc(int year, int month, int day, int hour, int minute, int second = 0);
+
+/// A controller wired to doubles: a manual clock, the fake power layer and workspace, manual
+/// executors, an INI settings file and a log file in a temporary folder.
+class EngineHarness {
+public:
+    struct Options {
+        Instant start = utc(2026, 3, 1, 18, 0, 1);
+        /// Raw text for the settings file before the controller reads it.
+        std::optional<std::string> settingsFile;
+    };
+
+    EngineHarness();
+    explicit EngineHarness(Options options);
+
+    WakeController& controller() { return *controller_; }
+    WakeController* operator->() { return controller_.get(); }
+
+    /// Moves the clock by `seconds` and runs one tick.
+    void tickAfter(double seconds);
+    /// Sets the clock and runs one tick.
+    void tickAt(Instant instant);
+    /// Runs the privileged queue and the main thread until neither has work left.
+    void settle();
+    /// Replaces the controller with a fresh one reading the same settings file.
+    void recreate();
+
+    /// The log file's lines without their line feeds.
+    std::vector<std::string> logLines() const;
+    /// Log messages without their timestamps.
+    std::vector<std::string> logMessages() const;
+    std::string settingsPath() const;
+    /// A settings store opened afresh on the file, to see what was written.
+    std::unique_ptr<QSettings> reopenSettings() const;
+
+    QTemporaryDir folder;
+    ManualClock clock;
+    std::shared_ptr<FakePowerPlatform> power = std::make_shared<FakePowerPlatform>();
+    std::shared_ptr<FakeWorkspace> workspace = std::make_shared<FakeWorkspace>();
+    std::shared_ptr<ManualExecutor> mainThread = std::make_shared<ManualExecutor>();
+    std::shared_ptr<ManualExecutor> privileged = std::make_shared<ManualExecutor>();
+    std::shared_ptr<ManualExecutor> background = std::make_shared<ManualExecutor>();
+    std::filesystem::path logFile;
+
+private:
+    std::unique_ptr<WakeController> controller_;
+};
