@@ -17,9 +17,8 @@ public:
     virtual PowerControl::Battery battery() = 0;
     virtual bool isLidClosed() = 0;
     /// May block up to `timeout` seconds; never called on the main thread except at shutdown.
-    virtual PowerControl::RunResult run(const std::string& tool,
-                                        const std::vector<std::string>& arguments,
-                                        double timeout) = 0;
+    virtual PowerControl::RunResult
+    run(const std::string& tool, const std::vector<std::string>& arguments, double timeout) = 0;
     virtual bool isHelperInstalled() = 0;
     /// May block up to 20 seconds.
     virtual bool helperWorks() = 0;
