@@ -1,0 +1,48 @@
+#pragma once
+
+#include "LumenorCore/LumenorRequest.h"
+#include "LumenorCore/LumenorResponse.h"
+
+#include <QObject>
+
+#include <memory>
+
+class LumenorServer;
+class StatusPanelController;
+
+/// Owns the service's lifetime in the instance that serves: starts the controller and the
+/// control socket at launch and stops them, in order, when the app quits.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    AppDelegate();
+    ~AppDelegate() override;
+
+    /// True when another instance answers "ping" on the control socket within two seconds;
+    /// any failure to reach one means none serves. Needs no application object.
+    static bool anotherInstanceServes();
+
+    /// Starts the controller, refreshes agent access, shows the tray item (with a display),
+    /// then opens the control socket; a socket that cannot be opened is
+    /// logged and the app serves on without it. Main thread, once, with the event loop about
+    /// to run.
+    void takeOver();
+
+    /// Stops the server (removing the socket file), then shuts the controller down. Does
+    /// nothing unless takeOver ran; safe to call again.
+    void applicationWillTerminate();
+
+    bool ownsLifecycle() const { return ownsLifecycle_; }
+
+private:
+    class MainThreadHop;
+
+    void startServer();
+
+    std::shared_ptr<MainThreadHop> hop_;
+    std::shared_ptr<LumenorServer> server_;
+    std::unique_ptr<StatusPanelController> statusPanel_;
+    bool ownsLifecycle_ = false;
+    bool terminated_ = false;
+};
