@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class QVBoxLayout;
+
+/// The borderless, rounded, translucent window that drops down under the tray icon. It has no
+/// taskbar entry, stays above other windows and reports what the panel controller reacts to.
+class MenuPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int panelWidth = 300;
+    static constexpr int cornerRadius = 14;
+
+    explicit MenuPanel(QWidget* parent = nullptr);
+
+    /// Run on Escape (when no control inside took the key).
+    std::function<void()> onCancel;
+
+    /// Shows `content` filling the panel; the previous content is deleted on the next turn of
+    /// the event loop, so it may be replaced from inside one of its own handlers.
+    void setContent(QWidget* content);
+    QWidget* content() const { return content_; }
+
+signals:
+    /// The panel stopped being the active window.
+    void resigned();
+    /// The panel moved or was resized.
+    void moved();
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QVBoxLayout* layout_ = nullptr;
+    QWidget* content_ = nullptr;
+};

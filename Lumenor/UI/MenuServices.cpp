@@ -1,0 +1,77 @@
+#include "Lumenor/UI/MenuServices.h"
+
+#include "Lumenor/UI/AgentAccess.h"
+#include "Lumenor/UI/LoginItem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+/// A file dialog that also takes a folder: Open with a folder selected chooses the folder,
+/// while a double-click still enters it. Qt's own dialog, because the desktop's dialogs
+/// choose files or folders, never either.
+class DownloadDialog : public QFileDialog {
+public:
+    DownloadDialog() {
+        setWindowTitle(QStringLiteral("Keep awake while this downloads"));
+        setFileMode(QFileDialog::ExistingFile);
+        setOption(QFileDialog::DontUseNativeDialog);
+        setOption(QFileDialog::DontResolveSymlinks);
+        const QString downloads =
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        if (!downloads.isEmpty() && QFileInfo(downloads).isDir()) {
+            setDirectory(downloads);
+        }
+    }
+
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (chosen.size() == 1 && QFileInfo(chosen.first()).isDir() &&
+            QDir(chosen.first()) != directory()) {
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
+std::optional<std::filesystem::path> askForDownload() {
+    DownloadDialog dialog;
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(dialog.selectedFiles().first().toStdString());
+}
+
+} // namespace
+
+MenuServices MenuServices::system() {
+    return {
+        .loginItemEnabled = [] { return LoginItem::isEnabled(); },
+        .setLoginItem = [](bool enabled) { return LoginItem::set(enabled); },
+        .agentAccessInstalled = [] { return AgentAccess::isInstalled(); },
+        .installAgentAccess = [] { return AgentAccess::install(); },
+        .removeAgentAccess = [] { return AgentAccess::remove(); },
+        .chooseDownload = askForDownload,
+        .quit = [] { QCoreApplication::quit(); },
+    };
+}
+
+MenuServices MenuServices::inert() {
+    return {
+        .loginItemEnabled = [] { return false; },
+        .setLoginItem = [](bool) -> std::optional<std::string> { return std::nullopt; },
+        .agentAccessInstalled = [] { return false; },
+        .installAgentAccess = []() -> std::optional<std::string> { return std::nullopt; },
+        .removeAgentAccess = []() -> std::optional<std::string> { return std::nullopt; },
+        .chooseDownload = []() -> std::optional<std::filesystem::path> { return std::nullopt; },
+        .quit = [] {},
+    };
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+
+class QWidget;
+
+/// Colours and type of the panel, worked out from the palette at paint time so that the
+/// panel follows a change between light and dark without being rebuilt.
+namespace MenuTheme {
+
+/// Dark when the palette's window colour is dark.
+bool isDark(const QPalette& palette);
+
+/// A complete palette for a forced appearance; `window` replaces the window colour when valid.
+QPalette palette(bool dark, QColor window = {});
+
+QColor text(const QPalette& palette);
+/// Captions, status text and shortcut labels.
+QColor secondaryText(const QPalette& palette);
+/// The text colour at `alpha`: fills of tiles, chips and hover highlights.
+QColor wash(const QPalette& palette, qreal alpha);
+
+/// Switches that are on.
+QColor accent(bool dark);
+QColor orange(bool dark);
+QColor teal(bool dark);
+QColor indigo(bool dark);
+
+/// The panel's type at a pixel size.
+QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
+
+/// Text colour roles of a label; see setTone().
+enum class Tone { primary, secondary };
+/// Marks a label with a tone; applyTones() gives it the matching colour.
+void setTone(QWidget* label, Tone tone);
+/// Colours every marked label under `root` for root's current palette.
+void applyTones(QWidget* root);
+
+constexpr int rowHeight = 30;
+constexpr int groupRadius = 10;
+
+} // namespace MenuTheme

@@ -1,0 +1,409 @@
+#include "Lumenor/UI/MenuView.h"
+
+#include "Lumenor/UI/Chips.h"
+#include "Lumenor/UI/ElidedLabel.h"
+#include "Lumenor/UI/GlassGroup.h"
+#include "Lumenor/UI/MenuSection.h"
+#include "Lumenor/UI/MenuTheme.h"
+#include "Lumenor/UI/OptionRow.h"
+#include "Lumenor/UI/PillButton.h"
+#include "Lumenor/UI/Row.h"
+#include "Lumenor/UI/RowIcon.h"
+#include "Lumenor/UI/StepperRow.h"
+#include "Lumenor/UI/SymbolTable.h"
+#include "Lumenor/UI/ToggleSwitch.h"
+
+#include <QDateTimeEdit>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace {
+
+// "Command" is Ctrl and "Option" is Alt on this platform.
+const QKeySequence indefinitelyKeys(Qt::CTRL | Qt::Key_I);
+const QKeySequence downloadKeys(Qt::CTRL | Qt::Key_F);
+const QKeySequence sleepKeys(Qt::ALT | Qt::CTRL | Qt::Key_S);
+const QKeySequence quitKeys(Qt::CTRL | Qt::Key_Q);
+
+QString nativeText(const QKeySequence& keys) {
+    return keys.toString(QKeySequence::NativeText);
+}
+
+QLabel* label(const QString& text, int pixelSize, QWidget* parent,
+              MenuTheme::Tone tone = MenuTheme::Tone::primary,
+              QFont::Weight weight = QFont::Normal) {
+    auto* result = new QLabel(text, parent);
+    result->setFont(MenuTheme::font(pixelSize, weight));
+    MenuTheme::setTone(result, tone);
+    return result;
+}
+
+/// The locale's short date and time, to the minute.
+QString pickerFormat() {
+    QString time = QLocale().timeFormat(QLocale::ShortFormat);
+    time.remove(QRegularExpression(QStringLiteral("[:.]?s+")));
+    return QLocale().dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') + time;
+}
+
+QHBoxLayout* rowLayout(QWidget* row) {
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(4, 0, 6, 0);
+    layout->setSpacing(8);
+    return layout;
+}
+
+} // namespace
+
+MenuView::MenuView(WakeController& controller, MenuServices services, QWidget* parent)
+    : QWidget(parent), controller_(controller), services_(std::move(services)),
+      untilDate_(controller.now() + std::chrono::hours(1)),
+      loginItem_(services_.loginItemEnabled && services_.loginItemEnabled()),
+      agentAccess_(services_.agentAccessInstalled && services_.agentAccessInstalled()) {
+    SymbolTable::ensureTheme();
+    setObjectName(QStringLiteral("menuView"));
+    setFixedWidth(viewWidth);
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(12, 12, 12, 12);
+    stack->setSpacing(10);
+    stack->setSizeConstraint(QLayout::SetNoConstraint);
+    buildHeader(stack);
+    buildBanner(stack);
+    buildKeepAwake(stack);
+    buildOptions(stack);
+    buildActions(stack);
+    buildFooter(stack);
+    buildShortcuts();
+    MenuTheme::applyTones(this);
+    // The signal comes before the change: render once the change is in place, and once for
+    // all the changes of one turn of the event loop.
+    connect(&controller_, &WakeController::aboutToChange, this, &MenuView::scheduleRender);
+    render();
+}
+
+MenuView::~MenuView() = default;
+
+void MenuView::buildHeader(QVBoxLayout* stack) {
+    auto* header = new QWidget(this);
+    header->setObjectName(QStringLiteral("header"));
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(2, 0, 2, 0);
+    layout->setSpacing(10);
+    headerIcon_ = new RowIcon({}, header);
+    headerIcon_->setObjectName(QStringLiteral("headerIcon"));
+    headerIcon_->setShape(RowIcon::Shape::round);
+    headerIcon_->setSide(38);
+    layout->addWidget(headerIcon_);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(1);
+    title_ = label({}, 15, header, MenuTheme::Tone::primary, QFont::DemiBold);
+    title_->setObjectName(QStringLiteral("headerTitle"));
+    texts->addWidget(title_);
+    auto* subtitle = new QHBoxLayout;
+    subtitle->setSpacing(4);
+    lidBadge_ = new RowIcon(QStringLiteral("laptopcomputer"), header);
+    lidBadge_->setObjectName(QStringLiteral("lidBadge"));
+    lidBadge_->setShape(RowIcon::Shape::bare);
+    lidBadge_->setSide(12);
+    lidBadge_->setToolTip(QStringLiteral("Safe to close the lid"));
+    lidBadge_->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    subtitle->addWidget(lidBadge_);
+    status_ = new ElidedLabel({}, header);
+    status_->setObjectName(QStringLiteral("statusLine"));
+    status_->setFont(MenuTheme::font(12));
+    MenuTheme::setTone(status_, MenuTheme::Tone::secondary);
+    subtitle->addWidget(status_, 1);
+    texts->addLayout(subtitle);
+    layout->addLayout(texts, 1);
+
+    sessionSwitch_ = new ToggleSwitch(header);
+    sessionSwitch_->setObjectName(QStringLiteral("sessionSwitch"));
+    connect(sessionSwitch_, &QAbstractButton::clicked, this, &MenuView::setSessionSwitch);
+    layout->addWidget(sessionSwitch_);
+    stack->addWidget(header);
+}
+
+void MenuView::buildBanner(QVBoxLayout* stack) {
+    banner_ = new GlassGroup(this);
+    banner_->setObjectName(QStringLiteral("sleepBanner"));
+    banner_->setTint(MenuTheme::indigo(false));
+    auto* row = new QWidget(banner_);
+    row->setFixedHeight(MenuTheme::rowHeight);
+    auto* layout = rowLayout(row);
+    auto* icon = new RowIcon(QStringLiteral("moon.zzz.fill"), row);
+    icon->setShape(RowIcon::Shape::bare);
+    icon->setSide(18);
+    layout->addWidget(icon);
+    bannerText_ = new ElidedLabel({}, row);
+    bannerText_->setObjectName(QStringLiteral("sleepBannerText"));
+    bannerText_->setFont(MenuTheme::font(13, QFont::Medium));
+    layout->addWidget(bannerText_, 1);
+    auto* cancel = new PillButton(
+        {}, QStringLiteral("Cancel"), MenuTheme::indigo, [this] { controller_.cancelSleep(false); },
+        row);
+    cancel->setObjectName(QStringLiteral("cancelSleep"));
+    cancel->setCompact(true);
+    layout->addWidget(cancel);
+    banner_->addWidget(row);
+    stack->addWidget(banner_);
+}
+
+Row* MenuView::expandableRow(const QString& symbol, const QString& title, Panel panel) {
+    auto* row = new Row(symbol, title, Trailing::chevron(false), [this, panel] { toggle(panel); });
+    expandable_[panel] = row;
+    return row;
+}
+
+void MenuView::buildKeepAwake(QVBoxLayout* stack) {
+    auto* section = new MenuSection(QStringLiteral("Keep Awake"), this);
+    section->setObjectName(QStringLiteral("keepAwakeSection"));
+    auto* indefinitely = new Row(QStringLiteral("infinity"), QStringLiteral("Indefinitely"),
+                                 Trailing::shortcut(nativeText(indefinitelyKeys)),
+                                 [this] { controller_.startSession(SessionKind::indefinite()); });
+    indefinitely->setObjectName(QStringLiteral("indefinitelyRow"));
+    section->addWidget(indefinitely);
+
+    auto* minutes =
+        expandableRow(QStringLiteral("timer"), QStringLiteral("Minutes"), Panel::minutes);
+    minutes->setObjectName(QStringLiteral("minutesRow"));
+    section->addWidget(minutes);
+    minuteChips_ = new Chips({5, 10, 15, 30, 45, 60, 90, 120}, QStringLiteral("m"),
+                             [this](int value) { start(value); });
+    minuteChips_->setObjectName(QStringLiteral("minuteChips"));
+    section->addWidget(minuteChips_);
+
+    auto* hours = expandableRow(QStringLiteral("clock"), QStringLiteral("Hours"), Panel::hours);
+    hours->setObjectName(QStringLiteral("hoursRow"));
+    section->addWidget(hours);
+    hourChips_ = new Chips({1, 2, 3, 4, 6, 8, 12, 24}, QStringLiteral("h"),
+                           [this](int value) { start(value * 60); });
+    hourChips_->setObjectName(QStringLiteral("hourChips"));
+    section->addWidget(hourChips_);
+
+    auto* until = expandableRow(QStringLiteral("calendar"), QStringLiteral("Until…"), Panel::until);
+    until->setObjectName(QStringLiteral("untilRow"));
+    section->addWidget(until);
+    buildUntil(section->group());
+
+    auto* apps =
+        expandableRow(QStringLiteral("macwindow"), QStringLiteral("While App Runs"), Panel::apps);
+    apps->setObjectName(QStringLiteral("appsRow"));
+    section->addWidget(apps);
+    buildApplications(section->group());
+
+    auto* download =
+        new Row(QStringLiteral("arrow.down.circle"), QStringLiteral("While Downloading…"),
+                Trailing::shortcut(nativeText(downloadKeys)), [this] { chooseDownload(); });
+    download->setObjectName(QStringLiteral("downloadRow"));
+    section->addWidget(download);
+    stack->addWidget(section);
+}
+
+void MenuView::buildUntil(QWidget* parent) {
+    auto* group = static_cast<GlassGroup*>(parent);
+    untilBox_ = new QWidget(group);
+    untilBox_->setObjectName(QStringLiteral("untilBox"));
+    auto* layout = new QHBoxLayout(untilBox_);
+    layout->setContentsMargins(36, 2, 6, 6);
+    layout->setSpacing(8);
+    untilEditor_ = new QDateTimeEdit(untilBox_);
+    untilEditor_->setObjectName(QStringLiteral("untilEditor"));
+    untilEditor_->setCalendarPopup(true);
+    untilEditor_->setFont(MenuTheme::font(12));
+    untilEditor_->setDisplayFormat(pickerFormat());
+    untilEditor_->setFixedHeight(24);
+    connect(untilEditor_, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& value) {
+        untilDate_ = Instant(std::chrono::milliseconds(value.toMSecsSinceEpoch()));
+        scheduleRender();
+    });
+    setUntilDate(untilDate_);
+    layout->addWidget(untilEditor_, 1);
+    untilStart_ = new PillButton(
+        {}, QStringLiteral("Start"), MenuTheme::orange, [this] { startUntil(); }, untilBox_);
+    untilStart_->setObjectName(QStringLiteral("untilStart"));
+    untilStart_->setCompact(true);
+    layout->addWidget(untilStart_);
+    group->addWidget(untilBox_);
+}
+
+void MenuView::buildApplications(QWidget* parent) {
+    auto* group = static_cast<GlassGroup*>(parent);
+    applications_ = new QScrollArea(group);
+    applications_->setObjectName(QStringLiteral("applications"));
+    applications_->setFrameShape(QFrame::NoFrame);
+    applications_->setWidgetResizable(true);
+    applications_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    applications_->viewport()->setAutoFillBackground(false);
+    applicationList_ = new QWidget;
+    applicationList_->setObjectName(QStringLiteral("applicationList"));
+    applicationList_->setAutoFillBackground(false);
+    auto* list = new QVBoxLayout(applicationList_);
+    list->setContentsMargins(28, 0, 2, 4);
+    list->setSpacing(0);
+    applications_->setWidget(applicationList_);
+    // The scroll area paints its page by default; the group's glass should show through.
+    applicationList_->setAutoFillBackground(false);
+    group->addWidget(applications_);
+}
+
+void MenuView::buildOptions(QVBoxLayout* stack) {
+    auto* section = new MenuSection(QStringLiteral("Options"), this);
+    section->setObjectName(QStringLiteral("optionsSection"));
+    lidOption_ = new OptionRow(QStringLiteral("laptopcomputer"), QStringLiteral("Lid Closed"),
+                               [this](bool on) { controller_.setLidClosedMode(on); });
+    lidOption_->setObjectName(QStringLiteral("lidOption"));
+    lidOption_->setToolTip(QStringLiteral("Keep running with the lid shut"));
+    section->addWidget(lidOption_);
+
+    lidSetup_ = new QWidget;
+    lidSetup_->setObjectName(QStringLiteral("lidSetup"));
+    lidSetup_->setFixedHeight(MenuTheme::rowHeight);
+    auto* setupLayout = rowLayout(lidSetup_);
+    setupLayout->addWidget(new RowIcon(QStringLiteral("laptopcomputer"), lidSetup_));
+    auto* setupTitle = new ElidedLabel(QStringLiteral("Lid Closed"), lidSetup_);
+    setupTitle->setFont(MenuTheme::font(13));
+    setupLayout->addWidget(setupTitle, 1);
+    setupButton_ = new PillButton(
+        {}, QStringLiteral("Set Up"), MenuTheme::accent, [this] { controller_.runSetup(); },
+        lidSetup_);
+    setupButton_->setObjectName(QStringLiteral("setupButton"));
+    setupButton_->setCompact(true);
+    setupButton_->setToolTip(QStringLiteral("One-time admin approval"));
+    setupLayout->addWidget(setupButton_);
+    section->addWidget(lidSetup_);
+
+    displayOption_ = new OptionRow(QStringLiteral("display"), QStringLiteral("Display On"),
+                                   [this](bool on) { controller_.setKeepDisplayOn(on); });
+    displayOption_->setObjectName(QStringLiteral("displayOption"));
+    displayOption_->setToolTip(QStringLiteral("Keep the screen lit during sessions"));
+    section->addWidget(displayOption_);
+
+    stopBelow_ = new OptionRow(QStringLiteral("battery.25percent"), {},
+                               [this](bool on) { controller_.setStopOnLowBattery(on); });
+    stopBelow_->setObjectName(QStringLiteral("stopBelowOption"));
+    section->addWidget(stopBelow_);
+
+    auto* more =
+        expandableRow(QStringLiteral("slider.horizontal.3"), QStringLiteral("More"), Panel::more);
+    more->setObjectName(QStringLiteral("moreRow"));
+    section->addWidget(more);
+    buildMore(section->group());
+    stack->addWidget(section);
+}
+
+void MenuView::buildMore(QWidget* parent) {
+    auto* group = static_cast<GlassGroup*>(parent);
+    moreBox_ = new QWidget(group);
+    moreBox_->setObjectName(QStringLiteral("moreBox"));
+    auto* rows = new QVBoxLayout(moreBox_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    remoteWake_ = new OptionRow(QStringLiteral("antenna.radiowaves.left.and.right"),
+                                QStringLiteral("Remote Wake (Beta)"),
+                                [this](bool on) { controller_.setRemoteWakeEnabled(on); });
+    remoteWake_->setObjectName(QStringLiteral("remoteWakeOption"));
+    rows->addWidget(remoteWake_);
+    checkEvery_ = new StepperRow(QStringLiteral("Check every"), {5, 240}, 5, QStringLiteral("min"),
+                                 [this](int value) { controller_.setRemoteWakeInterval(value); });
+    checkEvery_->setObjectName(QStringLiteral("checkEveryStepper"));
+    rows->addWidget(checkEvery_);
+    batteryLimit_ = new StepperRow(QStringLiteral("Battery limit"), {5, 50}, 5, QStringLiteral("%"),
+                                   [this](int value) { controller_.setMinimumBattery(value); });
+    batteryLimit_->setObjectName(QStringLiteral("batteryLimitStepper"));
+    rows->addWidget(batteryLimit_);
+    agentOption_ = new OptionRow(QStringLiteral("terminal"), QStringLiteral("Agent Access"),
+                                 [this](bool on) { changeAgentAccess(on); });
+    agentOption_->setObjectName(QStringLiteral("agentAccessOption"));
+    agentOption_->setToolTip(QStringLiteral("Install the lumenor command and Copilot CLI skill "
+                                            "(~/.local/bin, ~/.copilot/skills)"));
+    rows->addWidget(agentOption_);
+    removeHelper_ = new Row(QStringLiteral("trash"), QStringLiteral("Remove Lid Helper…"),
+                            Trailing::none(), [this] { controller_.runUninstall(); });
+    removeHelper_->setObjectName(QStringLiteral("removeHelperRow"));
+    rows->addWidget(removeHelper_);
+    loginOption_ = new OptionRow(QStringLiteral("power"), QStringLiteral("Open at Login"),
+                                 [this](bool on) { changeLoginItem(on); });
+    loginOption_->setObjectName(QStringLiteral("loginItemOption"));
+    rows->addWidget(loginOption_);
+    group->addWidget(moreBox_);
+}
+
+void MenuView::buildActions(QVBoxLayout* stack) {
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(8);
+    auto* restScreen = new PillButton(
+        QStringLiteral("display"), QStringLiteral("Rest Screen"), MenuTheme::teal,
+        [this] { controller_.rest(); }, this);
+    restScreen->setObjectName(QStringLiteral("restScreenButton"));
+    restScreen->setToolTip(QStringLiteral("Screen off, Mac stays awake and reachable"));
+    actions->addWidget(restScreen);
+    auto* sleep = new PillButton(
+        QStringLiteral("moon.zzz.fill"), QStringLiteral("Sleep Now"), MenuTheme::indigo,
+        [this] { controller_.requestSleepFromMenu(); }, this);
+    sleep->setObjectName(QStringLiteral("sleepNowButton"));
+    sleep->setToolTip(QStringLiteral("Sleep Now (%1)").arg(nativeText(sleepKeys)));
+    actions->addWidget(sleep);
+    stack->addLayout(actions);
+}
+
+void MenuView::buildFooter(QVBoxLayout* stack) {
+    event_ = label({}, 11, this, MenuTheme::Tone::secondary);
+    event_->setObjectName(QStringLiteral("footerEvent"));
+    event_->setWordWrap(true);
+    event_->setTextFormat(Qt::PlainText);
+    event_->setContentsMargins(4, 0, 4, 0);
+    stack->addWidget(event_);
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(4, 0, 0, 0);
+    footer->setSpacing(4);
+    batteryBox_ = new QWidget(this);
+    auto* battery = new QHBoxLayout(batteryBox_);
+    battery->setContentsMargins(0, 0, 0, 0);
+    battery->setSpacing(4);
+    batteryIcon_ = new RowIcon({}, batteryBox_);
+    batteryIcon_->setObjectName(QStringLiteral("batteryIcon"));
+    batteryIcon_->setShape(RowIcon::Shape::bare);
+    batteryIcon_->setSide(14);
+    battery->addWidget(batteryIcon_);
+    batteryText_ = label({}, 12, batteryBox_, MenuTheme::Tone::secondary);
+    batteryText_->setObjectName(QStringLiteral("batteryText"));
+    battery->addWidget(batteryText_);
+    footer->addWidget(batteryBox_);
+    footer->addStretch(1);
+
+    auto* quit = new HoverButton(this);
+    quit->setObjectName(QStringLiteral("quitButton"));
+    quit->setText(QStringLiteral("Quit"));
+    quit->setToolTip(QStringLiteral("Quit Lumenor and restore normal sleep"));
+    quit->setFixedHeight(24);
+    quit->setAction([this] { services_.quit(); });
+    quit->contentLayout()->addWidget(label(QStringLiteral("Quit"), 12, quit));
+    quit->contentLayout()->addWidget(
+        label(nativeText(quitKeys), 12, quit, MenuTheme::Tone::secondary));
+    for (QLabel* part : quit->findChildren<QLabel*>()) {
+        part->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    footer->addWidget(quit);
+    stack->addLayout(footer);
+}
+
+void MenuView::buildShortcuts() {
+    auto bind = [this](const QKeySequence& keys, auto action) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, action);
+        return shortcut;
+    };
+    bind(indefinitelyKeys, [this] { controller_.startSession(SessionKind::indefinite()); });
+    bind(downloadKeys, [this] { chooseDownload(); });
+    bind(sleepKeys, [this] { controller_.requestSleepFromMenu(); });
+    bind(quitKeys, [this] { services_.quit(); });
+    cancelShortcut_ =
+        bind(QKeySequence(Qt::Key_Escape), [this] { controller_.cancelSleep(false); });
+    cancelShortcut_->setEnabled(false);
+}

@@ -1,0 +1,264 @@
+#include "Lumenor/UI/MenuView.h"
+
+#include "Lumenor/UI/Chips.h"
+#include "Lumenor/UI/GlassGroup.h"
+#include "Lumenor/UI/HoverButton.h"
+#include "Lumenor/UI/MenuTheme.h"
+#include "Lumenor/UI/OptionRow.h"
+#include "Lumenor/UI/PillButton.h"
+#include "Lumenor/UI/Row.h"
+#include "Lumenor/UI/RowIcon.h"
+#include "Lumenor/UI/StepperRow.h"
+#include "Lumenor/UI/ToggleSwitch.h"
+
+#include <QCollator>
+#include <QCoreApplication>
+#include <QDateTimeEdit>
+#include <QEvent>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLabel>
+#include <QLayout>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <ranges>
+
+namespace {
+
+constexpr int applicationHeight = 26;
+constexpr int applicationsShown = 6;
+
+QString text(const std::string& value) {
+    return QString::fromStdString(value);
+}
+
+QString applicationName(const RunningApplication& application) {
+    return application.localizedName ? text(*application.localizedName) : QStringLiteral("App");
+}
+
+QIcon applicationIcon(const RunningApplication& application) {
+    const QString name = text(application.iconName);
+    if (name.isEmpty()) {
+        return QIcon::fromTheme(QStringLiteral("application-x-executable"));
+    }
+    if (QFileInfo(name).isAbsolute()) {
+        return QIcon(name);
+    }
+    return QIcon::fromTheme(name, QIcon::fromTheme(QStringLiteral("application-x-executable")));
+}
+
+} // namespace
+
+QString MenuView::batterySymbol(const PowerControl::Battery& battery) {
+    if (!battery.percent) {
+        return {};
+    }
+    if (!battery.onBattery) {
+        return QStringLiteral("bolt.fill");
+    }
+    const auto percent = *battery.percent;
+    if (percent <= 12) {
+        return QStringLiteral("battery.0percent");
+    }
+    if (percent <= 37) {
+        return QStringLiteral("battery.25percent");
+    }
+    if (percent <= 62) {
+        return QStringLiteral("battery.50percent");
+    }
+    if (percent <= 87) {
+        return QStringLiteral("battery.75percent");
+    }
+    return QStringLiteral("battery.100percent");
+}
+
+bool MenuView::showsEvent(const std::string& event) {
+    // U+26A0 with or without the emoji selector.
+    return event.starts_with("\u26A0") || event.starts_with("Battery") ||
+           event.starts_with("Setup");
+}
+
+std::vector<RunningApplication>
+MenuView::listedApplications(std::vector<RunningApplication> running, int32_t ownPid) {
+    std::erase_if(running, [ownPid](const RunningApplication& application) {
+        return !application.isRegular || application.processIdentifier == ownPid;
+    });
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    auto key = [](const RunningApplication& application) {
+        return application.localizedName ? text(*application.localizedName) : QString();
+    };
+    std::stable_sort(running.begin(), running.end(),
+                     [&](const RunningApplication& left, const RunningApplication& right) {
+                         return collator.compare(key(left), key(right)) < 0;
+                     });
+    return running;
+}
+
+void MenuView::scheduleRender() {
+    if (renderQueued_) {
+        return;
+    }
+    renderQueued_ = true;
+    QMetaObject::invokeMethod(this, &MenuView::render, Qt::QueuedConnection);
+}
+
+void MenuView::render() {
+    renderQueued_ = false;
+    renderHeader();
+    renderKeepAwake();
+    renderOptions();
+    renderFooter();
+    reportSize();
+}
+
+void MenuView::renderHeader() {
+    const bool awake = controller_.isAwake();
+    const bool dark = MenuTheme::isDark(palette());
+    headerIcon_->setSymbol(awake ? QStringLiteral("sun.max.fill") : QStringLiteral("moon.fill"));
+    if (awake) {
+        headerIcon_->setFill(QColor(255, 204, 0), MenuTheme::orange(dark));
+    } else {
+        headerIcon_->setFill(MenuTheme::indigo(dark).lighter(125), MenuTheme::indigo(dark));
+    }
+    title_->setText(awake ? QStringLiteral("Awake") : QStringLiteral("Lumenor"));
+    lidBadge_->setVisible(awake && controller_.lidModeActive());
+    const QString line = text(controller_.statusLine());
+    status_->setText(line);
+    status_->setToolTip(line);
+    const bool session = controller_.session().has_value();
+    sessionSwitch_->showOn(session);
+    sessionSwitch_->setToolTip(session ? QStringLiteral("Stop") : QStringLiteral("Keep awake"));
+
+    const bool pending = controller_.pendingSleep().has_value();
+    banner_->setVisible(pending);
+    bannerText_->setText(line);
+    cancelShortcut_->setEnabled(pending);
+}
+
+void MenuView::renderKeepAwake() {
+    for (const auto& [panel, row] : expandable_) {
+        row->setTrailing(Trailing::chevron(expanded_ == panel));
+    }
+    minuteChips_->setVisible(expanded_ == Panel::minutes);
+    hourChips_->setVisible(expanded_ == Panel::hours);
+    untilBox_->setVisible(expanded_ == Panel::until);
+    untilStart_->setEnabled(untilDate_ > controller_.now());
+    applications_->setVisible(expanded_ == Panel::apps);
+    if (expanded_ == Panel::apps) {
+        renderApplications();
+    }
+}
+
+void MenuView::renderApplications() {
+    auto listed = listedApplications(controller_.workspace().runningApplications(),
+                                     static_cast<int32_t>(QCoreApplication::applicationPid()));
+    if (listed == shownApplications_ && !applicationList_->layout()->isEmpty()) {
+        return;
+    }
+    shownApplications_ = std::move(listed);
+    QLayout* list = applicationList_->layout();
+    while (QLayoutItem* item = list->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const RunningApplication& application : shownApplications_) {
+        auto* entry = new HoverButton(
+            applicationName(application), applicationIcon(application),
+            [this, application] { startApplication(application); }, applicationList_);
+        entry->setObjectName(QStringLiteral("applicationEntry"));
+        list->addWidget(entry);
+    }
+    if (shownApplications_.empty()) {
+        auto* none = new QLabel(QStringLiteral("No apps running"), applicationList_);
+        none->setObjectName(QStringLiteral("noApplications"));
+        none->setFont(MenuTheme::font(12));
+        none->setFixedHeight(applicationHeight);
+        none->setContentsMargins(8, 0, 0, 0);
+        MenuTheme::setTone(none, MenuTheme::Tone::secondary);
+        list->addWidget(none);
+        MenuTheme::applyTones(applicationList_);
+    }
+    const int rows = std::max<int>(1, static_cast<int>(shownApplications_.size()));
+    applications_->setFixedHeight(std::min(rows, applicationsShown) * applicationHeight + 4);
+    applications_->setVerticalScrollBarPolicy(rows > applicationsShown ? Qt::ScrollBarAsNeeded
+                                                                       : Qt::ScrollBarAlwaysOff);
+}
+
+void MenuView::renderOptions() {
+    const bool helper = controller_.helperReady();
+    lidOption_->setVisible(helper);
+    lidOption_->setOn(controller_.lidClosedMode());
+    lidSetup_->setVisible(!helper);
+    const bool waiting = controller_.setupInProgress();
+    setupButton_->setText(waiting ? QStringLiteral("Waiting…") : QStringLiteral("Set Up"));
+    setupButton_->setEnabled(!waiting);
+    setupButton_->updateGeometry();
+    displayOption_->setOn(controller_.keepDisplayOn());
+
+    const QString floor = QString::number(controller_.minimumBattery());
+    stopBelow_->setTitle(QStringLiteral("Stop Below %1%").arg(floor));
+    stopBelow_->setToolTip(
+        QStringLiteral("On battery, return to normal sleep when charge drops below %1%")
+            .arg(floor));
+    stopBelow_->setOn(controller_.stopOnLowBattery());
+
+    moreBox_->setVisible(expanded_ == Panel::more);
+    // Without the helper Remote Wake cannot be switched on, but one left on can be switched off.
+    remoteWake_->setOn(controller_.remoteWakeEnabled());
+    remoteWake_->setEnabled(helper || controller_.remoteWakeEnabled());
+    remoteWake_->setToolTip(QStringLiteral("While asleep, wake every %1 min to check Telegram")
+                                .arg(controller_.remoteWakeInterval()));
+    checkEvery_->setValue(controller_.remoteWakeInterval());
+    batteryLimit_->setValue(controller_.minimumBattery());
+    agentOption_->setOn(agentAccess_);
+    removeHelper_->setVisible(helper);
+    loginOption_->setOn(loginItem_);
+}
+
+void MenuView::renderFooter() {
+    const auto& last = controller_.lastEvent();
+    const bool shown = last && showsEvent(*last);
+    event_->setVisible(shown);
+    event_->setText(shown ? text(*last) : QString());
+    const auto& battery = controller_.battery();
+    batteryBox_->setVisible(battery.percent.has_value());
+    batteryIcon_->setSymbol(batterySymbol(battery));
+    batteryText_->setText(battery.percent ? QStringLiteral("%1%").arg(*battery.percent)
+                                          : QString());
+}
+
+QSize MenuView::measuredSize() const {
+    // Rows shown or hidden since the last layout pass have only posted their layout requests;
+    // settle them from the innermost out, so each group reports its new height upwards.
+    for (QWidget* part : findChildren<QWidget*>() | std::views::reverse) {
+        if (QLayout* inner = part->layout()) {
+            inner->activate();
+        }
+    }
+    QLayout* stack = layout();
+    stack->activate();
+    const int height = stack->hasHeightForWidth() ? stack->totalHeightForWidth(viewWidth)
+                                                  : stack->totalSizeHint().height();
+    return {viewWidth, height};
+}
+
+void MenuView::reportSize() {
+    const QSize size = measuredSize();
+    if (!onSizeChange || reportedSize_ == size) {
+        return;
+    }
+    reportedSize_ = size;
+    onSizeChange(size);
+}
+
+void MenuView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) {
+        MenuTheme::applyTones(this);
+        scheduleRender();
+    }
+    QWidget::changeEvent(event);
+}

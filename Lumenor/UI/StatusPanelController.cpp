@@ -1,0 +1,255 @@
+#include "Lumenor/UI/StatusPanelController.h"
+
+#include "Lumenor/Engine/WakeController.h"
+#include "Lumenor/UI/MenuPanel.h"
+#include "Lumenor/UI/MenuView.h"
+#include "Lumenor/UI/SymbolTable.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// A window manager that keeps moving the panel must not make us fight it forever.
+constexpr int maxCorrectionsPerOpening = 8;
+
+void sayOnceThatNoTrayExists() {
+    static bool said = false;
+    if (said)
+        return;
+    said = true;
+    std::fputs("Lumenor: no system tray is available; the icon appears once one starts, and "
+               "the lumenor command works as usual.\n",
+               stderr);
+}
+
+bool darkTheme() {
+    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+}
+
+} // namespace
+
+StatusPanelController::StatusPanelController(WakeController& controller, QObject* parent)
+    : StatusPanelController(controller, Options{}, parent) {}
+
+StatusPanelController::StatusPanelController(WakeController& controller, Options options,
+                                             QObject* parent)
+    : QObject(parent), controller_(controller), options_(std::move(options)),
+      statusItem_(new QSystemTrayIcon(this)), panel_(std::make_unique<MenuPanel>()) {
+    if (!options_.anchor)
+        options_.anchor = [this] { return defaultAnchor(); };
+    panel_->onCancel = [guard = QPointer(this)] {
+        if (guard)
+            guard->close();
+    };
+    connect(statusItem_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+                    togglePanel();
+            });
+    SymbolTable::ensureTheme();
+    updateIcon();
+    connect(&controller_, &WakeController::aboutToChange, this,
+            &StatusPanelController::scheduleIconUpdate);
+    connect(panel_.get(), &MenuPanel::resigned, this, &StatusPanelController::panelResigned);
+    connect(panel_.get(), &MenuPanel::moved, this, &StatusPanelController::panelMoved);
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        sayOnceThatNoTrayExists();
+    // Shown even without a tray host: Qt adds the icon when one appears.
+    statusItem_->show();
+}
+
+StatusPanelController::~StatusPanelController() {
+    // The panel goes after this object's members; it must not call back into them.
+    disconnect(panel_.get(), nullptr, this, nullptr);
+    qApp->removeEventFilter(this);
+}
+
+std::string StatusPanelController::symbol(const WakeController& controller) {
+    if (controller.pendingSleep())
+        return "moon.zzz.fill";
+    if (controller.session())
+        return controller.lidModeActive() ? "cup.and.heat.waves.fill" : "cup.and.heat.waves";
+    if (controller.isAwake())
+        return "bolt.horizontal.circle";
+    if (controller.remoteCycleArmed())
+        return "antenna.radiowaves.left.and.right";
+    return "cup.and.saucer";
+}
+
+std::optional<QRect> StatusPanelController::fitFrame(QRect anchor, QRect available, int height) {
+    const int width = MenuPanel::panelWidth;
+    if (height <= 1)
+        return std::nullopt;
+    const int fitted = std::min(height, available.height() - 12);
+    if (fitted <= 1)
+        return std::nullopt;
+    double x = anchor.x() + anchor.width() / 2.0 - width / 2.0;
+    x = std::max(x, available.x() + 6.0);
+    // Applied last, so the right edge wins on a screen narrower than the panel.
+    x = std::min(x, available.x() + available.width() - width - 6.0);
+    const int availableBottom = available.y() + available.height();
+    int top = anchor.y() + anchor.height() + 5;
+    if (top + fitted > availableBottom) {
+        const int above = anchor.y() - 5 - fitted;
+        top = above >= available.y() ? above : availableBottom - 6 - fitted;
+    }
+    return QRect(static_cast<int>(std::floor(x)), top, width, fitted);
+}
+
+void StatusPanelController::togglePanel() {
+    if (isOpen()) {
+        close();
+        return;
+    }
+    if (!lastClosed_ || options_.clock() - *lastClosed_ > reopenGuard)
+        open();
+}
+
+bool StatusPanelController::isOpen() const {
+    return panel_->isVisible();
+}
+
+void StatusPanelController::fit(QSize size) {
+    if (size.height() <= 1)
+        return;
+    QScreen* screen = QGuiApplication::screenAt(anchor_.center());
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    const std::optional<QRect> frame = fitFrame(anchor_, available, size.height());
+    if (!frame)
+        return;
+    targetFrame_ = frame;
+    if (panel_->geometry() != *frame)
+        panel_->setGeometry(*frame);
+}
+
+void StatusPanelController::open() {
+    auto* view = new MenuView(controller_, options_.services);
+    view->onSizeChange = [guard = QPointer(this)](QSize size) {
+        if (guard && guard->isOpen())
+            guard->fit(size);
+    };
+    panel_->setContent(view);
+    anchor_ = options_.anchor();
+    corrections_ = 0;
+    fit(view->measuredSize());
+
+    panel_->setWindowOpacity(0);
+    panel_->show();
+    panel_->raise();
+    panel_->activateWindow();
+    fade_ = new QPropertyAnimation(panel_.get(), "windowOpacity", panel_.get());
+    fade_->setDuration(static_cast<int>(fadeIn.count()));
+    fade_->setStartValue(0.0);
+    fade_->setEndValue(1.0);
+    fade_->start(QAbstractAnimation::DeleteWhenStopped);
+
+    qApp->installEventFilter(this);
+}
+
+void StatusPanelController::close() {
+    if (!isOpen())
+        return;
+    lastClosed_ = options_.clock();
+    targetFrame_.reset();
+    if (fade_)
+        fade_->stop();
+    panel_->hide();
+    qApp->removeEventFilter(this);
+    // The menu view and its observation of the controller exist only while the panel is open.
+    panel_->setContent(new QWidget);
+}
+
+QRect StatusPanelController::defaultAnchor() const {
+    const QRect item = statusItem_->geometry();
+    if (item.isValid() && !item.isEmpty())
+        return item;
+    return QRect(QCursor::pos(), QSize(1, 1));
+}
+
+void StatusPanelController::scheduleIconUpdate() {
+    // The signal comes before the change; many changes in one turn need one update.
+    if (iconUpdateQueued_)
+        return;
+    iconUpdateQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            iconUpdateQueued_ = false;
+            updateIcon();
+        },
+        Qt::QueuedConnection);
+}
+
+void StatusPanelController::updateIcon() {
+    statusItem_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
+    const std::string chosen = symbol(controller_);
+    if (chosen == lastSymbol_)
+        return;
+    lastSymbol_ = chosen;
+    statusItem_->setIcon(SymbolTable::icon(QString::fromStdString(chosen), darkTheme()));
+}
+
+void StatusPanelController::panelResigned() {
+    // Decided on the next turn, once the window system has settled which window is active.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!isOpen() || panel_->isActiveWindow())
+                return;
+            // A dialog or a drop-down opened from the panel keeps it open.
+            if (QApplication::activeModalWidget() != nullptr ||
+                QApplication::activePopupWidget() != nullptr ||
+                ownsWindow(QApplication::activeWindow()))
+                return;
+            close();
+        },
+        Qt::QueuedConnection);
+}
+
+void StatusPanelController::panelMoved() {
+    if (!isOpen() || !targetFrame_ || panel_->geometry() == *targetFrame_)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!isOpen() || !targetFrame_ || panel_->geometry() == *targetFrame_ ||
+                corrections_ >= maxCorrectionsPerOpening)
+                return;
+            ++corrections_;
+            panel_->setGeometry(*targetFrame_);
+        },
+        Qt::QueuedConnection);
+}
+
+bool StatusPanelController::ownsWindow(const QWidget* window) const {
+    for (const QWidget* w = window; w != nullptr; w = w->parentWidget()) {
+        if (w == panel_.get())
+            return true;
+    }
+    return false;
+}
+
+bool StatusPanelController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+        const auto* widget = static_cast<QWidget*>(watched);
+        const bool inside = ownsWindow(widget->window()) ||
+                            QApplication::activeModalWidget() != nullptr ||
+                            QApplication::activePopupWidget() != nullptr;
+        if (!inside)
+            close();
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "Lumenor/UI/MenuServices.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class MenuPanel;
+class QPropertyAnimation;
+class QSystemTrayIcon;
+class WakeController;
+
+/// The tray icon and the panel that drops down under it. Keeps the icon and its tooltip in
+/// step with the controller, opens and closes the panel on clicks and holds a fresh menu view
+/// in it while it is open. Main thread only; needs a QApplication.
+class StatusPanelController : public QObject {
+    Q_OBJECT
+
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
+    /// What tests replace.
+    struct Options {
+        /// A monotonic clock, so that a change of the wall clock cannot lock the panel shut.
+        std::function<TimePoint()> clock = [] { return std::chrono::steady_clock::now(); };
+        /// Where the tray icon is on screen; by default its own geometry, or the pointer when
+        /// the tray host does not say.
+        std::function<QRect()> anchor;
+        /// What the menu view reaches outside the controller.
+        MenuServices services = MenuServices::system();
+    };
+
+    /// A click within this time of the panel closing does not reopen it: the click that
+    /// closed it also reaches the tray icon.
+    static constexpr std::chrono::milliseconds reopenGuard{250};
+    static constexpr std::chrono::milliseconds fadeIn{120};
+
+    explicit StatusPanelController(WakeController& controller, QObject* parent = nullptr);
+    StatusPanelController(WakeController& controller, Options options, QObject* parent = nullptr);
+    ~StatusPanelController() override;
+
+    /// The symbol name the icon shows for the controller's state.
+    static std::string symbol(const WakeController& controller);
+
+    /// The panel's frame for a menu view `height` high under `anchor` within `available`:
+    /// 300 wide, centred under the anchor but kept 6 px inside the edges, its top 5 px below
+    /// the anchor and at most the available height − 12. When that would run past the bottom
+    /// (a tray at the bottom of the screen) the panel sits above the anchor instead. None when
+    /// the height is 1 or less (not laid out yet) or there is no room.
+    static std::optional<QRect> fitFrame(QRect anchor, QRect available, int height);
+
+    /// Opens the panel, or closes it when it is open. Bound to clicks on the icon.
+    void togglePanel();
+    /// Places the panel for a menu view of `size`; the view calls this when its size changes.
+    void fit(QSize size);
+
+    bool isOpen() const;
+    MenuPanel& panel() const { return *panel_; }
+    const QSystemTrayIcon& statusItem() const { return *statusItem_; }
+    /// The symbol last put on the icon; empty before the first.
+    const std::string& lastSymbol() const { return lastSymbol_; }
+    /// Where the panel belongs while open; none while closed.
+    const std::optional<QRect>& targetFrame() const { return targetFrame_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void open();
+    void close();
+    void updateIcon();
+    void scheduleIconUpdate();
+    void panelResigned();
+    void panelMoved();
+    bool ownsWindow(const QWidget* window) const;
+    QRect defaultAnchor() const;
+
+    WakeController& controller_;
+    Options options_;
+    QSystemTrayIcon* statusItem_ = nullptr;
+    std::unique_ptr<MenuPanel> panel_;
+    QPointer<QPropertyAnimation> fade_;
+    std::optional<TimePoint> lastClosed_;
+    std::optional<QRect> targetFrame_;
+    QRect anchor_;
+    std::string lastSymbol_;
+    bool iconUpdateQueued_ = false;
+    int corrections_ = 0;
+};
