@@ -1,79 +1,62 @@
 #pragma once
 
-#include <chrono>
+#include <QProcess>
+#include <QTemporaryDir>
+
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include <sys/types.h>
+inline const QString appPath = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/MacOS/Lumenor";
+inline const QString toolPath = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
 
-/// A private home and configuration folder for the real binaries, removed afterwards, and the
-/// environment that points them there without a display server.
+/// A private home for the real binaries, removed afterwards.
 class Sandbox {
 public:
     /// `homeLength` pads the home folder's path to at least that many bytes.
     explicit Sandbox(std::size_t homeLength = 0);
-    ~Sandbox();
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
 
     std::filesystem::path home() const { return home_; }
     std::filesystem::path socketPath() const;
-    std::filesystem::path logFile() const;
-    /// NAME=VALUE entries for a child: this process's environment without any display, plus
-    /// LUMENOR_HOME, XDG_CONFIG_HOME and `extra`.
-    std::vector<std::string> environment(const std::vector<std::string>& extra = {}) const;
-    /// A fresh file name inside the sandbox, for captured output.
-    std::filesystem::path scratchFile(const std::string& stem);
+    /// This process's environment without any display, pointed at the sandbox.
+    QProcessEnvironment environment() const;
 
 private:
-    std::filesystem::path root_;
+    QTemporaryDir root_;
     std::filesystem::path home_;
-    int scratchCount_ = 0;
 };
 
-/// The finished run of a program.
+/// A started program; stopped with SIGTERM (then killed) if still running at the end.
+class Child : public QProcess {
+public:
+    Child(const QString& program, const QStringList& arguments,
+          const QProcessEnvironment& environment);
+    ~Child() override;
+
+    /// The exit status once ended (-1 after a signal); none if still running after `ms`.
+    std::optional<int> waitFor(int ms);
+    /// Everything written to standard error so far.
+    std::string err();
+
+private:
+    std::string err_;
+};
+
 struct Finished {
-    /// The exit status; -1 when the process was killed by a signal or had to be stopped.
     int status = -1;
     std::string out;
     std::string err;
 };
 
-/// A started program whose output goes to files; killed and reaped if still running at the end.
-class Child {
-public:
-    Child(const std::string& program, const std::vector<std::string>& arguments,
-          const std::vector<std::string>& environment, Sandbox& sandbox);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
+/// Runs a program to its end, killing it after 20 s.
+Finished run(const QString& program, const QStringList& arguments,
+             const QProcessEnvironment& environment);
 
-    pid_t pid() const { return pid_; }
-    /// The exit status once the process has ended (-1 for a signal); none if it still runs
-    /// after `limit`.
-    std::optional<int> waitFor(std::chrono::milliseconds limit);
-    bool running();
-    void signal(int number) const;
-    std::string out() const;
-    std::string err() const;
+/// The `lumenor` command in the sandbox.
+Finished lumenor(const Sandbox& sandbox, const QStringList& arguments);
 
-private:
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-    std::filesystem::path out_;
-    std::filesystem::path err_;
-};
-
-/// Runs a program to its end (stopping it after `limit`) and returns its status and output.
-Finished run(const std::string& program, const std::vector<std::string>& arguments,
-             const std::vector<std::string>& environment, Sandbox& sandbox,
-             std::chrono::milliseconds limit = std::chrono::seconds(20));
-
-/// Polls `condition` until it holds or `limit` passes; returns its last value.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(20));
+/// The app in the sandbox, on the offscreen platform unless `display` is false.
+std::unique_ptr<Child> startApp(const Sandbox& sandbox, bool display = true);
 
 std::string readFile(const std::filesystem::path& file);

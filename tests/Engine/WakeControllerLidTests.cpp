@@ -1,165 +1,119 @@
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
 
-#include "LumenorCore/PrivilegedInstall.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 namespace {
 
-using Words = std::vector<std::string>;
-
 const std::string changeFailed = "⚠️ Lid-closed mode change failed (will retry): ";
 
-// A running session with a working helper; the mode is switched on by the first reconciliation.
+// A running session; the mode is switched on once the helper is known to work.
 class WakeControllerLid : public ::testing::Test {
 protected:
-    void SetUp() override {
-        h.power->setHelperInstalled(true);
-        h.power->setHelperWorks(true);
-        h->startSession(SessionKind::indefinite());
-    }
-    void becomeReady() {
-        h->refreshHelper();
+    void SetUp() override { h->startSession(SessionKind::indefinite()); }
+    // Moves the clock, ticks and runs what the tick queued.
+    void after(double seconds) {
+        h.tickAfter(seconds);
         h.settle();
     }
-    int calls(const std::string& subcommand) const {
-        return static_cast<int>(std::ranges::count(h.power->helperCalls(), subcommand));
-    }
-    int logged(const std::string& message) const {
-        return static_cast<int>(std::ranges::count(h.logMessages(), message));
+    long calls(const std::string& subcommand) const {
+        return std::ranges::count(h.power->helperCalls, subcommand);
     }
 
     EngineHarness h;
-    WakeControllerProbe probe{h.controller()};
 };
 
 TEST_F(WakeControllerLid, FollowsWhatKeepsTheMachineAwakeAndRenewsTheLease) {
-    EXPECT_TRUE(h.power->helperCalls().empty()) << "not before the helper is known to work";
-    becomeReady();
-    EXPECT_TRUE(h->helperReady());
-    EXPECT_EQ(h.power->helperCalls(), Words{"lid-on"});
+    EXPECT_TRUE(h.power->helperCalls.empty()) << "not before the helper is known to work";
+    h.readyHelper();
+    EXPECT_EQ(h.power->helperCalls, Words{"lid-on"});
     EXPECT_TRUE(h->lidModeActive());
-    EXPECT_EQ(h.power->runCalls()[0].timeout, 20);
 
-    h.tickAfter(25);
-    h.settle();
+    after(25);
     EXPECT_EQ(calls("renew"), 0);
-    h.tickAfter(1);
-    h.tickAfter(1); // one renewal per interval
-    h.settle();
+    after(1);
+    after(1); // one renewal per interval
     EXPECT_EQ(calls("renew"), 1);
 
     h->endSession("done");
     h.settle();
-    EXPECT_EQ(h.power->helperCalls().back(), "lid-off");
+    EXPECT_EQ(h.power->helperCalls.back(), "lid-off");
     EXPECT_FALSE(h->lidModeActive());
 }
 
 TEST_F(WakeControllerLid, FailedChangesBackOffAndRepeatedFailuresAreLoggedOnce) {
-    h.power->queueHelperResult("lid-on", {3, "battery low"});
-    h.power->queueHelperResult("lid-on", {3, "battery low"});
-    h.power->queueHelperResult("lid-on", {-2, "timed out"});
-    becomeReady();
+    h.power->queuedResults["lid-on"] = {{3, "battery low"}, {3, "battery low"}, {-2, "timed out"}};
+    h.readyHelper();
     EXPECT_FALSE(h->lidModeActive());
-    EXPECT_EQ(h->lastEvent(), changeFailed + "battery low");
-    h.tickAfter(59);
-    h.settle();
-    EXPECT_EQ(calls("lid-on"), 1);
-    h.tickAfter(1);
-    h.settle();
+    after(59);
+    EXPECT_EQ(calls("lid-on"), 1) << "a refusal waits 60 s";
+    after(1);
     EXPECT_EQ(calls("lid-on"), 2);
-    EXPECT_EQ(logged(changeFailed + "battery low"), 1);
+    EXPECT_EQ(std::ranges::count(h.logMessages(), changeFailed + "battery low"), 1);
 
-    h.tickAfter(60);
-    h.settle(); // a hung helper cut at its time-out is a failure like any other
+    after(60); // a hung helper cut at its time-out is a failure like any other
     EXPECT_EQ(h->lastEvent(), changeFailed + "timed out");
-    h.tickAfter(9);
-    h.settle();
-    EXPECT_EQ(calls("lid-on"), 3);
-    h.tickAfter(1);
-    h.settle();
+    after(9);
+    EXPECT_EQ(calls("lid-on"), 3) << "other failures wait 10 s";
+    after(1);
     EXPECT_EQ(calls("lid-on"), 4);
     EXPECT_TRUE(h->lidModeActive());
 }
 
 TEST_F(WakeControllerLid, AFailedRenewalMeansTheGuardTookOver) {
-    becomeReady();
-    h.power->setHelperResult("renew", {1, "not the owner"});
-    h.tickAfter(26);
-    h.settle();
+    h.readyHelper();
+    h.power->standingResults["renew"] = {1, "not the owner"};
+    after(26);
     EXPECT_FALSE(h->lidModeActive());
     EXPECT_EQ(h->lastEvent(), "Lid-closed mode was turned off by the safety guard");
-    h.tickAfter(29);
-    h.settle();
-    EXPECT_EQ(calls("lid-on"), 1);
-    h.tickAfter(1);
-    h.settle();
+    after(29);
+    EXPECT_EQ(calls("lid-on"), 1) << "it waits 30 s";
+    after(1);
     EXPECT_EQ(calls("lid-on"), 2);
     EXPECT_TRUE(h->lidModeActive());
 }
 
 TEST_F(WakeControllerLid, NothingStartsWhileASleepAttemptRuns) {
-    becomeReady();
-    probe.setSleeping(true);
+    h.readyHelper();
+    WakeControllerProbe(h.controller()).setSleeping(true);
     h.tickAfter(60);   // a renewal is due
     h->endSession(""); // and the mode is no longer wanted
     h.tickAfter(1);
-    EXPECT_EQ(h.privileged->pending(), 0u);
-    EXPECT_EQ(h.power->helperCalls(), Words{"lid-on"});
+    EXPECT_TRUE(h.privileged->tasks.empty());
 }
 
-TEST_F(WakeControllerLid, RemovalSwitchesTheModeOffEvenWhenTheHelperVanishesFirst) {
-    becomeReady();
-    h.power->clearRecords();
-    EXPECT_EQ(h->handle({"uninstall-helper", {}}).message,
-              "Approve the administrator prompt to remove the helper.");
-    EXPECT_FALSE(h->helperReady());
-    EXPECT_EQ(h.privileged->pending(), 1u) << "lid-off is queued";
-
-    h.power->setHelperInstalled(false);
-    h.power->setHelperWorks(false);
-    h.power->queueHelperResult("lid-off", {1, "sudo: not found"});
-    h.background->runAll();
-    h.settle();
-    EXPECT_EQ(logged("Helper removed"), 1);
-    EXPECT_TRUE(h->lidModeActive());
-    h.tickAfter(10);
-    EXPECT_FALSE(h->lidModeActive());
-    EXPECT_EQ(h.power->helperCalls(), Words{"lid-off"});
-    EXPECT_EQ(h.power->adminScripts(), Words{PrivilegedInstall::uninstallScript()});
-
-    h.power->setAdminError("The user cancelled.");
-    h->runUninstall();
-    h.background->runAll();
-    h.settle();
-    EXPECT_EQ(h->lastEvent(), "The user cancelled.");
-}
-
-TEST_F(WakeControllerLid, SetupRunsOneAtATime) {
-    const std::string asked = "Approve the administrator prompt on the Mac to finish setup.";
-    h.power->setHelperWorks(false);
-    h.power->setInstallError("Setup was cancelled.");
-    h->setMinimumBattery(25);
-    EXPECT_EQ(h->handle({"setup", {}}).message, asked);
-    EXPECT_EQ(h->handle({"setup", {}}).message, asked);
-    EXPECT_TRUE(h->setupInProgress());
+TEST_F(WakeControllerLid, SetupAndRemovalRunBehindThePromptOneAtATime) {
+    h.power->setupError = "Setup was cancelled.";
+    EXPECT_EQ(h->handle({"setup", {}}).message,
+              "Approve the administrator prompt on the Mac to finish setup.");
+    h->runSetup();
     EXPECT_EQ(h.background->runAll(), 1u);
     h.settle();
-    EXPECT_FALSE(h->setupInProgress());
     EXPECT_EQ(h->lastEvent(), "Setup failed: Setup was cancelled.");
 
-    h.power->setInstallError(std::nullopt);
+    h.power->setupError.reset();
+    h.power->setHelperInstalled(true);
     h.power->setHelperWorks(true);
+    h->setMinimumBattery(25);
     h->runSetup();
     h.background->runAll();
     h.settle();
-    EXPECT_EQ(logged("Lid-closed mode is ready"), 1);
-    EXPECT_EQ(h.power->installedMinimumBatteries(), (std::vector<int>{25, 25}));
+    EXPECT_EQ(h->lastEvent(), "Lid-closed mode is ready");
+    EXPECT_EQ(h.power->installedFloors, (std::vector<int>{10, 25}));
     EXPECT_TRUE(h->lidModeActive());
-    EXPECT_EQ(h->handle({"setup", {}}).message, "Lid-closed mode is already set up.");
+
+    // The helper vanishes before its removal could switch the mode off: nobody is left to ask.
+    EXPECT_EQ(h->handle({"uninstall-helper", {}}).message,
+              "Approve the administrator prompt to remove the helper.");
+    h.power->setHelperInstalled(false);
+    h.power->queuedResults["lid-off"] = {{1, "sudo: not found"}};
+    h.settle();
+    EXPECT_TRUE(h->lidModeActive());
+    h.tickAfter(10);
+    EXPECT_FALSE(h->lidModeActive());
+    EXPECT_EQ(calls("lid-off"), 1);
 }
 
 } // namespace

@@ -53,12 +53,6 @@ TEST(LumenorJSONTests, WorkedExampleHasExactBytes) {
     const LumenorResponse response{true, "pong", exampleStatus()};
     EXPECT_EQ(LumenorJSON::line(response), pong + "\n");
     EXPECT_EQ(decode<LumenorResponse>(pong), response);
-    EXPECT_EQ(LumenorJSON::line(LumenorRequest{"ping", {}}),
-              "{\"command\":\"ping\",\"options\":{}}\n");
-    EXPECT_EQ(decode<LumenorRequest>(R"({"command":"ping","options":{}})"),
-              (LumenorRequest{"ping", {}}));
-    EXPECT_EQ(LumenorJSON::line(LumenorResponse{false, "Malformed request"}),
-              "{\"message\":\"Malformed request\",\"ok\":false}\n");
 }
 
 TEST(LumenorJSONTests, EncodingEscapesSortsAndOmits) {
@@ -68,23 +62,13 @@ TEST(LumenorJSONTests, EncodingEscapesSortsAndOmits) {
     EXPECT_EQ(LumenorJSON::line(LumenorRequest{"on", {{"é", "1"}, {"for", "30m"}, {"B", "x/y"}}}),
               "{\"command\":\"on\",\"options\":{\"B\":\"x\\/y\",\"for\":\"30m\",\"é\":\"1\"}}\n");
 
-    LumenorStatus status = exampleStatus();
-    status.holdUntil.reset();
-    status.batteryPercent.reset();
-    EXPECT_EQ(LumenorJSON::line(status),
-              R"({"awake":true,"keepDisplayOn":false,"lidClosedMode":true,)"
-              R"("lidClosedModeActive":false,"lidClosedModeAvailable":true,"onBattery":true,)"
-              R"("remoteWakeCycleArmed":false,"remoteWakeEnabled":false,)"
-              R"("remoteWakeIntervalMinutes":15})"
-              "\n");
-
     // Fractions are dropped towards the earlier second, before 1970 too.
+    LumenorStatus status = exampleStatus();
     status.holdUntil = halfPastSix + 999ms;
     status.sessionEndsAt = sys_days{1969y / 12 / 31} + 23h + 59min + 59s + 500ms;
     status.pendingSleepAt = halfPastSix + 1h;
     status.pendingSleepWaitingForPid = -2147483647 - 1;
     status.sessionDescription = "Until 19:00 — “build”";
-    status.batteryPercent = 82;
     EXPECT_EQ(LumenorJSON::line(status),
               R"({"awake":true,"batteryPercent":82,"holdUntil":"2026-12-05T18:30:00Z",)"
               R"("keepDisplayOn":false,"lidClosedMode":true,"lidClosedModeActive":false,)"
@@ -112,14 +96,14 @@ TEST(LumenorJSONTests, InvalidUtf8IsNotEncoded) {
 }
 
 TEST(LumenorJSONTests, DecodingNeedsEveryFieldWithItsType) {
-    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":"ping"})"), "missing key \"options\"");
-    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":"ping","options":null})"),
-              "\"options\" must be an object");
-    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":7,"options":{}})"),
-              "\"command\" must be a string");
-    EXPECT_EQ(failureOf<LumenorRequest>(R"({"command":"on","options":{"for":["30m"]}})"),
-              "\"options\" must map names to strings");
-    EXPECT_EQ(failureOf<LumenorRequest>(R"(["ping"])"), "expected a JSON object");
+    const std::pair<const char*, const char*> requestFailures[] = {
+        {R"({"command":"ping"})", "missing key \"options\""},
+        {R"({"command":"ping","options":null})", "\"options\" must be an object"},
+        {R"({"command":7,"options":{}})", "\"command\" must be a string"},
+        {R"({"command":"on","options":{"for":["30m"]}})", "\"options\" must map names to strings"},
+        {R"(["ping"])", "expected a JSON object"}};
+    for (const auto& [text, failure] : requestFailures)
+        EXPECT_EQ(failureOf<LumenorRequest>(text), failure) << text;
     EXPECT_EQ(failureOf<LumenorResponse>(R"({"ok":"true","message":"hi"})"),
               "\"ok\" must be true or false");
     EXPECT_EQ(failureOf<LumenorResponse>(R"({"ok":true,"message":"hi","status":{"awake":true}})"),
@@ -147,14 +131,15 @@ TEST(LumenorJSONTests, IntegersAndInstantsMustFitTheirField) {
     EXPECT_EQ(decode<LumenorStatus>(withMember(R"("pendingSleepWaitingForPid":2147483647)"))
                   .pendingSleepWaitingForPid,
               2147483647);
-    for (const std::string pid : {"2147483648", "-2147483649"}) {
-        EXPECT_EQ(failureOf<LumenorStatus>(withMember("\"pendingSleepWaitingForPid\":" + pid)),
-                  "\"pendingSleepWaitingForPid\" is out of range");
-    }
-    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("batteryPercent":9223372036854775808)")),
-              "\"batteryPercent\" is out of range");
-    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("batteryPercent":82.0)")),
-              "\"batteryPercent\" must be an integer");
+    const std::pair<const char*, const char*> failures[] = {
+        {R"("pendingSleepWaitingForPid":2147483648)",
+         "\"pendingSleepWaitingForPid\" is out of range"},
+        {R"("pendingSleepWaitingForPid":-2147483649)",
+         "\"pendingSleepWaitingForPid\" is out of range"},
+        {R"("batteryPercent":9223372036854775808)", "\"batteryPercent\" is out of range"},
+        {R"("batteryPercent":82.0)", "\"batteryPercent\" must be an integer"}};
+    for (const auto& [member, failure] : failures)
+        EXPECT_EQ(failureOf<LumenorStatus>(withMember(member)), failure) << member;
 
     const auto withHold = [](const std::string& value) {
         std::string text = LumenorJSON::line(exampleStatus());

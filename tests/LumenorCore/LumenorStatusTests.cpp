@@ -11,30 +11,18 @@ namespace {
 const Instant six = sys_days{2026y / 12 / 5} + 18h;
 const std::string normal = "🌙 Normal — the Mac follows its usual sleep settings";
 
-LumenorStatus quiet() {
-    return {.awake = false,
-            .lidClosedMode = false,
-            .lidClosedModeActive = false,
-            .lidClosedModeAvailable = false,
-            .keepDisplayOn = false,
-            .remoteWakeEnabled = false,
-            .remoteWakeIntervalMinutes = 15,
-            .remoteWakeCycleArmed = false,
-            .onBattery = true};
-}
-
 } // namespace
 
 TEST(LumenorStatusTests, StateLineChoosesSessionThenHoldThenNormal) {
-    LumenorStatus status = quiet();
-    status.awake = true;
+    LumenorStatus status{};
+    status.awake = status.onBattery = true;
     status.holdUntil = six + 30min;
     status.lidClosedMode = status.lidClosedModeAvailable = true;
     status.batteryPercent = 82;
     EXPECT_EQ(status.summary(six),
               "☀️ Awake — held for a task (30m 00s left)\n🔋 Battery 82%");
 
-    status = quiet();
+    status = LumenorStatus{};
     status.holdUntil = six;
     EXPECT_EQ(status.summary(six), normal);
     // A description without `awake` is no running session.
@@ -49,12 +37,10 @@ TEST(LumenorStatusTests, StateLineChoosesSessionThenHoldThenNormal) {
 }
 
 TEST(LumenorStatusTests, OptionalLinesComeInOrder) {
-    LumenorStatus status = quiet();
-    status.lidClosedMode = true;
+    LumenorStatus status{};
+    status.lidClosedMode = status.remoteWakeEnabled = true;
     status.pendingSleepWaitingForPid = 4242;
-    status.remoteWakeEnabled = true;
     status.remoteWakeIntervalMinutes = 30;
-    status.onBattery = false;
     status.batteryPercent = 100;
     EXPECT_EQ(status.summary(six),
               normal + "\n⚠️ Lid-closed mode needs one-time setup: run `lumenor setup`"

@@ -8,23 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <locale>
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace PrivilegedInstall;
+using LumenorPaths::sudoersPath;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 const std::vector<std::string> toolEnvironment{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
-
-bool haveTool(const char* path) {
-    return fs::exists(path);
-}
 
 // The base64 texts that the script writes with /bin/echo, in order.
 std::vector<std::string> payloads(std::string_view script) {
@@ -41,218 +35,300 @@ std::string coreutilsDecode(std::string_view text) {
     return runProcess({"/usr/bin/base64", "-d"}, toolEnvironment, text).out;
 }
 
-TEST(PrivilegedInstall, HelperPreambleClampsTheBatteryFloor) {
-    const std::string preamble =
-        "#!/bin/sh\n"
-        "# Lumenor privileged helper — the only thing Lumenor is allowed to run as root.\n"
-        "# Usage: helper lid-on | renew | lid-off | schedule-wake <epoch> | cancel-wake | guard | "
-        "status | begin-maintenance\n"
-        "set -u\nPATH=/usr/bin:/bin:/usr/sbin:/sbin\nexport PATH\numask 077\n"
-        "STATE=\"/var/db/com.corvata.lumenor\"\nLEASE_SECONDS=120\nMIN_BATTERY=10\n"
-        "mkdir -p \"$STATE\"\nchmod 700 \"$STATE\"\n\n"
-        "# Serialize every invocation (app, guard, uninstall) so state transitions never "
-        "interleave.\n";
-    EXPECT_EQ(helperScript(10).substr(0, preamble.size()), preamble);
-    for (const auto& [given, floor] :
-         std::vector<std::pair<int, int>>{{0, 1}, {-5, 1}, {1, 1}, {50, 50}, {75, 50}}) {
-        const auto text = helperScript(given);
-        EXPECT_THAT(text, HasSubstr("\nLEASE_SECONDS=120\nMIN_BATTERY=" + std::to_string(floor) +
-                                    "\nmkdir"))
-            << given;
-    }
-}
+TEST(PrivilegedInstall, GeneratedTextsPassTheirOwnTools) {
+    for (const auto& [given, floor] : {std::pair{0, 1}, {1, 1}, {50, 50}, {75, 50}})
+        EXPECT_THAT(helperScript(given),
+                    HasSubstr("\nMIN_BATTERY=" + std::to_string(floor) + "\n"));
 
-TEST(PrivilegedInstall, SudoersRuleNamesOnlyTheHelper) {
-    EXPECT_EQ(sudoers("alice"), "# Installed by Lumenor. Lets alice run ONLY the Lumenor helper as "
-                                "root, without a password.\n"
-                                "# The helper validates its own arguments. Remove with: sudo rm "
-                                "/etc/sudoers.d/lumenor\n"
-                                "alice ALL=(root) NOPASSWD: "
-                                "/Library/PrivilegedHelperTools/com.corvata.lumenor.helper\n");
-    if (!haveTool("/usr/sbin/visudo")) {
-        GTEST_SKIP() << "visudo is not installed";
-    }
+    EXPECT_THAT(sudoers("alice"), EndsWith("\nalice ALL=(root) NOPASSWD: " + helperPath + "\n"));
     ShellSandbox box;
     for (const char* user : {"alice", "j.doe_2-x", "Alice"}) {
-        box.write(LumenorPaths::sudoersPath, sudoers(user));
+        box.write(sudoersPath, sudoers(user));
         const auto check =
-            runProcess({"/usr/sbin/visudo", "-cf", box.at(LumenorPaths::sudoersPath).string()},
-                       toolEnvironment);
+            runProcess({"/usr/sbin/visudo", "-cf", box.at(sudoersPath).string()}, toolEnvironment);
         EXPECT_EQ(check.status, 0) << user << ": " << check.out << check.err;
         EXPECT_THAT(check.err, Not(HasSubstr("Alias"))) << user;
     }
-}
 
-TEST(PrivilegedInstall, GuardPlistParsesWithItsFourKeys) {
     const char* program = "import plistlib, sys\n"
                           "for key, value in plistlib.loads(sys.stdin.buffer.read()).items():\n"
                           "    print(key, type(value).__name__, value)\n";
     const auto parsed =
         runProcess({"/usr/bin/python3", "-c", program}, toolEnvironment, guardPlist());
-    EXPECT_EQ(parsed.status, 0) << parsed.err;
     EXPECT_EQ(parsed.out, "Label str com.corvata.lumenor.guard\n"
                           "ProgramArguments list ['" +
                               helperPath +
                               "', 'guard']\n"
                               "RunAtLoad bool True\n"
-                              "StartInterval int 30\n");
-    EXPECT_EQ(guardPlist().back(), '\n');
-}
+                              "StartInterval int 30\n")
+        << parsed.err;
 
-TEST(PrivilegedInstall, ShellcheckFindsNothingInTheScripts) {
-    if (!haveTool("/usr/bin/shellcheck")) {
-        GTEST_SKIP() << "shellcheck is not installed";
-    }
     for (const auto& script : {helperScript(10), installScript("alice", 10), uninstallScript()}) {
         const auto check =
             runProcess({"/usr/bin/shellcheck", "-s", "sh", "-"}, toolEnvironment, script);
         EXPECT_EQ(check.status, 0) << check.out << check.err;
-        EXPECT_EQ(check.out, "");
     }
 }
 
 TEST(PrivilegedInstall, SafeUserNames) {
-    EXPECT_FALSE(isSafeUserName(""));
-    EXPECT_TRUE(isSafeUserName(std::string(64, 'a')));
-    EXPECT_FALSE(isSafeUserName(std::string(65, 'a')));
-    EXPECT_TRUE(isSafeUserName("John.Doe_2-x"));
-    EXPECT_TRUE(isSafeUserName("-"));
     for (const std::string& name :
-         std::vector<std::string>{"john doe", "a/b", "a:b", "a\nb", "jos\xC3\xA9", "#501", "%admin",
-                                  "a=b", "a,b", std::string("a\0b", 3),
-                                  // sudoers reads these as an alias or as every user
-                                  "ALL", "ADMINS", "A1_"}) {
+         {std::string(64, 'a'), std::string("John.Doe_2-x"), std::string("-")})
+        EXPECT_TRUE(isSafeUserName(name)) << name;
+    // The last three sudoers reads as an alias or as every user.
+    for (const std::string& name :
+         {std::string(), std::string(65, 'a'), std::string("john doe"), std::string("a/b"),
+          std::string("a:b"), std::string("a\nb"), std::string("jos\xC3\xA9"), std::string("#501"),
+          std::string("%admin"), std::string("a=b"), std::string("a,b"), std::string("a\0b", 3),
+          std::string("ALL"), std::string("ADMINS"), std::string("A1_")}) {
         EXPECT_FALSE(isSafeUserName(name)) << name;
         EXPECT_THROW(installScript(name, 10), std::invalid_argument) << name;
         EXPECT_THROW(sudoers(name), std::invalid_argument) << name;
     }
 }
 
-struct EveryDigitGrouped : std::numpunct<char> {
-    char do_thousands_sep() const override { return ','; }
-    std::string do_grouping() const override { return "\1"; }
-};
-
-TEST(PrivilegedInstall, TextsIgnoreTheGlobalLocale) {
-    const auto plain = installScript("alice", 25);
-    const auto previous =
-        std::locale::global(std::locale(std::locale::classic(), new EveryDigitGrouped));
-    const auto grouped = installScript("alice", 25);
-    std::locale::global(previous);
-    EXPECT_EQ(grouped, plain);
-}
-
-TEST(PrivilegedInstall, Base64MatchesCoreutils) {
-    std::string everyByte;
-    for (int byte = 0; byte < 256; ++byte) {
-        everyByte += static_cast<char>(byte);
-    }
-    for (const std::string& input :
-         std::vector<std::string>{"", "f", "fo", "foo", "foob", "fooba", "foobar", everyByte,
-                                  "Lumenor — ⚠️ \"$x\" 'y'\n"}) {
-        const auto expected = runProcess({"/usr/bin/base64", "-w0"}, toolEnvironment, input);
-        EXPECT_EQ(Base64::encode(input), expected.out);
-        EXPECT_EQ(coreutilsDecode(Base64::encode(input)), input);
-    }
-}
-
 TEST(PrivilegedInstall, PayloadsDecodeToTheGeneratorsOutput) {
-    for (int battery : {10, 75}) {
-        const auto script = installScript("alice", battery);
-        const auto found = payloads(script);
-        ASSERT_EQ(found.size(), 3u);
-        EXPECT_EQ(coreutilsDecode(found[0]), helperScript(battery));
-        EXPECT_EQ(coreutilsDecode(found[1]), sudoers("alice"));
-        EXPECT_EQ(coreutilsDecode(found[2]), guardPlist());
-        for (const char* target : {"helper", "sudoers", "guard.plist"}) {
-            EXPECT_THAT(script,
-                        HasSubstr("' | /usr/bin/base64 -D > \"$T/" + std::string(target) + "\"\n"));
-        }
-    }
+    std::string everyByte;
+    for (int byte = 0; byte < 256; ++byte)
+        everyByte += static_cast<char>(byte);
+    for (const std::string& input : {std::string(), std::string("f"), std::string("fo"), everyByte})
+        EXPECT_EQ(coreutilsDecode(Base64::encode(input)), input);
+
+    const auto found = payloads(installScript("alice", 75));
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(coreutilsDecode(found[0]), helperScript(75));
+    EXPECT_EQ(coreutilsDecode(found[1]), sudoers("alice"));
+    EXPECT_EQ(coreutilsDecode(found[2]), guardPlist());
     const auto inlined = inlineCommand(uninstallScript());
     EXPECT_EQ(coreutilsDecode(payloads(inlined).at(0)), uninstallScript());
-    EXPECT_THAT(inlined, EndsWith("' | /usr/bin/base64 -D | /bin/sh"));
     EXPECT_EQ(inlineCommand(""), "/bin/echo '' | /usr/bin/base64 -D | /bin/sh");
 }
 
-// The install and uninstall scripts run for real in a sandbox.
-class PrivilegedInstallScripts : public ::testing::Test {
+// The generated scripts run for real by /bin/sh in a sandbox with stand-in macOS tools.
+class ScriptSandbox : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!haveTool("/usr/sbin/visudo")) {
-            GTEST_SKIP() << "visudo is not installed";
-        }
+    ShellResult helper(const std::string& arguments) {
+        return box.run(helperPath + " " + arguments);
     }
-    ShellResult install() { return box.runScript(installScript("alice", 10)); }
-    ShellResult uninstall() { return box.runScript(uninstallScript()); }
-    ShellResult helper(const std::string& command) { return box.runFile(helperPath, {command}); }
+    ShellResult install() { return box.run(installScript("alice", 10)); }
+    static std::string file(std::string_view name) {
+        return stateDirectory + "/" + std::string(name);
+    }
+    bool has(std::string_view name) const { return box.exists(file(name)); }
+    std::optional<std::string> state(std::string_view name) const { return box.read(file(name)); }
+    std::string at(long long offset) const { return std::to_string(box.now + offset); }
+    std::optional<std::string> sleepDisabled() const { return box.read("/fake/SleepDisabled"); }
     bool nothingInstalled() const {
-        return !box.exists(helperPath) && !box.exists(guardPlistPath) &&
-               !box.exists(LumenorPaths::sudoersPath) && !box.exists(stateDirectory) &&
-               !box.isLoaded(guardLabel) && fs::is_empty(box.at("/private/tmp"));
+        return !box.exists(helperPath) && !box.exists(guardPlistPath) && !box.exists(sudoersPath) &&
+               !box.exists(stateDirectory) && !box.exists("/fake/loaded/" + guardLabel) &&
+               fs::is_empty(box.at("/private/tmp"));
     }
     std::ptrdiff_t firstCall(std::string_view prefix) const {
         const auto all = box.calls();
-        const auto at = std::find_if(all.begin(), all.end(),
-                                     [&](const std::string& c) { return c.starts_with(prefix); });
-        return at - all.begin();
+        return std::ranges::find_if(all, [&](const auto& c) { return c.starts_with(prefix); }) -
+               all.begin();
     }
 
     ShellSandbox box;
 };
 
-TEST_F(PrivilegedInstallScripts, FirstInstallThroughTheInlineCommand) {
-    const auto result = box.runCommand(inlineCommand(installScript("alice", 10)));
+class HelperScript : public ScriptSandbox {
+protected:
+    void SetUp() override {
+        box.write(helperPath, box.rewrite(helperScript(10)));
+        fs::permissions(box.at(helperPath), fs::perms::owner_all);
+    }
+};
+using InstallScripts = ScriptSandbox;
+
+TEST_F(HelperScript, LidOnKeepsTheFirstBaselineAndLidOffRestoresIt) {
+    for (const std::string before : {"0", "1"}) {
+        box.write("/fake/SleepDisabled", before + "\n");
+        ASSERT_EQ(helper("lid-on").status, 0);
+        box.now += 30;
+        EXPECT_EQ(helper("lid-on").status, 0);
+        EXPECT_EQ(state("baseline"), before + "\n");
+        EXPECT_EQ(state("lease"), at(120) + "\n");
+        EXPECT_EQ(sleepDisabled(), "1\n");
+        EXPECT_EQ(box.mode(file("lease")), 0600u);
+        EXPECT_EQ(helper("status").out, "owned=1 disablesleep=1 guard=0\n");
+
+        EXPECT_EQ(helper("lid-off").status, 0);
+        EXPECT_EQ(sleepDisabled(), before + "\n");
+        EXPECT_FALSE(has("owned") || has("baseline") || has("lease"));
+    }
+    EXPECT_EQ(box.mode(stateDirectory), 0700u);
+    box.write("/fake/calls", "");
+    EXPECT_EQ(helper("lid-off").status, 0);
+    EXPECT_TRUE(box.calls("pmset").empty());
+
+    // A garbled baseline restores 0.
+    box.write("/fake/SleepDisabled", "1\n");
+    ASSERT_EQ(helper("lid-on").status, 0);
+    box.write(file("baseline"), "garbage\n");
+    EXPECT_EQ(helper("lid-off").status, 0);
+    EXPECT_EQ(sleepDisabled(), "0\n");
+
+    // A restore that fails, or that does not stick, keeps ownership so that it is retried.
+    ASSERT_EQ(helper("lid-on").status, 0);
+    for (const int status : {1, 0}) {
+        box.interceptCalls("pmset -a disablesleep 0", status);
+        EXPECT_EQ(helper("lid-off").status, 1);
+        EXPECT_TRUE(has("owned") && has("baseline") && has("lease"));
+        box.write("/fake/intercepts", "");
+    }
+    EXPECT_EQ(helper("lid-off").status, 0);
+    EXPECT_EQ(sleepDisabled(), "0\n");
+}
+
+TEST_F(HelperScript, RunsOnceUnderTheLockAndPrintsUsage) {
+    const auto result = helper("");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "usage: " + helperPath +
+                              " lid-on|renew|lid-off|schedule-wake "
+                              "<epoch>|cancel-wake|guard|status|begin-maintenance\n");
+    // A re-exec that lost LUMENOR_LOCKED would take the lock a second time.
+    EXPECT_EQ(box.calls("lockf"),
+              std::vector<std::string>{"lockf -k -t 60 " + file("lock") + " " + helperPath});
+
+    box.write("/fake/calls", "");
+    EXPECT_EQ(box.run("LUMENOR_LOCKED=1 " + helperPath + " bogus").status, 2);
+    EXPECT_TRUE(box.calls("lockf").empty());
+}
+
+TEST_F(HelperScript, LidOnIsRefusedBelowTheBatteryFloor) {
+    // The percent is the first number followed by "%", not the battery's index or id.
+    box.setBattery(true, 9);
+    const auto result = helper("lid-on");
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.err, "battery below 10%\n");
+    EXPECT_FALSE(has("owned"));
+
+    for (const auto& [onBattery, percent] :
+         {std::pair<bool, std::optional<int>>{false, 5}, {true, std::nullopt}, {true, 10}}) {
+        box.setBattery(onBattery, percent);
+        EXPECT_EQ(helper("lid-on").status, 0) << percent.value_or(-1);
+    }
+}
+
+TEST_F(HelperScript, GuardRestoresOnlyAnExpiredOrImplausibleLease) {
+    EXPECT_EQ(helper("guard").status, 0);
+    EXPECT_TRUE(box.calls("pmset").empty());
+    EXPECT_EQ(helper("renew").status, 1);
+
+    ASSERT_EQ(helper("lid-on").status, 0);
+    for (const auto& lease : {at(0), at(180)}) {
+        box.write(file("lease"), lease + "\n");
+        EXPECT_EQ(helper("guard").status, 0);
+        EXPECT_TRUE(has("owned")) << lease;
+    }
+    EXPECT_FALSE(box.exists("/fake/syslog"));
+    box.now += 100;
+    EXPECT_EQ(helper("renew").status, 0);
+    EXPECT_EQ(state("lease"), at(120) + "\n");
+
+    // An 11-digit lease counts as expired even when its value would be in range.
+    for (const auto& lease : {at(181), at(-1), "0" + at(60), std::string()}) {
+        ASSERT_EQ(helper("lid-on").status, 0);
+        box.write(file("lease"), lease + "\n");
+        EXPECT_EQ(helper("guard").status, 0);
+        EXPECT_FALSE(has("owned")) << lease;
+        EXPECT_EQ(sleepDisabled(), "0\n");
+        EXPECT_THAT(box.read("/fake/syslog").value_or(""),
+                    EndsWith("lumenor: lease expired; turning lid-closed mode off\n"));
+    }
+    EXPECT_EQ(helper("renew").status, 1);
+
+    ASSERT_EQ(helper("lid-on").status, 0);
+    box.setBattery(true, 9);
+    EXPECT_EQ(helper("guard").status, 0);
+    EXPECT_FALSE(has("owned"));
+    EXPECT_THAT(box.read("/fake/syslog").value_or(""),
+                EndsWith("lumenor: battery below 10%; turning lid-closed mode off\n"));
+}
+
+TEST_F(HelperScript, ScheduleWakeValidatesItsTimestampAndTracksOneEvent) {
+    for (const auto& bad : {std::string(), std::string("12a"), at(60) + ".0"}) {
+        const auto result = helper("schedule-wake '" + bad + "'");
+        EXPECT_EQ(result.status, 2) << bad;
+        EXPECT_EQ(result.err, "schedule-wake: bad timestamp\n") << bad;
+    }
+    for (const auto& far : {std::string("17000000600"), at(59), at(86401)}) {
+        const auto result = helper("schedule-wake " + far);
+        EXPECT_EQ(result.status, 2) << far;
+        EXPECT_EQ(result.err, "schedule-wake: timestamp out of range\n") << far;
+    }
+    EXPECT_TRUE(box.calls("pmset").empty());
+
+    // The sandbox's clock reads 11/14/23 22:13:20 UTC.
+    EXPECT_EQ(helper("schedule-wake " + at(60)).status, 0);
+    EXPECT_EQ(helper("schedule-wake " + at(86400)).status, 0);
+    EXPECT_EQ(box.read("/fake/schedule"), "11/15/23 22:13:20\n");
+    EXPECT_EQ(state("wake"), "11/15/23 22:13:20\n");
+
+    box.interceptCalls("pmset schedule wake", 1);
+    EXPECT_EQ(helper("schedule-wake " + at(120)).status, 1);
+    EXPECT_TRUE(box.read("/fake/schedule") == "");
+    EXPECT_FALSE(has("wake"));
+    box.write("/fake/intercepts", "");
+
+    ASSERT_EQ(helper("schedule-wake " + at(60)).status, 0);
+    EXPECT_EQ(helper("cancel-wake").status, 0);
+    EXPECT_TRUE(box.read("/fake/schedule") == "");
+    EXPECT_FALSE(has("wake"));
+}
+
+TEST_F(InstallScripts, FirstInstallThroughTheInlineCommand) {
+    const auto result = box.run(inlineCommand(installScript("alice", 10)));
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_TRUE(box.calls("lockf").empty());
-    EXPECT_EQ(box.installedAs("/Library/PrivilegedHelperTools"), "root:wheel 755");
-    for (const auto& [path, mode] : std::vector<std::pair<std::string, unsigned>>{
-             {helperPath, 0755}, {guardPlistPath, 0644}, {LumenorPaths::sudoersPath, 0440}}) {
-        char octal[8];
-        std::snprintf(octal, sizeof octal, "%o", mode);
-        EXPECT_EQ(box.installedAs(path), "root:wheel " + std::string(octal));
-        EXPECT_EQ(box.mode(path), mode) << path;
+    EXPECT_EQ(box.calls("install -d"),
+              std::vector<std::string>{
+                  "install -d -o root -g wheel -m 755 /Library/PrivilegedHelperTools"});
+    for (const auto& [path, mode] : {std::pair<std::string, std::string>{helperPath, "755"},
+                                     {guardPlistPath, "644"},
+                                     {sudoersPath, "440"}}) {
+        const auto installs = box.calls("install -o root -g wheel -m " + mode);
+        EXPECT_TRUE(installs.size() == 1 && installs[0].ends_with(" " + path)) << path;
+        EXPECT_EQ(box.mode(path), std::stoul(mode, nullptr, 8)) << path;
     }
     EXPECT_EQ(box.read(helperPath), box.rewrite(helperScript(10)));
-    EXPECT_EQ(box.read(LumenorPaths::sudoersPath), box.rewrite(sudoers("alice")));
-    EXPECT_TRUE(box.isLoaded(guardLabel));
+    EXPECT_EQ(box.read(sudoersPath), box.rewrite(sudoers("alice")));
     EXPECT_TRUE(fs::is_empty(box.at("/private/tmp")));
     // The user may run the helper only once its guard is running.
     EXPECT_LT(firstCall("launchctl bootstrap"), firstCall("install -o root -g wheel -m 440"));
     EXPECT_EQ(helper("status").out, "owned=0 disablesleep=0 guard=1\n");
-    EXPECT_FALSE(box.exists(stateDirectory + "/maintenance"));
 }
 
-TEST_F(PrivilegedInstallScripts, ReinstallRestoresSleepFirstAndStopsWhenItCannot) {
+TEST_F(InstallScripts, ReinstallRestoresSleepFirstAndStopsWhenItCannot) {
     ASSERT_EQ(install().status, 0);
     ASSERT_EQ(helper("lid-on").status, 0);
-    ASSERT_EQ(box.runFile(helperPath, {"schedule-wake", std::to_string(box.now() + 600)}).status,
-              0);
-    box.clearCalls();
+    ASSERT_EQ(helper("schedule-wake " + std::to_string(box.now + 600)).status, 0);
+    box.write("/fake/calls", "");
     auto result = install();
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(box.calls("lockf").at(0),
               "lockf -k -t 60 " + stateDirectory + "/lock " + helperPath + " begin-maintenance");
     EXPECT_LT(firstCall("lockf"), firstCall("install"));
-    EXPECT_EQ(box.sleepDisabled(), "0");
-    EXPECT_TRUE(box.scheduledWakes().empty());
-    EXPECT_TRUE(box.isLoaded(guardLabel));
+    EXPECT_EQ(sleepDisabled(), "0\n");
+    EXPECT_TRUE(box.read("/fake/schedule") == "");
+    EXPECT_TRUE(box.exists("/fake/loaded/" + guardLabel));
     EXPECT_FALSE(box.exists(stateDirectory + "/maintenance"));
     EXPECT_EQ(helper("lid-on").status, 0);
 
-    box.failCalls("pmset -a disablesleep 0");
-    box.clearCalls();
+    box.interceptCalls("pmset -a disablesleep 0", 1);
+    box.write("/fake/calls", "");
     result = install();
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, EndsWith("Couldn't restore normal sleep; not reinstalling.\n"));
     EXPECT_TRUE(box.calls("install").empty());
-    EXPECT_TRUE(box.exists(LumenorPaths::sudoersPath) && box.isLoaded(guardLabel));
-    EXPECT_EQ(helper("lid-on").status, 3);
+    EXPECT_TRUE(box.exists(sudoersPath) && box.exists("/fake/loaded/" + guardLabel));
+    EXPECT_EQ(helper("lid-on").err, "maintenance in progress\n");
+    EXPECT_TRUE(box.calls("pmset -a disablesleep 1").empty());
 }
 
-TEST_F(PrivilegedInstallScripts, FailedGuardLoadRollsBackWithoutEverInstallingSudoers) {
-    box.failCalls("launchctl bootstrap");
+TEST_F(InstallScripts, FailedGuardLoadRollsBackWithoutEverInstallingSudoers) {
+    box.interceptCalls("launchctl bootstrap", 1);
     const auto result = install();
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, HasSubstr("Couldn't load the Lumenor guard\n"));
@@ -261,36 +337,34 @@ TEST_F(PrivilegedInstallScripts, FailedGuardLoadRollsBackWithoutEverInstallingSu
     EXPECT_TRUE(nothingInstalled());
 }
 
-TEST_F(PrivilegedInstallScripts, InvalidSudoersTextRollsBackAnEarlierInstallationToo) {
+TEST_F(InstallScripts, InvalidSudoersTextRollsBackAnEarlierInstallationToo) {
     ASSERT_EQ(install().status, 0);
     auto script = installScript("alice", 10);
     const auto rule = payloads(script).at(1);
     script.replace(script.find(rule), rule.size(), Base64::encode("alice ALL=(root\n"));
-    box.clearCalls();
-    const auto result = box.runScript(script);
+    box.write("/fake/calls", "");
+    const auto result = box.run(script);
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, HasSubstr("syntax error"));
     EXPECT_TRUE(box.calls("install").empty());
     EXPECT_TRUE(nothingInstalled());
 }
 
-TEST_F(PrivilegedInstallScripts, UninstallRemovesEverythingOnceSleepIsRestored) {
-    auto result = uninstall();
-    EXPECT_EQ(result.status, 0) << result.err;
-
+TEST_F(InstallScripts, UninstallRemovesEverythingOnceSleepIsRestored) {
+    EXPECT_EQ(box.run(uninstallScript()).status, 0);
     ASSERT_EQ(install().status, 0);
     ASSERT_EQ(helper("lid-on").status, 0);
-    box.failCalls("pmset -a disablesleep 0");
-    result = uninstall();
+    box.interceptCalls("pmset -a disablesleep 0", 1);
+    auto result = box.run(uninstallScript());
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err,
                 EndsWith("Couldn't restore normal sleep; leaving the guard installed.\n"));
-    EXPECT_TRUE(box.isLoaded(guardLabel) && box.exists(LumenorPaths::sudoersPath));
+    EXPECT_TRUE(box.exists("/fake/loaded/" + guardLabel) && box.exists(sudoersPath));
 
-    box.clearFailures();
-    result = uninstall();
+    box.write("/fake/intercepts", "");
+    result = box.run(uninstallScript());
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(box.sleepDisabled(), "0");
+    EXPECT_EQ(sleepDisabled(), "0\n");
     EXPECT_TRUE(nothingInstalled());
 }
 

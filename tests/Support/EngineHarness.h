@@ -10,10 +10,16 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+using Words = std::vector<std::string>;
+
+/// A pid that no process has.
+inline constexpr int32_t deadPid = std::numeric_limits<int32_t>::max();
 
 /// Creates the process's QCoreApplication once, unless one (or a QApplication) exists already.
 void ensureQtApplication();
@@ -31,7 +37,7 @@ public:
         std::optional<std::string> settingsFile;
     };
 
-    EngineHarness();
+    EngineHarness() : EngineHarness(Options{}) {}
     explicit EngineHarness(Options options);
 
     WakeController& controller() { return *controller_; }
@@ -43,16 +49,20 @@ public:
     void tickAt(Instant instant);
     /// Runs the privileged queue and the main thread until neither has work left.
     void settle();
+    /// Installs a working helper and lets the controller find out.
+    void readyHelper();
     /// Replaces the controller with a fresh one reading the same settings file.
     void recreate();
 
-    /// The log file's lines without their line feeds.
     std::vector<std::string> logLines() const;
-    /// Log messages without their timestamps.
+    /// Log lines without their timestamps.
     std::vector<std::string> logMessages() const;
-    std::string settingsPath() const;
-    /// A settings store opened afresh on the file, to see what was written.
-    std::unique_ptr<QSettings> reopenSettings() const;
+    std::string settingsPath() const { return folder.filePath("settings.ini").toStdString(); }
+    /// A settings store opened afresh on the file.
+    std::unique_ptr<QSettings> reopenSettings() const {
+        return std::make_unique<QSettings>(QString::fromStdString(settingsPath()),
+                                           QSettings::IniFormat);
+    }
 
     QTemporaryDir folder;
     ManualClock clock;
@@ -61,7 +71,7 @@ public:
     std::shared_ptr<ManualExecutor> mainThread = std::make_shared<ManualExecutor>();
     std::shared_ptr<ManualExecutor> privileged = std::make_shared<ManualExecutor>();
     std::shared_ptr<ManualExecutor> background = std::make_shared<ManualExecutor>();
-    std::filesystem::path logFile;
+    std::filesystem::path logFile = folder.filePath("Support/lumenor.log").toStdString();
 
 private:
     std::unique_ptr<WakeController> controller_;

@@ -10,18 +10,13 @@
 class FakeWorkspace : public Workspace {
 public:
     std::vector<RunningApplication> applications;
-    /// Paths that exist as far as fileExists is concerned.
+    /// The paths that exist as far as fileExists is concerned.
     std::set<std::filesystem::path> files;
-    /// Also answer fileExists from the real file system.
-    bool checkRealFiles = false;
-
-    /// What the controller asked about, in order.
     std::vector<int32_t> watchedPids;
-    std::vector<std::filesystem::path> fileQueries;
 
     std::vector<RunningApplication> runningApplications() override { return applications; }
     void watchApplication(int32_t pid) override { watchedPids.push_back(pid); }
-    bool fileExists(const std::filesystem::path& path) override;
+    bool fileExists(const std::filesystem::path& path) override { return files.contains(path); }
 
     void fireWake() { emit didWake(); }
     void fireTerminated(int32_t pid) { emit didTerminateApplication(pid); }

@@ -4,39 +4,23 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
-#include <mutex>
 
 /// A clock that moves only when the test moves it.
 class ManualClock {
 public:
-    explicit ManualClock(Instant start) : state_(std::make_shared<State>()) { state_->now = start; }
+    explicit ManualClock(Instant start) : now_(start) {}
 
-    Instant now() const {
-        std::lock_guard lock(state_->mutex);
-        return state_->now;
-    }
-    void set(Instant instant) {
-        std::lock_guard lock(state_->mutex);
-        state_->now = instant;
-    }
+    Instant now() const { return now_; }
+    void set(Instant instant) { now_ = instant; }
     void advance(double seconds) {
-        std::lock_guard lock(state_->mutex);
-        state_->now +=
+        now_ +=
             std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(seconds));
     }
-    /// The clock as the controller's seam; it stays valid after this object is gone.
+    /// The clock as the controller's seam; valid while this object lives.
     std::function<Instant()> function() const {
-        return [state = state_] {
-            std::lock_guard lock(state->mutex);
-            return state->now;
-        };
+        return [this] { return now_; };
     }
 
 private:
-    struct State {
-        std::mutex mutex;
-        Instant now;
-    };
-    std::shared_ptr<State> state_;
+    Instant now_;
 };

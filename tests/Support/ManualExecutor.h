@@ -4,34 +4,42 @@
 
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <vector>
 
-/// Keeps posted tasks until the test runs them, one at a time or all at once. Posting is safe
-/// from any thread; tasks run on the thread that runs them.
+/// Keeps posted tasks until the test runs them, on the test's thread.
 class ManualExecutor : public SerialExecutor {
 public:
-    void post(std::function<void()> task) override;
+    void post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
     /// Kept apart from posted tasks until runDelayed(); the delay is recorded.
-    void postAfter(double seconds, std::function<void()> task) override;
-    /// Runs everything queued, including what those tasks post.
-    void drain() override;
+    void postAfter(double seconds, std::function<void()> task) override {
+        delays.push_back(seconds);
+        delayed_.push_back(std::move(task));
+    }
+    void drain() override {
+        ++drains;
+        runAll();
+    }
 
-    /// Runs the oldest task; false when there was none.
-    bool runNext();
-    /// Runs tasks until none is left; returns how many ran.
-    size_t runAll();
-    size_t pending() const;
-    int drains() const;
-    /// Runs the tasks of postAfter() that are waiting, as if their time had come.
-    size_t runDelayed();
-    /// The delay of every postAfter() so far, in seconds.
-    std::vector<double> delays() const;
+    /// Runs tasks, including those they post, until none is left; returns how many ran.
+    size_t runAll() {
+        size_t ran = 0;
+        for (; !tasks.empty(); ++ran) {
+            auto task = std::move(tasks.front());
+            tasks.pop_front();
+            task();
+        }
+        return ran;
+    }
+    void runDelayed() {
+        for (auto& task : std::exchange(delayed_, {})) {
+            task();
+        }
+    }
+
+    std::deque<std::function<void()>> tasks;
+    std::vector<double> delays;
+    int drains = 0;
 
 private:
-    mutable std::mutex mutex_;
-    std::deque<std::function<void()>> tasks_;
-    std::deque<std::function<void()>> delayed_;
-    std::vector<double> delays_;
-    int drains_ = 0;
+    std::vector<std::function<void()>> delayed_;
 };

