@@ -76,3 +76,23 @@ TEST(AppLifecycle, CommandExitsThreeWhenNoAppRuns) {
     EXPECT_EQ(status.out, "");
     EXPECT_EQ(status.err, "Lumenor isn't running (connect failed: No such file or directory).\n");
 }
+
+TEST(AppLifecycle, QuitsInOrderWhileRequestsKeepArriving) {
+    Sandbox sandbox;
+    auto app = startApp(sandbox, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000))
+        << app->err();
+    // Eight clients keep asking while the app quits: a request waiting for the main thread
+    // must not hold up the shutdown, nor reach a controller that is shutting down.
+    QProcessEnvironment environment = sandbox.environment();
+    environment.insert("TOOL", toolPath);
+    Child clients("/bin/sh",
+                  {"-c", "for c in 1 2 3 4 5 6 7 8; do (for i in $(seq 150); do \"$TOOL\" status "
+                         ">/dev/null 2>&1; done) & done; wait"},
+                  environment);
+    QTest::qWait(300);
+    app->terminate();
+    EXPECT_EQ(app->waitFor(30000), 0) << app->err();
+    EXPECT_FALSE(std::filesystem::exists(sandbox.socketPath()));
+    EXPECT_EQ(clients.waitFor(60000), 0);
+}
