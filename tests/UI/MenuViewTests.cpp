@@ -10,6 +10,8 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 
+#include "UI/WidgetsApplication.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -31,13 +33,7 @@ void settle() {
 class MenuViewTest : public testing::Test {
 protected:
     /// The widgets application must exist before the harness would make a core one.
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "MenuViewTests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { ensureWidgetsApplication(); }
 
     WakeController& controller() { return harness.controller(); }
 

@@ -2,6 +2,8 @@
 
 #include "Lumenor/UI/MenuView.h"
 
+#include "UI/WidgetsApplication.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -18,11 +20,7 @@ TEST(SnapshotTest, DarkAndLightShowTheCollapsedPanelOnTheirBackgroundsAndNeedAFo
     }
     qputenv("XDG_CONFIG_HOME", (folder.path() + "/.config").toUtf8());
     qputenv("XDG_DATA_HOME", (folder.path() + "/.local/share").toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "SnapshotTests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    ensureWidgetsApplication();
 
     Snapshot::render(folder.filePath("dark.png").toStdString(), true);
     Snapshot::render(folder.filePath("light.png").toStdString(), false);

@@ -5,6 +5,8 @@
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
 
+#include "UI/WidgetsApplication.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -19,13 +21,7 @@ class StatusPanelTest : public testing::Test {
 protected:
     /// The widgets application must exist before the harness would make a core one; it is
     /// never destroyed, since tearing it down after the other statics crashes.
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "StatusPanelControllerTests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { ensureWidgetsApplication(); }
 
     StatusPanelTest() {
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();

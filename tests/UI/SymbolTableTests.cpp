@@ -1,5 +1,7 @@
 #include "Lumenor/UI/SymbolTable.h"
 
+#include "UI/WidgetsApplication.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -45,11 +47,7 @@ QSet<QString> symbolsInSources() {
 }
 
 TEST(SymbolTableTest, EverySymbolTheCodeNamesHasAnInstalledIcon) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    int argc = 1;
-    char program[] = "SymbolTableTests";
-    char* argv[] = {program, nullptr};
-    const QApplication application(argc, argv);
+    ensureWidgetsApplication();
     const QSet<QString> used = symbolsInSources();
     // The scan must see the panel and the tray, or it proves nothing.
     for (const char* expected : {"sun.max.fill", "battery.0percent", "chevron.right"}) {
