@@ -39,6 +39,7 @@ public:
     void installHelper(int) override {}
     PowerControl::RunResult sleepNow() override { return {}; }
     PowerControl::RunResult displaySleepNow() override { return {}; }
+    std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override { return {}; }
 };
 
 class BenchWorkspace : public Workspace {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
 
 #include <memory>
@@ -29,6 +30,8 @@ public:
     virtual void installHelper(int minimumBattery) = 0;
     virtual PowerControl::RunResult sleepNow() = 0;
     virtual PowerControl::RunResult displaySleepNow() = 0;
+    /// Every inhibitor logind holds; none when logind cannot be asked. May block a few seconds.
+    virtual std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() = 0;
 };
 
 /// The real power layer: each call goes straight to PowerControl.
@@ -53,4 +56,7 @@ public:
     void installHelper(int minimumBattery) override { PowerControl::installHelper(minimumBattery); }
     PowerControl::RunResult sleepNow() override { return PowerControl::sleepNow(); }
     PowerControl::RunResult displaySleepNow() override { return PowerControl::displaySleepNow(); }
+    std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override {
+        return PowerControl::listInhibitors();
+    }
 };

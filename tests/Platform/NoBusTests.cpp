@@ -1,5 +1,6 @@
 // Without any D-Bus: every bus operation fails the way it is defined to, and the app goes on.
 #include "Lumenor/Platform/LinuxWorkspace.h"
+#include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
 #include "Platform/PlatformTestSupport.h"
 
@@ -25,6 +26,7 @@ TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
     EXPECT_EQ(result.code, 1);
     EXPECT_EQ(result.output.rfind("Couldn't suspend: ", 0), 0u) << result.output;
     PowerControl::wakeDisplay();
+    EXPECT_FALSE(PowerControl::listInhibitors().has_value());
     LinuxWorkspace workspace; // listens for the end of sleep on a bus that is not there
     EXPECT_TRUE(workspace.fileExists("/"));
 }

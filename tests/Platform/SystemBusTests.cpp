@@ -2,6 +2,7 @@
 // (the system bus) and the screen saver (the session bus). One bus serves the whole program:
 // QtDBus keeps its bus connections for the life of the process.
 #include "Lumenor/Platform/LinuxWorkspace.h"
+#include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
 #include "Platform/PlatformTestSupport.h"
 
@@ -132,6 +133,13 @@ TEST(SystemBus, SystemAssertionHoldsOneInhibitorExactlyWhileSet) {
     assertion->set(true);
     EXPECT_EQ(assertion->id(), id);
     EXPECT_EQ(inhibitorCount(), 1);
+    const auto listed = PowerControl::listInhibitors();
+    ASSERT_TRUE(listed.has_value());
+    ASSERT_EQ(listed->size(), 1u);
+    EXPECT_EQ(listed->front().who, "Lumenor");
+    EXPECT_EQ(listed->front().why, "Lumenor keep-awake session");
+    EXPECT_TRUE(listed->front().blocks("idle"));
+    EXPECT_FALSE(listed->front().blocks("handle-lid-switch"));
     EXPECT_EQ(calls(login1, "Inhibit"),
               (std::vector{
                   QVariantList{"sleep:idle", "Lumenor", "Lumenor keep-awake session", "block"}}));

@@ -31,6 +31,10 @@ public:
     /// installHelper and runAsAdmin throw SetupError::failed with this text while set.
     std::optional<std::string> setupError;
 
+    /// What listInhibitors answers; none plays a machine without logind.
+    std::optional<std::vector<PowerControl::Inhibitor>> inhibitors =
+        std::vector<PowerControl::Inhibitor>{};
+
     /// "run <tool> <args…>", "sleepNow", "displaySleepNow", "wakeDisplay", "helperWorks",
     /// "assert <type> on|off".
     std::vector<std::string> journal;
@@ -56,6 +60,9 @@ public:
     void installHelper(int minimumBattery) override;
     PowerControl::RunResult sleepNow() override;
     PowerControl::RunResult displaySleepNow() override;
+    std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override {
+        return inhibitors;
+    }
 
 private:
     PowerControl::Battery battery_;
