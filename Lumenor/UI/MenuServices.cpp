@@ -21,11 +21,12 @@ public:
         setFileMode(QFileDialog::ExistingFile);
         setOption(QFileDialog::DontUseNativeDialog);
         setOption(QFileDialog::DontResolveSymlinks);
+        // The XDG download folder; the home folder when it does not exist, never wherever
+        // the app happened to be started.
         const QString downloads =
             QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-        if (!downloads.isEmpty() && QFileInfo(downloads).isDir()) {
-            setDirectory(downloads);
-        }
+        setDirectory(!downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads
+                                                                          : QDir::homePath());
     }
 
     void accept() override {

@@ -1,0 +1,63 @@
+# make uninstall: removes exactly the files the last `make install` from this tree installed,
+# then the folders that held them once they are empty.
+# In: TREE, the build tree that installed (its installed-files.txt and installed-root.txt).
+
+set(list "${TREE}/installed-files.txt")
+set(root_file "${TREE}/installed-root.txt")
+if(NOT EXISTS "${list}" OR NOT EXISTS "${root_file}")
+  message(STATUS "Nothing to uninstall: ${TREE} has installed nothing")
+  return()
+endif()
+file(STRINGS "${list}" files)
+file(STRINGS "${root_file}" roots)
+list(GET roots 0 prefix)
+list(LENGTH roots count)
+set(destdir "")
+if(count GREATER 1)
+  list(GET roots 1 destdir)
+endif()
+
+# Folders every system has and other programs share stay, even empty; a staging root
+# (DESTDIR) is ours alone and is emptied up to the root itself.
+set(top "${prefix}")
+if(NOT destdir STREQUAL "")
+  set(top "${destdir}")
+endif()
+set(keep "${top}")
+if(destdir STREQUAL "")
+  foreach(shared bin share share/applications share/icons share/icons/hicolor share/man
+                 share/man/man1 share/bash-completion share/bash-completion/completions
+                 libexec lib)
+    list(APPEND keep "${prefix}/${shared}")
+  endforeach()
+endif()
+
+set(folders)
+foreach(file IN LISTS files)
+  if(EXISTS "${file}" OR IS_SYMLINK "${file}")
+    message(STATUS "Removing: ${file}")
+    file(REMOVE "${file}")
+  endif()
+  get_filename_component(folder "${file}" DIRECTORY)
+  list(APPEND folders "${folder}")
+endforeach()
+
+# Deepest first, walking up while folders are empty, never above the top.
+list(REMOVE_DUPLICATES folders)
+list(SORT folders ORDER DESCENDING)
+foreach(folder IN LISTS folders)
+  while(IS_DIRECTORY "${folder}" AND NOT folder IN_LIST keep)
+    string(FIND "${folder}/" "${top}/" at)
+    if(NOT at EQUAL 0)
+      break()
+    endif()
+    file(GLOB left "${folder}/*" "${folder}/.*")
+    if(left)
+      break()
+    endif()
+    file(REMOVE_RECURSE "${folder}")
+    get_filename_component(folder "${folder}" DIRECTORY)
+  endwhile()
+endforeach()
+file(REMOVE "${list}" "${root_file}")
+message(STATUS "Uninstalled Lumenor from ${prefix}")
