@@ -323,8 +323,9 @@ void MenuView::buildMore(QWidget* parent) {
     agentOption_ = new OptionRow(QStringLiteral("terminal"), QStringLiteral("Agent Access"),
                                  [this](bool on) { changeAgentAccess(on); });
     agentOption_->setObjectName(QStringLiteral("agentAccessOption"));
-    agentOption_->setToolTip(QStringLiteral("Install the lumenor command and Copilot CLI skill "
-                                            "(~/.local/bin, ~/.copilot/skills)"));
+    agentOption_->setToolTip(QStringLiteral("Install the lumenor command and the agent skill "
+                                            "(~/.local/bin; the skill folders of Claude Code, "
+                                            "the Copilot CLI and Codex)"));
     rows->addWidget(agentOption_);
     removeHelper_ = new Row(QStringLiteral("trash"), QStringLiteral("Remove Lid Helper…"),
                             Trailing::none(), [this] { controller_.runUninstall(); });

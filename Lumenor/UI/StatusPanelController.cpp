@@ -149,6 +149,11 @@ void StatusPanelController::togglePanel() {
         open();
 }
 
+void StatusPanelController::showPanel() {
+    if (!isOpen())
+        open();
+}
+
 bool StatusPanelController::isOpen() const {
     return panel_->isVisible();
 }

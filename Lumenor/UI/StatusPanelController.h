@@ -62,6 +62,8 @@ public:
 
     /// Opens the panel, or closes it when it is open. Bound to clicks on the icon.
     void togglePanel();
+    /// Opens the panel unless it is open already (a second launch of the app asks for this).
+    void showPanel();
     /// Places the panel for a menu view of `size`; the view calls this when its size changes.
     void fit(QSize size);
 
