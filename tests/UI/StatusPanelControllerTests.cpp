@@ -11,7 +11,10 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 #include <chrono>
 
@@ -101,6 +104,31 @@ TEST_F(StatusPanelTest, OpensFreshAndRefusesToReopenRightAfterClosing) {
     status->togglePanel();
     EXPECT_TRUE(status->isOpen());
     EXPECT_NE(qobject_cast<MenuView*>(panel.content()), nullptr);
+}
+
+TEST_F(StatusPanelTest, TallContentScrollsInsideAPanelThatFitsTheScreen) {
+    MenuPanel& panel = status->panel();
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::Tool));
+    status->showPanel();
+    status->showPanel(); // a second launch's request leaves an open panel open
+    ASSERT_TRUE(status->isOpen());
+    auto* view = qobject_cast<MenuView*>(panel.content());
+    ASSERT_NE(view, nullptr);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    // Content taller than the screen, as many rows open on a small screen make it.
+    view->toggle(MenuView::Panel::more);
+    view->setMinimumHeight(available.height() + 200);
+    view->onSizeChange(view->size().expandedTo(view->minimumSize()));
+    QCoreApplication::processEvents();
+
+    EXPECT_LE(panel.height(), available.height() - 12);
+    EXPECT_GE(panel.geometry().top(), available.top());
+    EXPECT_LE(panel.geometry().bottom(), available.bottom());
+    EXPECT_GT(panel.scrollArea()->verticalScrollBar()->maximum(), 0);
+
+    // Escape closes it.
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_FALSE(status->isOpen());
 }
 
 } // namespace
