@@ -48,7 +48,9 @@ release: setup
 
 install: $(if $(filter build-release,$(INSTALL_TREE)),release)
 	@DESTDIR="$(DESTDIR)" cmake --install "$(INSTALL_TREE)" --prefix "$(PREFIX)"
-	@cp "$(INSTALL_TREE)/install_manifest.txt" "$(INSTALL_TREE)/installed-files.txt"
+	@# The manifest leaves DESTDIR out; the record of what to uninstall has it in.
+	@while IFS= read -r file || [ -n "$$file" ]; do printf '%s%s\n' "$(DESTDIR)" "$$file"; done \
+		<"$(INSTALL_TREE)/install_manifest.txt" >"$(INSTALL_TREE)/installed-files.txt"
 	@printf '%s\n' "$(DESTDIR)$(PREFIX)" "$(DESTDIR)" >"$(INSTALL_TREE)/installed-root.txt"
 	@echo "Installed: $(PREFIX)/bin/lumenor (the command) and $(PREFIX)/bin/lumenor-app (the app)."
 	@case ":$$PATH:" in *":$(PREFIX)/bin:"*) ;; \

@@ -2,6 +2,8 @@
 # then the folders that held them once they are empty.
 # In: TREE, the build tree that installed (its installed-files.txt and installed-root.txt).
 
+cmake_minimum_required(VERSION 3.25)
+
 set(list "${TREE}/installed-files.txt")
 set(root_file "${TREE}/installed-root.txt")
 if(NOT EXISTS "${list}" OR NOT EXISTS "${root_file}")
