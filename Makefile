@@ -47,14 +47,7 @@ release: setup
 	@cmake --build --preset release
 
 install: $(if $(filter build-release,$(INSTALL_TREE)),release)
-	@DESTDIR="$(DESTDIR)" cmake --install "$(INSTALL_TREE)" --prefix "$(PREFIX)"
-	@# The manifest leaves DESTDIR out; the record of what to uninstall has it in.
-	@while IFS= read -r file || [ -n "$$file" ]; do printf '%s%s\n' "$(DESTDIR)" "$$file"; done \
-		<"$(INSTALL_TREE)/install_manifest.txt" >"$(INSTALL_TREE)/installed-files.txt"
-	@printf '%s\n' "$(DESTDIR)$(PREFIX)" "$(DESTDIR)" >"$(INSTALL_TREE)/installed-root.txt"
-	@echo "Installed: $(PREFIX)/bin/lumenor (the command) and $(PREFIX)/bin/lumenor-app (the app)."
-	@case ":$$PATH:" in *":$(PREFIX)/bin:"*) ;; \
-		*) echo "Note: $(PREFIX)/bin is not on PATH; add it to use lumenor from a shell." ;; esac
+	@DESTDIR="$(DESTDIR)" sh scripts/install "$(INSTALL_TREE)" "$(PREFIX)"
 
 uninstall:
 	@cmake -DTREE="$(INSTALL_TREE)" -P cmake/Uninstall.cmake

@@ -12,27 +12,20 @@ if(NOT EXISTS "${list}" OR NOT EXISTS "${root_file}")
 endif()
 file(STRINGS "${list}" files)
 file(STRINGS "${root_file}" roots)
+# The prefix (DESTDIR included), "destdir:" and DESTDIR, then the shared folders to keep.
 list(GET roots 0 prefix)
-list(LENGTH roots count)
-set(destdir "")
-if(count GREATER 1)
-  list(GET roots 1 destdir)
-endif()
+list(GET roots 1 destdir)
+string(REGEX REPLACE "^destdir:" "" destdir "${destdir}")
 
-# Folders every system has and other programs share stay, even empty; a staging root
-# (DESTDIR) is ours alone and is emptied up to the root itself.
+# Stop at the staging root (DESTDIR) or the prefix, and keep the shared folders that were
+# there before the install (listed after the first two lines).
 set(top "${prefix}")
 if(NOT destdir STREQUAL "")
   set(top "${destdir}")
 endif()
-set(keep "${top}")
-if(destdir STREQUAL "")
-  foreach(shared bin share share/applications share/icons share/icons/hicolor share/man
-                 share/man/man1 share/bash-completion share/bash-completion/completions
-                 libexec lib)
-    list(APPEND keep "${prefix}/${shared}")
-  endforeach()
-endif()
+set(keep "${roots}")
+list(REMOVE_AT keep 0 1)
+list(APPEND keep "${top}")
 
 set(folders)
 foreach(file IN LISTS files)
