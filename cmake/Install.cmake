@@ -36,9 +36,9 @@ set(CPACK_PACKAGE_NAME "lumenor")
 set(CPACK_PACKAGE_VENDOR "Lumenor")
 set(CPACK_PACKAGE_CONTACT "Lumenor maintainers <lumenor@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps the computer awake on request, or puts it to sleep")
-set(CPACK_PACKAGE_DESCRIPTION
-    "A tray icon and panel, and the lumenor command for scripts and coding agents, that keep "
-    "the computer awake for a while, while an app or process runs, or while a file downloads.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "A tray icon and panel, and the lumenor command for scripts and coding agents, that keep "
+       "the computer awake for a while, while an app or process runs, or while a file downloads.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
