@@ -1,9 +1,17 @@
 # Entry points: `make run` and `make test` install what is missing, build, and go.
 PRESET ?= default
-BUILD_DIR := $(if $(filter asan,$(PRESET)),build-asan,build)
+# Every preset builds into build-<preset>, except the default one into build/.
+BUILD_DIR := $(if $(filter default,$(PRESET)),build,build-$(PRESET))
 APP := $(BUILD_DIR)/Lumenor.app/Contents/MacOS/Lumenor
+TOOL := $(BUILD_DIR)/Lumenor.app/Contents/Helpers/lumenor
 
-.PHONY: all setup configure build test run bench install clean format
+# make install: for this user by default; PREFIX=/usr/local for everyone; DESTDIR for staging.
+# INSTALL_TREE names an already-built tree to install from instead of the release build.
+PREFIX ?= $(HOME)/.local
+DESTDIR ?=
+INSTALL_TREE ?= build-release
+
+.PHONY: all setup configure build test run bench release install uninstall package clean format
 
 all: build
 
@@ -19,12 +27,12 @@ build: configure
 test: build
 	@ctest --preset $(PRESET)
 
-run: build
-	@if [ -x "$(APP)" ]; then \
-		exec "$(APP)"; \
-	else \
-		echo "Built everything; the Lumenor app itself is not part of this tree yet."; \
-	fi
+# Only the app and the command: the tests are built by `make test`.
+run: configure
+	@cmake --build $(BUILD_DIR) --target Lumenor lumenor
+	@echo "The lumenor command is $(CURDIR)/$(TOOL)"
+	@echo "Try it from another shell:  $(CURDIR)/$(TOOL) status"
+	@exec "$(APP)"
 
 bench: build
 	@set -e; for b in $(BUILD_DIR)/bench/*Bench; do \
@@ -33,11 +41,23 @@ bench: build
 		"$$b" --benchmark_counters_tabular=true; \
 	done
 
-install: build
-	@sh scripts/install "$(BUILD_DIR)"
+# Optimised, stripped and without tests, in its own tree so that build/ stays as it is.
+release: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+
+install: $(if $(filter build-release,$(INSTALL_TREE)),release)
+	@DESTDIR="$(DESTDIR)" sh scripts/install "$(INSTALL_TREE)" "$(PREFIX)"
+
+uninstall:
+	@cmake -DTREE="$(INSTALL_TREE)" -P cmake/Uninstall.cmake
+
+package: release
+	@cd build-release && cpack --config CPackConfig.cmake
+	@ls build-release/package/*.deb
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf build build-asan
+	@rm -rf build build-asan build-release

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 /// Carries requests from the server's connection threads to the controller on the main thread
 /// and blocks the connection until the answer is there. The main thread never waits for a
@@ -22,8 +23,10 @@
 class AppDelegate::MainThreadHop {
 public:
     /// Main thread only. The receiver is never deleted, so that a late connection thread
-    /// cannot post to an object that is already gone.
-    MainThreadHop() : receiver_(new QObject) {}
+    /// cannot post to an object that is already gone. "show" goes to `show`, which belongs to
+    /// the app rather than to the controller; everything else to the controller.
+    explicit MainThreadHop(std::function<LumenorResponse()> show)
+        : receiver_(new QObject), show_(std::move(show)) {}
 
     /// Any thread but the main one.
     LumenorResponse handle(const LumenorRequest& request) {
@@ -34,9 +37,11 @@ public:
         QMetaObject::invokeMethod(
             receiver_,
             [&] {
-                if (!closed_) {
-                    response = WakeController::shared().handle(request);
+                if (closed_) {
+                    return;
                 }
+                response =
+                    request.command == "show" ? show_() : WakeController::shared().handle(request);
             },
             Qt::BlockingQueuedConnection);
         return response;
@@ -53,6 +58,7 @@ private:
     static LumenorResponse quitting() { return {.ok = false, .message = "Lumenor is quitting."}; }
 
     QObject* const receiver_;
+    const std::function<LumenorResponse()> show_;
     std::atomic<bool> closed_ = false;
 };
 
@@ -71,6 +77,29 @@ bool AppDelegate::anotherInstanceServes() {
     }
 }
 
+std::optional<std::string> AppDelegate::askToShowPanel() {
+    try {
+        const LumenorRequest show{.command = "show", .options = {}};
+        const LumenorResponse response = LumenorClient::send(show, LumenorPaths::socketPath(), 2);
+        if (response.ok)
+            return std::nullopt;
+        return response.message;
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+}
+
+LumenorResponse AppDelegate::showPanel() {
+    WakeController& controller = WakeController::shared();
+    if (!statusPanel_) {
+        return {.ok = false,
+                .message = "Lumenor runs without a display here, so there is no panel to show.",
+                .status = controller.snapshot()};
+    }
+    statusPanel_->showPanel();
+    return {.ok = true, .message = "Showing the panel.", .status = controller.snapshot()};
+}
+
 void AppDelegate::takeOver() {
     ownsLifecycle_ = true;
     WakeController::shared().start();
@@ -84,7 +113,7 @@ void AppDelegate::takeOver() {
 }
 
 void AppDelegate::startServer() {
-    hop_ = std::make_shared<MainThreadHop>();
+    hop_ = std::make_shared<MainThreadHop>([this] { return showPanel(); });
     auto server = std::make_shared<LumenorServer>(
         LumenorPaths::socketPath(),
         [hop = hop_](const LumenorRequest& request) { return hop->handle(request); });

@@ -6,6 +6,8 @@
 #include <QObject>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 class LumenorServer;
 class StatusPanelController;
@@ -22,6 +24,14 @@ public:
     /// True when another instance answers "ping" on the control socket within two seconds;
     /// any failure to reach one means none serves. Needs no application object.
     static bool anotherInstanceServes();
+
+    /// Asks the serving instance to open its panel ("show"); none when it did, else why not
+    /// (no display, an older copy that does not know the command, no answer).
+    static std::optional<std::string> askToShowPanel();
+
+    /// The answer to "show": opens the panel on the main thread; refuses when there is no
+    /// tray and panel (headless). Every answer carries the controller's status.
+    LumenorResponse showPanel();
 
     /// Starts the controller, refreshes agent access, shows the tray item (with a display),
     /// then opens the control socket; a socket that cannot be opened is

@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,12 +69,52 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
         auto app = std::make_unique<QApplication>(argc, argv);
         // The tray and its panel are no reason to quit when the panel closes.
         app->setQuitOnLastWindowClosed(false);
+        app->setWindowIcon(QIcon(QStringLiteral(":/lumenor/com.corvata.lumenor.svg")));
+        QGuiApplication::setDesktopFileName(QStringLiteral("com.corvata.lumenor"));
         return app;
     }
     std::fputs("Lumenor: no display available, so there is no tray icon; the lumenor command "
                "works as usual.\n",
                stderr);
     return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+/// What `--help` and `--version` ask for, if either comes before any `--snapshot`.
+enum class Information { none, help, version };
+
+Information informationRequest(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--snapshot")
+            return Information::none;
+        if (argument == "--help" || argument == "-h")
+            return Information::help;
+        if (argument == "--version")
+            return Information::version;
+    }
+    return Information::none;
+}
+
+int printInformation(Information information, const char* program) {
+    if (information == Information::version) {
+        std::printf("Lumenor %s\n", LUMENOR_VERSION);
+        return 0;
+    }
+    const std::string name = std::filesystem::path(program).filename().string();
+    std::printf(
+        "Usage: %s [--snapshot FILE [light]]\n"
+        "\n"
+        "Keeps the computer awake on request and puts it to sleep again on request. Without\n"
+        "arguments it shows its tray icon (or runs headless without a display) and serves the\n"
+        "lumenor command; started while it runs, it opens the running app's panel.\n"
+        "\n"
+        "  --snapshot FILE [light]  render the panel to a PNG, dark unless \"light\", and exit\n"
+        "  --help                   show this text and exit\n"
+        "  --version                show the version and exit\n"
+        "\n"
+        "The lumenor command drives the running app: try \"lumenor status\" or \"lumenor help\".\n",
+        name.c_str());
+    return 0;
 }
 
 /// The file and appearance of `--snapshot PATH [light]`; none when the switch is absent or
@@ -109,12 +151,20 @@ int renderSnapshot(int argc, char** argv, const SnapshotRequest& request) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const Information information = informationRequest(argc, argv);
+        information != Information::none) {
+        return printInformation(information, argv[0]);
+    }
     if (const auto snapshot = snapshotRequest(argc, argv)) {
         return renderSnapshot(argc, argv, *snapshot);
     }
 
-    // A second copy leaves before it touches the display or the controller.
+    // A second copy leaves before it touches the display or the controller, after asking the
+    // running one to show its panel: launching the app from a menu should show something.
     if (AppDelegate::anotherInstanceServes()) {
+        if (const auto refusal = AppDelegate::askToShowPanel()) {
+            std::fprintf(stderr, "Lumenor is already running: %s\n", refusal->c_str());
+        }
         return 0;
     }
     QCoreApplication::setOrganizationName("Lumenor");

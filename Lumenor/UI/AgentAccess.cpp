@@ -47,18 +47,32 @@ std::optional<std::string> readAll(const fs::path& path) {
     return text;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+/// The agents whose skill folders we serve: their folder in the home and the skill folder in it.
+struct Agent {
+    const char* folder;
+    const char* skills;
+};
+constexpr Agent agents[] = {{".claude", "skills"}, {".copilot", "skills"}, {".codex", "skills"}};
+// Where the skill goes when no agent's folder exists yet.
+constexpr const Agent& fallbackAgent = agents[1];
+
+fs::path skillIn(const Context& context, const Agent& agent) {
+    return context.home / agent.folder / agent.skills / "lumenor" / "SKILL.md";
 }
 
-bool runsFromApplicationsFolder(const Context& context) {
-    const std::string bundle = context.bundle.lexically_normal().string();
-    const std::string userApplications = (context.home / "Applications").lexically_normal();
-    return startsWith(bundle, "/Applications/") || startsWith(bundle, userApplications + "/");
+/// Removes `folder` and its parents while they are empty, stopping at `top` (kept).
+void removeEmptyFolders(fs::path folder, const fs::path& top) {
+    std::error_code error;
+    while (folder != top && folder.string().starts_with(top.string() + "/") &&
+           fs::is_empty(folder, error) && !error) {
+        if (!fs::remove(folder, error) || error)
+            return;
+        folder = folder.parent_path();
+    }
 }
 
 std::optional<std::string> installLink(const Context& context) {
-    const fs::path tool = toolPath(context);
+    const fs::path& tool = context.tool;
     std::error_code error;
     // A link to a command that isn't there would look installed and do nothing.
     if (!tool.is_absolute() || !fs::exists(tool, error))
@@ -80,11 +94,7 @@ std::optional<std::string> installLink(const Context& context) {
     return std::nullopt;
 }
 
-std::optional<std::string> installSkill(const Context& context) {
-    const std::optional<fs::path> skill = bundledSkill(context);
-    if (!skill)
-        return std::nullopt;
-    const fs::path installed = skillPath(context);
+std::optional<std::string> installSkillAt(const fs::path& skill, const fs::path& installed) {
     std::error_code error;
     if (fs::create_directories(installed.parent_path(), error); error)
         return failure(installed.parent_path(), error);
@@ -92,90 +102,157 @@ std::optional<std::string> installSkill(const Context& context) {
         if (fs::remove(installed, error); error)
             return failure(installed, error);
     }
-    if (fs::copy_file(*skill, installed, error); error)
+    if (fs::copy_file(skill, installed, error); error)
         return failure(installed, error);
     return std::nullopt;
 }
 
+std::optional<std::string> installSkills(const Context& context) {
+    const std::optional<fs::path> skill = bundledSkill(context);
+    if (!skill)
+        return std::nullopt;
+    for (const fs::path& installed : skillPaths(context)) {
+        if (auto message = installSkillAt(*skill, installed))
+            return message;
+    }
+    return std::nullopt;
+}
+
+/// This copy's command sits at the link's place itself (installed into ~/.local/bin).
+bool toolIsAtLink(const Context& context) {
+    std::error_code error;
+    return fs::equivalent(linkPath(context), context.tool, error) && !error &&
+           !fs::is_symlink(linkPath(context), error);
+}
+
 } // namespace
+
+Context Context::forExecutable(const fs::path& executable, const fs::path& home) {
+    const fs::path folder = executable.parent_path();
+    if (folder.filename() == "MacOS" && folder.parent_path().filename() == "Contents") {
+        // Development: .../Lumenor.app/Contents/MacOS/Lumenor.
+        const fs::path contents = folder.parent_path();
+        const fs::path bundle = contents.parent_path().lexically_normal().string();
+        const std::string applications = (home / "Applications").lexically_normal().string();
+        const bool inApplications = bundle.string().starts_with("/Applications/") ||
+                                    bundle.string().starts_with(applications + "/");
+        return {home, contents / "Helpers" / "lumenor", contents / "Resources" / "SKILL.md",
+                inApplications};
+    }
+    // Installed: PREFIX/bin/lumenor-app beside PREFIX/bin/lumenor.
+    return {home, folder / "lumenor",
+            (folder.parent_path() / "share" / "lumenor" / "SKILL.md").lexically_normal(), true};
+}
 
 Context Context::current() {
     std::error_code error;
     const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    // .../Lumenor.app/Contents/MacOS/Lumenor: the app folder is three levels up.
-    fs::path bundle = error ? fs::path() : executable.parent_path().parent_path().parent_path();
-    return Context{LumenorPaths::homeDirectory(), std::move(bundle)};
+    return forExecutable(error ? fs::path() : executable, LumenorPaths::homeDirectory());
 }
 
 fs::path linkPath(const Context& context) {
     return context.home / ".local" / "bin" / "lumenor";
 }
 
-fs::path toolPath(const Context& context) {
-    return context.bundle / "Contents" / "Helpers" / "lumenor";
-}
-
-fs::path skillPath(const Context& context) {
-    return context.home / ".copilot" / "skills" / "lumenor" / "SKILL.md";
+std::vector<fs::path> skillPaths(const Context& context) {
+    std::vector<fs::path> result;
+    std::error_code error;
+    for (const Agent& agent : agents) {
+        if (fs::is_directory(context.home / agent.folder, error))
+            result.push_back(skillIn(context, agent));
+    }
+    if (result.empty())
+        result.push_back(skillIn(context, fallbackAgent));
+    return result;
 }
 
 bool isOurTarget(const fs::path& target, const Context& context) {
-    if (target == toolPath(context))
+    if (target == context.tool)
         return true;
     // Whole components, so that "NotLumenor.app" is somebody else's.
     static const std::vector<std::string> anyCopy{"Lumenor.app", "Contents", "Helpers", "lumenor"};
-    return lastComponents(target, anyCopy.size()) == anyCopy;
+    if (lastComponents(target, anyCopy.size()) == anyCopy)
+        return true;
+    std::error_code error;
+    return target.is_absolute() && target.filename() == "lumenor" &&
+           target.parent_path().filename() == "bin" &&
+           fs::exists(target.parent_path() / "lumenor-app", error);
 }
 
 bool isInstalled(const Context& context) {
     const std::optional<fs::path> target = linkTarget(linkPath(context));
-    return target && isOurTarget(*target, context);
+    return (target && isOurTarget(*target, context)) || toolIsAtLink(context);
 }
 
 std::optional<std::string> install(const Context& context) {
-    if (auto message = installLink(context))
-        return message;
-    return installSkill(context);
+    if (!toolIsAtLink(context)) {
+        if (auto message = installLink(context))
+            return message;
+    }
+    return installSkills(context);
+}
+
+std::optional<std::string> pathAdvice(const Context& context, const std::string& path) {
+    const fs::path folder = linkPath(context).parent_path();
+    std::string_view rest = path;
+    while (!rest.empty()) {
+        const std::size_t end = std::min(rest.find(':'), rest.size());
+        // Compared as folders, so that a trailing "/" in PATH matches too.
+        if ((fs::path(rest.substr(0, end)) / "").lexically_normal() ==
+            (folder / "").lexically_normal())
+            return std::nullopt;
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return "installed, but " + folder.string() +
+           " is not on PATH: add it to PATH (or log in again) to run lumenor from a shell";
 }
 
 std::optional<std::string> remove(const Context& context) {
     std::error_code error;
-    if (isInstalled(context)) {
-        if (fs::remove(linkPath(context), error); error)
-            return failure(linkPath(context), error);
+    const fs::path link = linkPath(context);
+    if (isInstalled(context) && !toolIsAtLink(context)) {
+        if (fs::remove(link, error); error)
+            return failure(link, error);
+        removeEmptyFolders(link.parent_path(), context.home);
     }
-    const fs::path installed = skillPath(context);
-    if (fs::exists(fs::symlink_status(installed, error))) {
+    for (const Agent& agent : agents) {
+        const fs::path installed = skillIn(context, agent);
+        if (!fs::exists(fs::symlink_status(installed, error)))
+            continue;
         if (fs::remove(installed, error); error)
             return failure(installed, error);
-        fs::remove_all(installed.parent_path(), error);
+        removeEmptyFolders(installed.parent_path(), context.home);
     }
     return std::nullopt;
 }
 
 void refreshIfInstalled(const Context& context) {
-    if (!runsFromApplicationsFolder(context) || !isInstalled(context))
+    if (!context.refreshes || !isInstalled(context))
         return;
     const std::optional<fs::path> target = linkTarget(linkPath(context));
-    if (!target || *target != toolPath(context) || skillIsStale(context))
+    const bool pointsHere = toolIsAtLink(context) || (target && *target == context.tool);
+    if (!pointsHere || skillIsStale(context))
         (void)install(context);
 }
 
 std::optional<fs::path> bundledSkill(const Context& context) {
-    const fs::path skill = context.bundle / "Contents" / "Resources" / "SKILL.md";
     std::error_code error;
-    if (!fs::is_regular_file(skill, error))
+    if (!fs::is_regular_file(context.skill, error))
         return std::nullopt;
-    return skill;
+    return context.skill;
 }
 
 bool skillIsStale(const Context& context) {
     const std::optional<fs::path> skill = bundledSkill(context);
     if (!skill)
         return false;
-    const std::optional<std::string> installed = readAll(skillPath(context));
     const std::optional<std::string> bundled = readAll(*skill);
-    return !installed || !bundled || *installed != *bundled;
+    for (const fs::path& installed : skillPaths(context)) {
+        const std::optional<std::string> text = readAll(installed);
+        if (!text || !bundled || *text != *bundled)
+            return true;
+    }
+    return false;
 }
 
 } // namespace AgentAccess

@@ -3,54 +3,71 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
-/// Makes the running app reachable from a shell and from the Copilot CLI: a link
-/// ~/.local/bin/lumenor to the command inside the app folder, and the agent skill file
-/// ~/.copilot/skills/lumenor/SKILL.md copied from the app folder. Needs no administrator rights.
+/// Makes the running app reachable from a shell and from coding agents: a link
+/// ~/.local/bin/lumenor to the command that ships with this copy of the app, and the agent
+/// skill SKILL.md in a "lumenor" folder of every agent's skill folder found in the home
+/// (Claude Code, the Copilot CLI, Codex). Needs no administrator rights.
 namespace AgentAccess {
 
 /// Where agent access works: a home folder and one copy of the app.
 struct Context {
     std::filesystem::path home;
-    /// The app folder, ".../Lumenor.app".
-    std::filesystem::path bundle;
+    /// The command of this copy: bin/lumenor beside an installed bin/lumenor-app, or the app
+    /// folder's Contents/Helpers/lumenor during development.
+    std::filesystem::path tool;
+    /// The skill this copy ships (share/lumenor/SKILL.md or Contents/Resources/SKILL.md);
+    /// it may be missing.
+    std::filesystem::path skill;
+    /// Whether launching this copy repairs an installation: an installed copy, or an app
+    /// folder in an applications folder; never a build folder.
+    bool refreshes = false;
 
-    /// The user's home (LumenorPaths::homeDirectory) and the app folder around the running
-    /// executable (".../Lumenor.app/Contents/MacOS/Lumenor").
+    /// The copy whose executable is `executable`, for the user whose home is `home`.
+    static Context forExecutable(const std::filesystem::path& executable,
+                                 const std::filesystem::path& home);
+    /// The running process's copy and the user's home (LumenorPaths::homeDirectory).
     static Context current();
 };
 
 /// home/.local/bin/lumenor
 std::filesystem::path linkPath(const Context& context);
-/// bundle/Contents/Helpers/lumenor
-std::filesystem::path toolPath(const Context& context);
-/// home/.copilot/skills/lumenor/SKILL.md
-std::filesystem::path skillPath(const Context& context);
+/// Where the skill goes: "lumenor/SKILL.md" in the skill folder of each agent whose folder
+/// exists in the home (~/.claude, ~/.copilot, ~/.codex); the Copilot CLI's when none does.
+std::vector<std::filesystem::path> skillPaths(const Context& context);
 
-/// Whether a link target belongs to Lumenor: this copy's command, or the command of any copy
-/// of the app (a path ending in Lumenor.app/Contents/Helpers/lumenor).
+/// Whether a link target belongs to Lumenor: this copy's command, the command of any app
+/// folder (a path ending in Lumenor.app/Contents/Helpers/lumenor), or a bin/lumenor with a
+/// lumenor-app beside it (another installed copy).
 bool isOurTarget(const std::filesystem::path& target, const Context& context);
 
-/// The link is a symbolic link with one of our targets; whether the target exists is not
-/// checked.
+/// The link is a symbolic link with one of our targets (whether the target exists is not
+/// checked), or this copy's command is itself installed at the link's place.
 bool isInstalled(const Context& context = Context::current());
 
-/// Links the command, then copies the skill (skipped when the app has none). Refuses to
-/// replace a file or a link that isn't ours. None on success, else a message for the user.
+/// Links the command, then copies the skill for every agent (skipped when the app has none).
+/// Refuses to replace a file or a link that isn't ours. None on success, else a message for
+/// the user.
 std::optional<std::string> install(const Context& context = Context::current());
 
-/// Removes the link when it is ours and the installed skill with its folder, whoever wrote
-/// it. None on success, else a message for the user.
+/// A note for the user when the link's folder is not on `path` (a PATH value); none when it
+/// is.
+std::optional<std::string> pathAdvice(const Context& context, const std::string& path);
+
+/// Removes the link when it is ours and the installed skills, whoever wrote them, then every
+/// folder that this left empty, below the home. None on success,
+/// else a message for the user.
 std::optional<std::string> remove(const Context& context = Context::current());
 
-/// At launch of a copy in /Applications or ~/Applications: re-points an installation that
-/// belongs to another copy and rewrites a skill file that differs from this copy's. Silent.
+/// At launch of an installed copy: re-points an installation that belongs to another copy
+/// and rewrites skill files that differ from this copy's. Silent.
 void refreshIfInstalled(const Context& context = Context::current());
 
-/// bundle/Contents/Resources/SKILL.md, or none when the app carries no skill.
+/// The skill this copy ships, or none when it carries no skill.
 std::optional<std::filesystem::path> bundledSkill(const Context& context = Context::current());
 
-/// The installed skill differs byte for byte from the app's (a missing one differs); false
+/// Some installed skill differs byte for byte from the app's (a missing one differs); false
 /// when the app carries no skill.
 bool skillIsStale(const Context& context = Context::current());
 

@@ -2,7 +2,9 @@
 
 #include <QLabel>
 
-/// A one-line label that shortens its text with "…" instead of growing past its room.
+/// A one-line label that shortens its text with "…" instead of growing past its room. While
+/// shortened, the whole text is its tooltip, or its parent's when the label lets the mouse
+/// through to a row; a tooltip someone else set is left alone.
 class ElidedLabel : public QLabel {
     Q_OBJECT
 
@@ -11,6 +13,15 @@ public:
 
     QSize minimumSizeHint() const override;
 
+    /// Whether the text does not fit and is shown shortened.
+    bool isElided() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void syncToolTip();
+
+    QString offered_;
 };

@@ -4,14 +4,16 @@
 #include "Lumenor/UI/MenuTheme.h"
 
 #include <QEnterEvent>
+#include <QFocusEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 
 HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent) {
     setAttribute(Qt::WA_Hover);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     content_ = new QHBoxLayout(this);
     content_->setContentsMargins(8, 0, 8, 0);
@@ -71,10 +73,37 @@ void HoverButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
 }
 
+void HoverButton::focusInEvent(QFocusEvent* event) {
+    // Drawn for keyboard focus only: a click or the panel opening shows no ring.
+    focusShown_ = MenuTheme::isKeyboardFocus(event->reason());
+    update();
+    QAbstractButton::focusInEvent(event);
+}
+
+void HoverButton::focusOutEvent(QFocusEvent* event) {
+    focusShown_ = false;
+    update();
+    QAbstractButton::focusOutEvent(event);
+}
+
+void HoverButton::keyPressEvent(QKeyEvent* event) {
+    const MenuTheme::KeyAction action = MenuTheme::keyAction(*event);
+    if (action == MenuTheme::KeyAction::activate) {
+        if (isEnabled())
+            click();
+    } else if (action != MenuTheme::KeyAction::none) {
+        focusNextPrevChild(action == MenuTheme::KeyAction::next);
+    } else {
+        QAbstractButton::keyPressEvent(event);
+    }
+}
+
 void HoverButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     paintBackground(painter);
+    if (focusShown_ && hasFocus())
+        MenuTheme::paintFocusRing(painter, *this, QRectF(rect()), radius_);
 }
 
 void HoverButton::paintBackground(QPainter& painter) {

@@ -207,6 +207,7 @@ std::optional<std::string> entryText(const fs::path& executable) {
          << "Name=Lumenor\n"
          << "Comment=Keeps the computer awake on request\n"
          << "Exec=" << quotedExec(executable.string()) << "\n"
+         << "Icon=com.corvata.lumenor\n"
          << "Terminal=false\n"
          << "X-GNOME-Autostart-enabled=true\n";
     return text.str();

@@ -4,10 +4,12 @@
 
 #include <functional>
 
+class QScrollArea;
 class QVBoxLayout;
 
 /// The borderless, rounded, translucent window that drops down under the tray icon. It has no
-/// taskbar entry, stays above other windows and reports what the panel controller reacts to.
+/// taskbar or pager entry, stays above other windows, scrolls its content when the screen is
+/// too short for it, and reports what the panel controller reacts to.
 class MenuPanel : public QWidget {
     Q_OBJECT
 
@@ -24,15 +26,21 @@ public:
     /// the event loop, so it may be replaced from inside one of its own handlers.
     void setContent(QWidget* content);
     QWidget* content() const { return content_; }
+    /// What holds the content: it scrolls when the panel is shorter than the content.
+    QScrollArea* scrollArea() const { return scroll_; }
 
 signals:
     /// The panel stopped being the active window.
     void resigned();
     /// The panel moved or was resized.
     void moved();
+    /// The palette changed (light or dark desktop).
+    void appearanceChanged();
 
 protected:
     bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -40,5 +48,6 @@ protected:
 
 private:
     QVBoxLayout* layout_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     QWidget* content_ = nullptr;
 };

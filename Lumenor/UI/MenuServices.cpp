@@ -21,11 +21,12 @@ public:
         setFileMode(QFileDialog::ExistingFile);
         setOption(QFileDialog::DontUseNativeDialog);
         setOption(QFileDialog::DontResolveSymlinks);
+        // The XDG download folder; the home folder when it does not exist, never wherever
+        // the app happened to be started.
         const QString downloads =
             QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-        if (!downloads.isEmpty() && QFileInfo(downloads).isDir()) {
-            setDirectory(downloads);
-        }
+        setDirectory(!downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads
+                                                                          : QDir::homePath());
     }
 
     void accept() override {
@@ -57,7 +58,13 @@ MenuServices MenuServices::system() {
         .loginItemEnabled = [] { return LoginItem::isEnabled(); },
         .setLoginItem = [](bool enabled) { return LoginItem::set(enabled); },
         .agentAccessInstalled = [] { return AgentAccess::isInstalled(); },
-        .installAgentAccess = [] { return AgentAccess::install(); },
+        .installAgentAccess = []() -> std::optional<std::string> {
+            const AgentAccess::Context context = AgentAccess::Context::current();
+            if (auto failure = AgentAccess::install(context))
+                return failure;
+            // Installed, yet a shell would not find the command: worth saying.
+            return AgentAccess::pathAdvice(context, qEnvironmentVariable("PATH").toStdString());
+        },
         .removeAgentAccess = [] { return AgentAccess::remove(); },
         .chooseDownload = askForDownload,
         .quit = [] { QCoreApplication::quit(); },

@@ -1,6 +1,8 @@
 #include "Lumenor/UI/MenuTheme.h"
 
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QWidget>
 
 namespace {
@@ -108,6 +110,38 @@ void applyTones(QWidget* root) {
         palette.setColor(QPalette::Disabled, QPalette::WindowText, wash(base, 0.35));
         label->setPalette(palette);
     }
+}
+
+bool isKeyboardFocus(Qt::FocusReason reason) {
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+           reason == Qt::ShortcutFocusReason || reason == Qt::OtherFocusReason;
+}
+
+KeyAction keyAction(const QKeyEvent& event) {
+    if (event.modifiers() & ~Qt::KeypadModifier)
+        return KeyAction::none;
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyAction::activate;
+    case Qt::Key_Down:
+        return KeyAction::next;
+    case Qt::Key_Up:
+        return KeyAction::previous;
+    default:
+        return KeyAction::none;
+    }
+}
+
+void paintFocusRing(QPainter& painter, const QWidget& control, const QRectF& area, qreal radius) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(1);
+    QColor ring = accent(isDark(control.palette()));
+    painter.setPen(QPen(ring, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), radius, radius);
+    painter.restore();
 }
 
 } // namespace MenuTheme

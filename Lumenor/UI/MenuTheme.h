@@ -4,6 +4,9 @@
 #include <QFont>
 #include <QPalette>
 
+class QKeyEvent;
+class QPainter;
+class QRectF;
 class QWidget;
 
 /// Colours and type of the panel, worked out from the palette at paint time so that the
@@ -37,6 +40,16 @@ enum class Tone { primary, secondary };
 void setTone(QWidget* label, Tone tone);
 /// Colours every marked label under `root` for root's current palette.
 void applyTones(QWidget* root);
+
+/// Whether focus that arrived for `reason` came from the keyboard, and so is drawn.
+bool isKeyboardFocus(Qt::FocusReason reason);
+/// The ring around the control that has the keyboard focus.
+void paintFocusRing(QPainter& painter, const QWidget& control, const QRectF& area, qreal radius);
+
+/// What a key does to a control of the panel: Enter runs it (Space too, through Qt's
+/// buttons), Down and Up move the focus to the next or previous control.
+enum class KeyAction { none, activate, next, previous };
+KeyAction keyAction(const QKeyEvent& event);
 
 constexpr int rowHeight = 30;
 constexpr int groupRadius = 10;

@@ -61,12 +61,14 @@ QHBoxLayout* rowLayout(QWidget* row) {
 
 MenuView::MenuView(WakeController& controller, MenuServices services, QWidget* parent)
     : QWidget(parent), controller_(controller), services_(std::move(services)),
-      untilDate_(controller.now() + std::chrono::hours(1)),
+      untilDate_(defaultUntilDate(controller.now())),
       loginItem_(services_.loginItemEnabled && services_.loginItemEnabled()),
       agentAccess_(services_.agentAccessInstalled && services_.agentAccessInstalled()) {
     SymbolTable::ensureTheme();
     setObjectName(QStringLiteral("menuView"));
-    setFixedWidth(viewWidth);
+    // Narrower only by the scroll bar the panel shows on a screen too short for the view.
+    setMinimumWidth(viewWidth - 24);
+    setMaximumWidth(viewWidth);
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(12, 12, 12, 12);
     stack->setSpacing(10);
@@ -200,6 +202,7 @@ void MenuView::buildKeepAwake(QVBoxLayout* stack) {
         new Row(QStringLiteral("arrow.down.circle"), QStringLiteral("While Downloading…"),
                 Trailing::shortcut(nativeText(downloadKeys)), [this] { chooseDownload(); });
     download->setObjectName(QStringLiteral("downloadRow"));
+    downloadRow_ = download;
     section->addWidget(download);
     stack->addWidget(section);
 }
@@ -236,6 +239,7 @@ void MenuView::buildApplications(QWidget* parent) {
     applications_ = new QScrollArea(group);
     applications_->setObjectName(QStringLiteral("applications"));
     applications_->setFrameShape(QFrame::NoFrame);
+    applications_->setFocusPolicy(Qt::NoFocus);
     applications_->setWidgetResizable(true);
     applications_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     applications_->viewport()->setAutoFillBackground(false);
@@ -319,8 +323,9 @@ void MenuView::buildMore(QWidget* parent) {
     agentOption_ = new OptionRow(QStringLiteral("terminal"), QStringLiteral("Agent Access"),
                                  [this](bool on) { changeAgentAccess(on); });
     agentOption_->setObjectName(QStringLiteral("agentAccessOption"));
-    agentOption_->setToolTip(QStringLiteral("Install the lumenor command and Copilot CLI skill "
-                                            "(~/.local/bin, ~/.copilot/skills)"));
+    agentOption_->setToolTip(QStringLiteral("Install the lumenor command and the agent skill "
+                                            "(~/.local/bin; the skill folders of Claude Code, "
+                                            "the Copilot CLI and Codex)"));
     rows->addWidget(agentOption_);
     removeHelper_ = new Row(QStringLiteral("trash"), QStringLiteral("Remove Lid Helper…"),
                             Trailing::none(), [this] { controller_.runUninstall(); });

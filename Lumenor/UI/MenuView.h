@@ -58,6 +58,9 @@ public:
     QSize measuredSize() const;
     QSize sizeHint() const override { return measuredSize(); }
 
+    /// What "Until…" proposes at `now`: the first full half hour (local time) at least 15
+    /// minutes away, without seconds.
+    static Instant defaultUntilDate(Instant now);
     /// The footer's battery symbol: "bolt.fill" on power, else a level; empty when unknown.
     static QString batterySymbol(const PowerControl::Battery& battery);
     /// Whether the footer shows this event: warnings, battery and setup news only.
@@ -136,6 +139,7 @@ private:
     PillButton* untilStart_ = nullptr;
     QScrollArea* applications_ = nullptr;
     QWidget* applicationList_ = nullptr;
+    Row* downloadRow_ = nullptr;
 
     // Options
     OptionRow* lidOption_ = nullptr;

@@ -12,6 +12,19 @@ QDateTime dateTime(Instant instant) {
 
 } // namespace
 
+Instant MenuView::defaultUntilDate(Instant now) {
+    using std::chrono::milliseconds;
+    constexpr qint64 halfHour = 30 * 60 * 1000;
+    const qint64 earliest =
+        std::chrono::duration_cast<milliseconds>(now.time_since_epoch()).count() + halfHour / 2;
+    // Half hours of the local clock: a zone 45 minutes off UTC has them elsewhere.
+    const qint64 offset =
+        static_cast<qint64>(QDateTime::fromMSecsSinceEpoch(earliest).offsetFromUtc()) * 1000;
+    const qint64 local = earliest + offset;
+    const qint64 rounded = (local + halfHour - 1) / halfHour * halfHour;
+    return Instant(milliseconds(rounded - offset));
+}
+
 void MenuView::toggle(Panel panel) {
     expanded_ = expanded_ == panel ? std::nullopt : std::optional<Panel>(panel);
     if (expanded_ == Panel::until) {

@@ -131,7 +131,9 @@ void MenuView::renderHeader() {
     status_->setToolTip(line);
     const bool session = controller_.session().has_value();
     sessionSwitch_->showOn(session);
-    sessionSwitch_->setToolTip(session ? QStringLiteral("Stop") : QStringLiteral("Keep awake"));
+    const QString switchName = session ? QStringLiteral("Stop") : QStringLiteral("Keep awake");
+    sessionSwitch_->setToolTip(switchName);
+    sessionSwitch_->setAccessibleName(switchName);
 
     const bool pending = controller_.pendingSleep().has_value();
     banner_->setVisible(pending);
@@ -182,6 +184,15 @@ void MenuView::renderApplications() {
         list->addWidget(none);
         MenuTheme::applyTones(applicationList_);
     }
+    // Created after the rest of the view, the entries are put back in their place in the
+    // keyboard order: right after their row, before "While Downloading…".
+    QWidget* previous = expandable_.at(Panel::apps);
+    for (HoverButton* entry :
+         applicationList_->findChildren<HoverButton*>(Qt::FindDirectChildrenOnly)) {
+        QWidget::setTabOrder(previous, entry);
+        previous = entry;
+    }
+    QWidget::setTabOrder(previous, downloadRow_);
     const int rows = std::max<int>(1, static_cast<int>(shownApplications_.size()));
     applications_->setFixedHeight(std::min(rows, applicationsShown) * applicationHeight + 4);
     applications_->setVerticalScrollBarPolicy(rows > applicationsShown ? Qt::ScrollBarAsNeeded
@@ -205,6 +216,9 @@ void MenuView::renderOptions() {
         QStringLiteral("On battery, return to normal sleep when charge drops below %1%")
             .arg(floor));
     stopBelow_->setOn(controller_.stopOnLowBattery());
+    // A computer without a battery has no use for the battery floor.
+    const bool hasBattery = controller_.battery().percent.has_value();
+    stopBelow_->setVisible(hasBattery);
 
     moreBox_->setVisible(expanded_ == Panel::more);
     // Without the helper Remote Wake cannot be switched on, but one left on can be switched off.
@@ -214,6 +228,7 @@ void MenuView::renderOptions() {
                                 .arg(controller_.remoteWakeInterval()));
     checkEvery_->setValue(controller_.remoteWakeInterval());
     batteryLimit_->setValue(controller_.minimumBattery());
+    batteryLimit_->setVisible(hasBattery);
     agentOption_->setOn(agentAccess_);
     removeHelper_->setVisible(helper);
     loginOption_->setOn(loginItem_);

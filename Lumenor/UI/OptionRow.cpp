@@ -22,6 +22,8 @@ OptionRow::OptionRow(const QString& symbol, const QString& title,
     layout->addWidget(title_, 1);
     switch_ = new ToggleSwitch(this);
     switch_->setObjectName(QStringLiteral("switch"));
+    // The switch is what the keyboard reaches; screen readers name it after its row.
+    switch_->setAccessibleName(title);
     layout->addWidget(switch_);
     connect(switch_, &QAbstractButton::clicked, this, [this](bool on) {
         if (onChange_) {
@@ -40,6 +42,7 @@ bool OptionRow::isOn() const {
 
 void OptionRow::setTitle(const QString& title) {
     title_->setText(title);
+    switch_->setAccessibleName(title);
 }
 
 QString OptionRow::title() const {

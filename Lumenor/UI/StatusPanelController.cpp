@@ -4,6 +4,7 @@
 #include "Lumenor/UI/MenuPanel.h"
 #include "Lumenor/UI/MenuView.h"
 #include "Lumenor/UI/SymbolTable.h"
+#include "Lumenor/UI/TrayGlyph.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -13,6 +14,7 @@
 #include <QPropertyAnimation>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -33,8 +35,34 @@ void sayOnceThatNoTrayExists() {
                stderr);
 }
 
-bool darkTheme() {
-    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+/// The colour of the tray around the icon: its corner pixels, which the glyph leaves free.
+/// Only X11 trays show the icon on their own background where it can be read back; none
+/// elsewhere or before the tray has placed the icon.
+std::optional<QColor> trayBackground(const QSystemTrayIcon& item) {
+    const QRect area = item.geometry();
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !area.isValid() ||
+        area.width() < 4 || area.height() < 4)
+        return std::nullopt;
+    QScreen* screen = QGuiApplication::screenAt(area.center());
+    if (screen == nullptr)
+        return std::nullopt;
+    const QImage image = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                             .toImage()
+                             .scaled(area.size());
+    if (image.isNull())
+        return std::nullopt;
+    const int right = image.width() - 1;
+    const int bottom = image.height() - 1;
+    double red = 0, green = 0, blue = 0;
+    for (const QPoint corner :
+         {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom), QPoint(right, bottom)}) {
+        const QColor pixel = image.pixelColor(corner);
+        red += pixel.redF() / 4;
+        green += pixel.greenF() / 4;
+        blue += pixel.blueF() / 4;
+    }
+    return QColor::fromRgbF(static_cast<float>(red), static_cast<float>(green),
+                            static_cast<float>(blue));
 }
 
 } // namespace
@@ -58,15 +86,20 @@ StatusPanelController::StatusPanelController(WakeController& controller, Options
                     togglePanel();
             });
     SymbolTable::ensureTheme();
+    ink_ = QGuiApplication::palette().color(QPalette::WindowText);
     updateIcon();
     connect(&controller_, &WakeController::aboutToChange, this,
             &StatusPanelController::scheduleIconUpdate);
     connect(panel_.get(), &MenuPanel::resigned, this, &StatusPanelController::panelResigned);
     connect(panel_.get(), &MenuPanel::moved, this, &StatusPanelController::panelMoved);
+    connect(panel_.get(), &MenuPanel::appearanceChanged, this, &StatusPanelController::refreshInk);
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         sayOnceThatNoTrayExists();
     // Shown even without a tray host: Qt adds the icon when one appears.
     statusItem_->show();
+    // The tray places the icon a moment after it is shown; only then can its colour be read.
+    for (const int delay : {800, 3000})
+        QTimer::singleShot(delay, this, &StatusPanelController::refreshInk);
 }
 
 StatusPanelController::~StatusPanelController() {
@@ -113,6 +146,11 @@ void StatusPanelController::togglePanel() {
         return;
     }
     if (!lastClosed_ || options_.clock() - *lastClosed_ > reopenGuard)
+        open();
+}
+
+void StatusPanelController::showPanel() {
+    if (!isOpen())
         open();
 }
 
@@ -195,11 +233,20 @@ void StatusPanelController::scheduleIconUpdate() {
 
 void StatusPanelController::updateIcon() {
     statusItem_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
-    const std::string chosen = symbol(controller_);
-    if (chosen == lastSymbol_)
+    lastSymbol_ = symbol(controller_);
+    const TrayGlyph::State glyph = TrayGlyph::state(controller_);
+    if (glyph == shownGlyph_ && ink_ == shownInk_)
         return;
-    lastSymbol_ = chosen;
-    statusItem_->setIcon(SymbolTable::icon(QString::fromStdString(chosen), darkTheme()));
+    shownGlyph_ = glyph;
+    shownInk_ = ink_;
+    statusItem_->setIcon(TrayGlyph::icon(glyph, ink_));
+}
+
+void StatusPanelController::refreshInk() {
+    const std::optional<QColor> background = trayBackground(*statusItem_);
+    ink_ = background ? TrayGlyph::inkFor(*background)
+                      : QGuiApplication::palette().color(QPalette::WindowText);
+    updateIcon();
 }
 
 void StatusPanelController::panelResigned() {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "Lumenor/UI/MenuServices.h"
+#include "Lumenor/UI/TrayGlyph.h"
+
+#include <QColor>
 
 #include <QObject>
 #include <QPointer>
@@ -59,14 +62,19 @@ public:
 
     /// Opens the panel, or closes it when it is open. Bound to clicks on the icon.
     void togglePanel();
+    /// Opens the panel unless it is open already (a second launch of the app asks for this).
+    void showPanel();
     /// Places the panel for a menu view of `size`; the view calls this when its size changes.
     void fit(QSize size);
 
     bool isOpen() const;
     MenuPanel& panel() const { return *panel_; }
     const QSystemTrayIcon& statusItem() const { return *statusItem_; }
-    /// The symbol last put on the icon; empty before the first.
+    /// The symbol of the state last shown; empty before the first.
     const std::string& lastSymbol() const { return lastSymbol_; }
+    /// The glyph on the tray icon and the ink it is drawn in.
+    std::optional<TrayGlyph::State> shownGlyph() const { return shownGlyph_; }
+    QColor shownInk() const { return shownInk_; }
     /// Where the panel belongs while open; none while closed.
     const std::optional<QRect>& targetFrame() const { return targetFrame_; }
 
@@ -77,6 +85,9 @@ private:
     void open();
     void close();
     void updateIcon();
+    /// Picks the glyphs' ink again: one that reads on the tray's own colour where it can be
+    /// seen (X11), else the palette's window text; redraws the icon when it changed.
+    void refreshInk();
     void scheduleIconUpdate();
     void panelResigned();
     void panelMoved();
@@ -92,6 +103,9 @@ private:
     std::optional<QRect> targetFrame_;
     QRect anchor_;
     std::string lastSymbol_;
+    std::optional<TrayGlyph::State> shownGlyph_;
+    QColor ink_;
+    QColor shownInk_;
     bool iconUpdateQueued_ = false;
     int corrections_ = 0;
 };

@@ -62,10 +62,12 @@ StepperRow::StepperRow(const QString& title, Range range, int step, const QStrin
     layout->addWidget(valueLabel_);
     minus_ = new StepKey(false, this);
     minus_->setObjectName(QStringLiteral("stepperMinus"));
+    minus_->setAccessibleName(QStringLiteral("Decrease %1").arg(title));
     minus_->setAction([this] { propose(decremented()); });
     layout->addWidget(minus_);
     plus_ = new StepKey(true, this);
     plus_->setObjectName(QStringLiteral("stepperPlus"));
+    plus_->setAccessibleName(QStringLiteral("Increase %1").arg(title));
     plus_->setAction([this] { propose(incremented()); });
     layout->addWidget(plus_);
     setValue(range.lower);

@@ -3,6 +3,8 @@
 
 #include "App/Processes.h"
 
+#include "LumenorCore/LumenorClient.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -28,10 +30,38 @@ TEST(AppLifecycle, ASecondInstanceLeavesTheFirstServing) {
 
     Child second(appPath, {}, first->processEnvironment());
     EXPECT_EQ(second.waitFor(20000), 0) << second.err();
+    EXPECT_EQ(second.err(), ""); // the first one showed its panel
     EXPECT_EQ(first->waitFor(0), std::nullopt);
+    const LumenorResponse shown =
+        LumenorClient::send({.command = "show", .options = {}}, sandbox.socketPath(), 5);
+    EXPECT_TRUE(shown.ok) << shown.message;
+    EXPECT_TRUE(shown.status.has_value());
     const Finished ping = lumenor(sandbox, {"ping"});
     EXPECT_EQ(ping.status, 0);
     EXPECT_EQ(ping.out, "pong\n");
+}
+
+TEST(AppLifecycle, HelpAndVersionPrintAndExitWithoutServing) {
+    Sandbox sandbox;
+    for (const auto& [option, text] :
+         {std::pair{"--help", "Usage: Lumenor [--snapshot FILE [light]]\n"},
+          std::pair{"--version", "Lumenor 0."}}) {
+        const Finished finished = run(appPath, {option}, sandbox.environment());
+        EXPECT_EQ(finished.status, 0) << option;
+        EXPECT_TRUE(finished.out.starts_with(text)) << finished.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(sandbox.socketPath()));
+}
+
+TEST(AppLifecycle, ASecondLaunchWithoutADisplaySaysThereIsNoPanel) {
+    Sandbox sandbox;
+    auto first = startApp(sandbox, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return isSocket(sandbox.socketPath()); }, 20000))
+        << first->err();
+    Child second(appPath, {}, sandbox.environment());
+    EXPECT_EQ(second.waitFor(20000), 0);
+    EXPECT_EQ(second.err(), "Lumenor is already running: Lumenor runs without a display here, "
+                            "so there is no panel to show.\n");
 }
 
 TEST(AppLifecycle, TakesOverAStaleSocketAndRemovesItsOwnOnTermination) {

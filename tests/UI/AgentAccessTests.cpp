@@ -24,31 +24,74 @@ std::string read(const fs::path& path) {
 
 class AgentAccessTest : public testing::Test {
 protected:
-    Context makeCopy(const fs::path& bundle, const std::optional<std::string>& skill) {
-        write(bundle / "Contents" / "Helpers" / "lumenor", "#!/bin/sh\n");
+    /// An installed copy under `prefix` (bin/lumenor-app, bin/lumenor, share/lumenor/SKILL.md).
+    Context makeCopy(const fs::path& prefix, const std::optional<std::string>& skill) {
+        write(prefix / "bin" / "lumenor-app", "app");
+        write(prefix / "bin" / "lumenor", "#!/bin/sh\n");
         if (skill)
-            write(bundle / "Contents" / "Resources" / "SKILL.md", *skill);
-        return Context{root / "home", bundle};
+            write(prefix / "share" / "lumenor" / "SKILL.md", *skill);
+        return Context::forExecutable(prefix / "bin" / "lumenor-app", home);
     }
 
     fs::path link() const { return AgentAccess::linkPath(installed); }
-    fs::path skill() const { return AgentAccess::skillPath(installed); }
 
     QTemporaryDir folder;
     fs::path root = folder.path().toStdString();
-    Context installed = makeCopy(root / "home" / "Applications" / "Lumenor.app", "skill v1");
+    fs::path home = root / "home";
+    Context installed = makeCopy(root / "usr", "skill v1");
 };
 
-TEST_F(AgentAccessTest, InstallsLinkAndSkillAndRemovesThem) {
+TEST(AgentAccessLayout, FindsTheCommandAndSkillBesideTheApp) {
+    const Context bundle =
+        Context::forExecutable("/src/build/Lumenor.app/Contents/MacOS/Lumenor", "/home/ann");
+    EXPECT_EQ(bundle.tool, "/src/build/Lumenor.app/Contents/Helpers/lumenor");
+    EXPECT_EQ(bundle.skill, "/src/build/Lumenor.app/Contents/Resources/SKILL.md");
+    EXPECT_FALSE(bundle.refreshes);
+    EXPECT_TRUE(Context::forExecutable("/home/ann/Applications/Lumenor.app/Contents/MacOS/Lumenor",
+                                       "/home/ann")
+                    .refreshes);
+    const Context local = Context::forExecutable("/home/ann/.local/bin/lumenor-app", "/home/ann");
+    EXPECT_EQ(local.tool, "/home/ann/.local/bin/lumenor");
+    EXPECT_EQ(local.skill, "/home/ann/.local/share/lumenor/SKILL.md");
+    EXPECT_TRUE(local.refreshes);
+}
+
+TEST_F(AgentAccessTest, InstallsForEveryAgentAndRemovesExactlyThat) {
+    write(home / ".claude" / "settings.json", "{}");
+    write(home / ".codex" / "config.toml", "");
+    write(home / ".local" / "bin" / "other-tool", "mine");
+    const fs::path claude = home / ".claude" / "skills" / "lumenor" / "SKILL.md";
+    const fs::path codex = home / ".codex" / "skills" / "lumenor" / "SKILL.md";
+
     EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-    EXPECT_EQ(fs::read_symlink(link()), AgentAccess::toolPath(installed));
-    EXPECT_EQ(read(skill()), "skill v1");
+    EXPECT_EQ(fs::read_symlink(link()), root / "usr" / "bin" / "lumenor");
+    EXPECT_EQ(read(claude), "skill v1");
+    EXPECT_EQ(read(codex), "skill v1");
+    EXPECT_FALSE(fs::exists(home / ".copilot")); // no Copilot here
     EXPECT_TRUE(AgentAccess::isInstalled(installed));
 
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link())));
-    EXPECT_FALSE(fs::exists(skill()));
+    EXPECT_FALSE(fs::exists(home / ".claude" / "skills"));
+    EXPECT_FALSE(fs::exists(home / ".codex" / "skills"));
+    // What was there before stays.
+    EXPECT_EQ(read(home / ".claude" / "settings.json"), "{}");
+    EXPECT_TRUE(fs::exists(home / ".codex" / "config.toml"));
+    EXPECT_EQ(read(home / ".local" / "bin" / "other-tool"), "mine");
     EXPECT_FALSE(AgentAccess::isInstalled(installed));
+}
+
+TEST_F(AgentAccessTest, WithoutAgentsTheSkillGoesToCopilotAndLeavesNoEmptyFolders) {
+    EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
+    EXPECT_EQ(read(home / ".copilot" / "skills" / "lumenor" / "SKILL.md"), "skill v1");
+    EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
+    EXPECT_TRUE(fs::is_empty(home));
+
+    // A copy without a skill links only.
+    const Context bare = makeCopy(root / "opt", std::nullopt);
+    EXPECT_EQ(AgentAccess::install(bare), std::nullopt);
+    EXPECT_TRUE(AgentAccess::isInstalled(bare));
+    EXPECT_FALSE(fs::exists(home / ".copilot"));
 }
 
 TEST_F(AgentAccessTest, RefusesToReplaceWhatIsNotOursButRepointsAnotherCopy) {
@@ -56,44 +99,56 @@ TEST_F(AgentAccessTest, RefusesToReplaceWhatIsNotOursButRepointsAnotherCopy) {
     write(link(), "somebody's own script");
     EXPECT_EQ(AgentAccess::install(installed), refusal);
     EXPECT_FALSE(AgentAccess::isInstalled(installed));
-    // remove leaves the foreign file alone.
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_EQ(read(link()), "somebody's own script");
 
     fs::remove(link());
     fs::create_symlink("/usr/local/other/bin/lumenor", link());
     EXPECT_EQ(AgentAccess::install(installed), refusal);
-    EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_EQ(fs::read_symlink(link()), "/usr/local/other/bin/lumenor");
 
-    // Another copy's link is ours even when it dangles.
-    fs::remove(link());
-    fs::create_symlink("/Volumes/Disk/Lumenor.app/Contents/Helpers/lumenor", link());
-    EXPECT_TRUE(AgentAccess::isInstalled(installed));
-    EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-    EXPECT_EQ(fs::read_symlink(link()), AgentAccess::toolPath(installed));
+    // Another copy's command, an app folder's (even dangling) or an installed one's, is ours.
+    const Context other = makeCopy(root / "usr" / "local", std::nullopt);
+    for (const fs::path& target :
+         {fs::path("/media/disk/Lumenor.app/Contents/Helpers/lumenor"), other.tool}) {
+        fs::remove(link());
+        fs::create_symlink(target, link());
+        EXPECT_TRUE(AgentAccess::isInstalled(installed)) << target;
+        EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
+        EXPECT_EQ(fs::read_symlink(link()), installed.tool);
+    }
 }
 
-TEST_F(AgentAccessTest, RefreshesOnlyAnInstallationFromAnApplicationsFolder) {
-    const Context build = makeCopy(root / "build" / "Lumenor.app", "skill v1");
+TEST_F(AgentAccessTest, CommandInstalledAtTheLinkItselfIsNeverRemoved) {
+    const Context local = makeCopy(home / ".local", "skill v1");
+    EXPECT_TRUE(AgentAccess::isInstalled(local));
+    EXPECT_EQ(AgentAccess::install(local), std::nullopt);
+    EXPECT_FALSE(fs::is_symlink(AgentAccess::linkPath(local)));
+    EXPECT_EQ(AgentAccess::remove(local), std::nullopt);
+    EXPECT_EQ(read(local.tool), "#!/bin/sh\n");
+}
+
+TEST_F(AgentAccessTest, OnlyAnInstalledCopyRefreshesAtLaunch) {
+    const Context build = Context::forExecutable(
+        root / "src" / "build" / "Lumenor.app" / "Contents" / "MacOS" / "Lumenor", home);
+    write(build.tool, "#!/bin/sh\n");
+    write(build.skill, "skill v1");
     ASSERT_EQ(AgentAccess::install(build), std::nullopt);
-    // A copy whose folder merely starts like ~/Applications never re-points the link.
-    AgentAccess::refreshIfInstalled(
-        makeCopy(root / "home" / "ApplicationsOld" / "Lumenor.app", {}));
     AgentAccess::refreshIfInstalled(build);
-    EXPECT_EQ(fs::read_symlink(link()), AgentAccess::toolPath(build));
+    EXPECT_EQ(fs::read_symlink(link()), build.tool);
 
-    write(installed.bundle / "Contents" / "Resources" / "SKILL.md", "skill v2");
+    write(installed.skill, "skill v2");
     AgentAccess::refreshIfInstalled(installed);
-    EXPECT_EQ(fs::read_symlink(link()), AgentAccess::toolPath(installed));
-    EXPECT_EQ(read(skill()), "skill v2");
+    EXPECT_EQ(fs::read_symlink(link()), installed.tool);
+    EXPECT_EQ(read(home / ".copilot" / "skills" / "lumenor" / "SKILL.md"), "skill v2");
 }
 
-TEST_F(AgentAccessTest, ACopyWithoutASkillLinksOnly) {
-    const Context bare = makeCopy(root / "home" / "Applications" / "Bare" / "Lumenor.app", {});
-    EXPECT_EQ(AgentAccess::install(bare), std::nullopt);
-    EXPECT_TRUE(AgentAccess::isInstalled(bare));
-    EXPECT_FALSE(fs::exists(skill()));
+TEST_F(AgentAccessTest, SaysWhenTheLinkFolderIsNotOnPath) {
+    const std::string folder = (home / ".local" / "bin").string();
+    EXPECT_EQ(AgentAccess::pathAdvice(installed, "/usr/bin:" + folder + "/:/bin"), std::nullopt);
+    const auto advice = AgentAccess::pathAdvice(installed, "/usr/bin:/bin");
+    ASSERT_TRUE(advice);
+    EXPECT_NE(advice->find(folder + " is not on PATH"), std::string::npos);
 }
 
 } // namespace

@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QLabel>
+#include <QTest>
 
 #include <chrono>
 #include <memory>
@@ -220,6 +222,81 @@ TEST_F(MenuViewTest, ApplicationListIsSortedWithoutSelfOrBackgroundProcesses) {
     entries.at(1)->click();
     EXPECT_EQ(controller().session()->kind, SessionKind::app(502, "apple"));
     EXPECT_FALSE(view.expanded());
+}
+
+TEST(MenuViewUntil, ProposesTheNextHalfHourAtLeastFifteenMinutesAway) {
+    const auto local = [](int day, int hour, int minute, int second) {
+        return QDateTime(QDate(2026, 3, day), QTime(hour, minute, second));
+    };
+    const std::vector<std::pair<QDateTime, QDateTime>> cases{
+        {local(10, 10, 14, 30), local(10, 10, 30, 0)}, {local(10, 10, 15, 0), local(10, 10, 30, 0)},
+        {local(10, 10, 15, 1), local(10, 11, 0, 0)},   {local(10, 10, 45, 1), local(10, 11, 30, 0)},
+        {local(10, 23, 50, 0), local(11, 0, 30, 0)},
+    };
+    for (const auto& [now, proposed] : cases) {
+        const Instant at{std::chrono::milliseconds(now.toMSecsSinceEpoch())};
+        EXPECT_EQ(MenuView::defaultUntilDate(at).time_since_epoch(),
+                  std::chrono::milliseconds(proposed.toMSecsSinceEpoch()))
+            << now.toString().toStdString();
+    }
+}
+
+TEST_F(MenuViewTest, UntilEditorStartsAtTheProposalWithoutSeconds) {
+    EXPECT_EQ(view.untilDate(), MenuView::defaultUntilDate(controller().now()));
+    EXPECT_FALSE(part<QDateTimeEdit>("untilEditor")->displayFormat().contains('s'));
+}
+
+TEST_F(MenuViewTest, BatteryRowsOnlyWithABattery) {
+    click("moreRow");
+    settle();
+    EXPECT_FALSE(shown("stopBelowOption"));
+    EXPECT_FALSE(shown("batteryLimitStepper"));
+    harness.power->setBattery({false, 80});
+    harness.tickAt(utc(2026, 3, 1, 18, 15, 0));
+    settle();
+    EXPECT_TRUE(shown("stopBelowOption"));
+    EXPECT_TRUE(shown("batteryLimitStepper"));
+}
+
+TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
+    view.show();
+    const auto focused = [&] {
+        QWidget* widget = view.focusWidget();
+        // A switch is named after the row it belongs to.
+        if (qobject_cast<ToggleSwitch*>(widget) && qobject_cast<OptionRow*>(widget->parentWidget()))
+            widget = widget->parentWidget();
+        return widget != nullptr ? widget->objectName().toStdString() : std::string();
+    };
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(view.focusWidget(), key, modifiers);
+        settle();
+    };
+    part("sessionSwitch")->setFocus(Qt::TabFocusReason);
+    const std::vector<std::string> order{
+        "sessionSwitch",    "indefinitelyRow", "minutesRow",  "hoursRow",      "untilRow",
+        "appsRow",          "downloadRow",     "setupButton", "displayOption", "moreRow",
+        "restScreenButton", "sleepNowButton",  "quitButton",  "sessionSwitch"};
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        press(Qt::Key_Tab);
+        EXPECT_EQ(focused(), order[i]) << "after " << order[i - 1];
+    }
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(focused(), "quitButton");
+
+    // Arrows walk the same order; Enter opens a row, whose chips come next.
+    part("minutesRow")->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Down);
+    EXPECT_EQ(focused(), "hoursRow");
+    press(Qt::Key_Up);
+    press(Qt::Key_Return);
+    EXPECT_EQ(view.expanded(), MenuView::Panel::minutes);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(view.focusWidget()->property("text").toString(), "5m");
+
+    // Space flips a switch.
+    switchOf("displayOption")->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Space);
+    EXPECT_TRUE(controller().keepDisplayOn());
 }
 
 } // namespace

@@ -11,7 +11,10 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
+#include <QTest>
 
 #include <chrono>
 
@@ -40,34 +43,49 @@ protected:
 };
 
 TEST_F(StatusPanelTest, IconFollowsTheStateAfterEachChange) {
-    const auto shows = [&](const std::string& symbol) {
+    using Glyph = TrayGlyph::State;
+    const auto shows = [&](const std::string& symbol, Glyph glyph) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
         EXPECT_EQ(status->lastSymbol(), symbol);
+        EXPECT_EQ(status->shownGlyph(), glyph) << TrayGlyph::name(glyph).toStdString();
         EXPECT_EQ(status->statusItem().toolTip().toStdString(),
                   "Lumenor — " + engine->statusLine());
     };
     EXPECT_EQ(status->statusItem().toolTip().toStdString(), "Lumenor — Off");
-    shows("cup.and.saucer");
+    shows("cup.and.saucer", Glyph::off);
     WakeControllerProbe(engine.controller()).setRemoteCycleArmed(true);
-    shows("antenna.radiowaves.left.and.right");
+    shows("antenna.radiowaves.left.and.right", Glyph::remoteArmed);
     engine->hold("agent-task", 600);
-    shows("bolt.horizontal.circle");
+    shows("bolt.horizontal.circle", Glyph::awake);
 
     engine->startSession(SessionKind::until(engine.clock.now() + std::chrono::minutes(30)));
-    shows("cup.and.heat.waves");
+    shows("cup.and.heat.waves", Glyph::awake);
     const QString before = status->statusItem().toolTip();
     engine.tickAfter(120); // same symbol, new remaining time
-    shows("cup.and.heat.waves");
+    shows("cup.and.heat.waves", Glyph::awake);
     EXPECT_NE(status->statusItem().toolTip(), before);
+    engine->setKeepDisplayOn(true);
+    shows("cup.and.heat.waves", Glyph::awakeDisplay);
 
     WakeControllerProbe(engine.controller()).setLidModeActive(true);
-    shows("cup.and.heat.waves.fill");
+    shows("cup.and.heat.waves.fill", Glyph::lidClosed);
     engine->setPendingSleep(PendingSleep{.notBefore = engine.clock.now() + std::chrono::minutes(5),
                                          .waitForPid = std::nullopt,
                                          .force = true,
                                          .requestedBy = "test"});
-    shows("moon.zzz.fill");
+    shows("moon.zzz.fill", Glyph::pendingSleep);
+}
+
+TEST_F(StatusPanelTest, GlyphIsRedrawnInTheNewTextColourWhenThePaletteChanges) {
+    const QPalette original = QApplication::palette();
+    EXPECT_EQ(status->shownInk(), original.color(QPalette::WindowText));
+    QPalette changed = original;
+    changed.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(changed);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(status->shownInk(), QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(original);
 }
 
 TEST(StatusPanelFit, PlacesThePanelUnderTheItemWithinTheScreen) {
@@ -101,6 +119,31 @@ TEST_F(StatusPanelTest, OpensFreshAndRefusesToReopenRightAfterClosing) {
     status->togglePanel();
     EXPECT_TRUE(status->isOpen());
     EXPECT_NE(qobject_cast<MenuView*>(panel.content()), nullptr);
+}
+
+TEST_F(StatusPanelTest, TallContentScrollsInsideAPanelThatFitsTheScreen) {
+    MenuPanel& panel = status->panel();
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::Tool));
+    status->showPanel();
+    status->showPanel(); // a second launch's request leaves an open panel open
+    ASSERT_TRUE(status->isOpen());
+    auto* view = qobject_cast<MenuView*>(panel.content());
+    ASSERT_NE(view, nullptr);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    // Content taller than the screen, as many rows open on a small screen make it.
+    view->toggle(MenuView::Panel::more);
+    view->setMinimumHeight(available.height() + 200);
+    view->onSizeChange(view->size().expandedTo(view->minimumSize()));
+    QCoreApplication::processEvents();
+
+    EXPECT_LE(panel.height(), available.height() - 12);
+    EXPECT_GE(panel.geometry().top(), available.top());
+    EXPECT_LE(panel.geometry().bottom(), available.bottom());
+    EXPECT_GT(panel.scrollArea()->verticalScrollBar()->maximum(), 0);
+
+    // Escape closes it.
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_FALSE(status->isOpen());
 }
 
 } // namespace
