@@ -96,13 +96,26 @@ std::string WakeController::statusLine() const {
     if (remoteListeningUntil_ && *remoteListeningUntil_ > now_) {
         return "Listening for Telegram";
     }
+    auto named = holdList();
+    std::erase_if(named, [](const LumenorHold& hold) { return hold.id == remoteCheckHold; });
+    if (named.size() == 1 && named.front().pid) {
+        return holdName(named) + " · while it runs";
+    }
     if (const auto until = latest(active)) {
-        return "Copilot task · " + remaining(*until);
+        return (named.empty() ? std::string("Listening window") : holdName(named)) + " · " +
+               remaining(*until);
     }
     if (remoteCycleArmed_) {
         return "Asleep between checks";
     }
     return "Off";
+}
+
+std::string WakeController::holdName(const std::vector<LumenorHold>& holds) const {
+    if (holds.size() > 1) {
+        return std::to_string(holds.size()) + " tasks";
+    }
+    return holds.front().label.empty() ? holds.front().id : holds.front().label;
 }
 
 LumenorStatus WakeController::snapshot() const {
@@ -123,6 +136,7 @@ LumenorStatus WakeController::snapshot() const {
         status.sessionEndsAt = session_->kind.endsAt();
     }
     status.holdUntil = latest(activeHolds());
+    status.holds = holdList();
     if (pendingSleep_) {
         status.pendingSleepAt = std::max(now_, pendingSleep_->notBefore);
         status.pendingSleepWaitingForPid = pendingSleep_->waitForPid;
