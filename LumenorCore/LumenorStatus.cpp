@@ -23,10 +23,13 @@ std::vector<LumenorHold> activeHolds(const LumenorStatus& status, Instant now) {
 // "build (12m left)", "3 tasks (1h left)", "make (while pid 311 runs)".
 std::string holdPhrase(const std::vector<LumenorHold>& holds, Instant now) {
     if (holds.size() > 1) {
-        Instant latest = holds.front().until;
+        // A hold tied to a process has no end worth showing; the timed ones do.
+        std::optional<Instant> latest;
         for (const LumenorHold& hold : holds)
-            latest = std::max(latest, hold.until);
-        return std::to_string(holds.size()) + " tasks (" + remaining(latest, now) + " left)";
+            if (!hold.pid)
+                latest = std::max(latest.value_or(hold.until), hold.until);
+        const std::string count = std::to_string(holds.size()) + " tasks";
+        return latest ? count + " (" + remaining(*latest, now) + " left)" : count;
     }
     const LumenorHold& hold = holds.front();
     const std::string name = hold.label.empty() ? hold.id : hold.label;

@@ -238,8 +238,8 @@ private:
     std::string holdName(const std::vector<LumenorHold>& holds) const;
     std::optional<SessionKind> sessionKind(const Options& options, std::string& failure);
     std::string lidNote() const;
-    std::string sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
-                                  double delay) const;
+    std::string sleepAnnouncement(std::optional<int32_t> waitForPid, bool force, double delay,
+                                  std::string requestedBy) const;
 
     // Sleep requests (WakeControllerSleep.cpp)
     /// What the background half of a sleep attempt found.

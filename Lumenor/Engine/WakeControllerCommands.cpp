@@ -307,16 +307,24 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
         PendingSleep{addSeconds(clock_(), std::max(0.0, delay)), waitForPid, force, requestedBy});
     log("Sleep requested by " + requestedBy);
     tick();
-    return reply(true, sleepAnnouncement(waitForPid, force, delay));
+    return reply(true, sleepAnnouncement(waitForPid, force, delay, requestedBy));
 }
 
 std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
-                                              double delay) const {
+                                              double delay, std::string requestedBy) const {
+    // "Copilot CLI" asks for "the current Copilot task", "Codex" for "the current Codex task";
+    // a plain command line for "the current task".
+    if (requestedBy.ends_with("CLI")) {
+        requestedBy.erase(requestedBy.size() - 3);
+    }
+    const std::string taskOwner = requestedBy.empty() || requestedBy.back() == ' '
+                                      ? requestedBy
+                                      : requestedBy + " ";
     std::string text = "😴 The Mac will sleep";
     auto holds = activeHolds();
     holds.erase(remoteCheckHold); // the listening window never delays a sleep
     if (waitForPid && ProcessTree::isAlive(*waitForPid)) {
-        text += " once the current Copilot task (pid " + std::to_string(*waitForPid) +
+        text += " once the current " + taskOwner + "task (pid " + std::to_string(*waitForPid) +
                 ") has finished and replied";
     } else if (!force && !holds.empty()) {
         text += " after running tasks finish";

@@ -98,12 +98,20 @@ std::string WakeController::statusLine() const {
     }
     auto named = holdList();
     std::erase_if(named, [](const LumenorHold& hold) { return hold.id == remoteCheckHold; });
-    if (named.size() == 1 && named.front().pid) {
-        return holdName(named) + " · while it runs";
+    if (!named.empty()) {
+        // A hold tied to a process ends with it; only the timed ones have an end to show.
+        std::optional<Instant> timedEnd;
+        for (const LumenorHold& hold : named) {
+            if (!hold.pid) {
+                timedEnd = std::max(timedEnd.value_or(hold.until), hold.until);
+            }
+        }
+        return holdName(named) + " · " +
+               (timedEnd ? remaining(*timedEnd)
+                         : named.size() == 1 ? std::string("while it runs") : "while they run");
     }
     if (const auto until = latest(active)) {
-        return (named.empty() ? std::string("Listening window") : holdName(named)) + " · " +
-               remaining(*until);
+        return "Listening for Telegram · " + remaining(*until);
     }
     if (remoteCycleArmed_) {
         return "Asleep between checks";
