@@ -42,6 +42,9 @@ std::string bash() {
     }
     for (const CommandShape& command : commands()) {
         commandWords += " " + std::string(command.word);
+        if (command.word == "help") {
+            continue; // completes command words instead, below
+        }
         optionCases += "        " + std::string(command.word) + ") options=\"";
         for (const OptionShape& option : command.options) {
             optionCases += "--" + std::string(option.name) + " ";
