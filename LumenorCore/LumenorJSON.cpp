@@ -269,8 +269,8 @@ struct ListShape {
 
 constexpr std::array<std::string_view, 4> holdKeys{"id", "label", "pid", "until"};
 constexpr std::array<std::string_view, 5> inhibitorKeys{"mode", "pid", "what", "who", "why"};
-constexpr std::array<ListShape, 2> statusLists{{{"holds", holdKeys},
-                                                {"otherInhibitors", inhibitorKeys}}};
+constexpr std::array<ListShape, 2> statusLists{
+    {{"holds", holdKeys}, {"otherInhibitors", inhibitorKeys}}};
 
 // The members a record reads: keys of the top object, and keys inside its nested object
 // (none means every key, as for a request's options); lists of objects in the object at

@@ -98,9 +98,8 @@ std::string inhibitorLine(const LumenorStatus& status) {
 
 std::string LumenorStatus::summary(Instant now) const {
     std::string text = stateLine(*this, now);
-    for (const std::string& line :
-         {lidLine(*this), sleepLine(*this, now), remoteLine(*this), powerLine(*this),
-          inhibitorLine(*this)}) {
+    for (const std::string& line : {lidLine(*this), sleepLine(*this, now), remoteLine(*this),
+                                    powerLine(*this), inhibitorLine(*this)}) {
         if (!line.empty())
             text += "\n" + line;
     }

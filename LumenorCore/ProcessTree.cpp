@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <fcntl.h>
+#include <span>
 #include <unistd.h>
 
 namespace ProcessTree {
@@ -81,8 +81,8 @@ std::string_view lastPathComponent(std::string_view path) {
 // How each agent's command line says "one prompt, then exit". A session flag wins over a
 // one-shot flag (a server handed a prompt still lives on).
 struct AgentShape {
-    std::string_view program;  // the executable's name, lower case; also "program-…" builds
-    std::string_view name;     // for people
+    std::string_view program;    // the executable's name, lower case; also "program-…" builds
+    std::string_view name;       // for people
     std::string_view subcommand; // one-shot when given as an argument; empty: none
     std::array<std::string_view, 4> oneShotFlags; // also as "--flag=value"
     std::array<std::string_view, 2> sessionFlags;
@@ -105,9 +105,9 @@ bool hasFlag(std::span<const std::string> arguments, std::span<const std::string
     return std::any_of(arguments.begin(), arguments.end(), [&](const std::string& argument) {
         return std::any_of(flags.begin(), flags.end(), [&](std::string_view flag) {
             return !flag.empty() &&
-                   (argument == flag || (flag.starts_with("--") && argument.starts_with(flag) &&
-                                         argument.size() > flag.size() &&
-                                         argument[flag.size()] == '='));
+                   (argument == flag ||
+                    (flag.starts_with("--") && argument.starts_with(flag) &&
+                     argument.size() > flag.size() && argument[flag.size()] == '='));
         });
     });
 }
@@ -176,11 +176,10 @@ std::optional<AgentRun> classifyAgent(const std::vector<std::string>& arguments)
     if (agent == nullptr)
         return std::nullopt;
     const std::span<const std::string> rest(arguments.begin() + first, arguments.end());
-    const bool oneShot =
-        !hasFlag(rest, agent->sessionFlags) &&
-        (hasFlag(rest, agent->oneShotFlags) ||
-         (!agent->subcommand.empty() &&
-          std::find(rest.begin(), rest.end(), agent->subcommand) != rest.end()));
+    const bool oneShot = !hasFlag(rest, agent->sessionFlags) &&
+                         (hasFlag(rest, agent->oneShotFlags) ||
+                          (!agent->subcommand.empty() &&
+                           std::find(rest.begin(), rest.end(), agent->subcommand) != rest.end()));
     return AgentRun{std::string(agent->name), oneShot};
 }
 

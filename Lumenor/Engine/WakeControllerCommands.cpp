@@ -185,9 +185,10 @@ std::string WakeController::holdsText() const {
         if (!hold.label.empty()) {
             text += " (" + hold.label + ")";
         }
-        text += hold.pid ? ": while process " + std::to_string(*hold.pid) + " runs"
-                         : ": " + DurationParser::formatRemaining(secondsBetween(now_, hold.until)) +
-                               " left";
+        text += hold.pid
+                    ? ": while process " + std::to_string(*hold.pid) + " runs"
+                    : ": " + DurationParser::formatRemaining(secondsBetween(now_, hold.until)) +
+                          " left";
     }
     return text;
 }
@@ -317,9 +318,8 @@ std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid,
     if (requestedBy.ends_with("CLI")) {
         requestedBy.erase(requestedBy.size() - 3);
     }
-    const std::string taskOwner = requestedBy.empty() || requestedBy.back() == ' '
-                                      ? requestedBy
-                                      : requestedBy + " ";
+    const std::string taskOwner =
+        requestedBy.empty() || requestedBy.back() == ' ' ? requestedBy : requestedBy + " ";
     std::string text = "😴 The Mac will sleep";
     auto holds = activeHolds();
     holds.erase(remoteCheckHold); // the listening window never delays a sleep
@@ -387,8 +387,8 @@ LumenorResponse WakeController::commandHold(const Options& options) {
     const std::optional<int32_t> pid = details.pid;
     hold(*id, seconds, std::move(details));
     if (pid && !option(options, "for")) {
-        return reply(true, "Holding awake while process " + std::to_string(*pid) + " runs (" +
-                               *id + ")");
+        return reply(true,
+                     "Holding awake while process " + std::to_string(*pid) + " runs (" + *id + ")");
     }
     return reply(true,
                  "Holding awake for " + DurationParser::formatSpoken(seconds) + " (" + *id + ")");
@@ -401,17 +401,17 @@ LumenorResponse WakeController::commandRelease(const Options& options) {
     }
     if (!activeHolds().contains(*id)) {
         const std::string holds = holdsText();
-        return reply(false, "No hold “" + *id + "”. " +
-                                (holds.empty() ? "No holds are active."
-                                               : "Active holds:\n" + holds));
+        return reply(false,
+                     "No hold “" + *id + "”. " +
+                         (holds.empty() ? "No holds are active." : "Active holds:\n" + holds));
     }
     release(*id);
     return reply(true, "Released " + *id);
 }
 
 LumenorResponse WakeController::commandSet(const Options& options) {
-    static const std::array<const char*, 6> known{"lid",      "display",          "remote_wake",
-                                                  "remote_interval", "low_battery_stop", "min_battery"};
+    static const std::array<const char*, 6> known{
+        "lid", "display", "remote_wake", "remote_interval", "low_battery_stop", "min_battery"};
     if (std::none_of(known.begin(), known.end(),
                      [&](const char* key) { return options.contains(key); })) {
         return reply(false, "set needs a setting to change: --lid, --display, --remote-wake, "

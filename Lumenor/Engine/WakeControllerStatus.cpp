@@ -107,8 +107,9 @@ std::string WakeController::statusLine() const {
             }
         }
         return holdName(named) + " · " +
-               (timedEnd ? remaining(*timedEnd)
-                         : named.size() == 1 ? std::string("while it runs") : "while they run");
+               (timedEnd            ? remaining(*timedEnd)
+                : named.size() == 1 ? std::string("while it runs")
+                                    : "while they run");
     }
     if (const auto until = latest(active)) {
         return "Listening for Telegram · " + remaining(*until);

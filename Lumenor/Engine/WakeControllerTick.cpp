@@ -67,7 +67,8 @@ void WakeController::expireHolds() {
             expired.emplace_back(id, "ended — process " + std::to_string(*pid) + " finished");
         }
     }
-    std::erase_if(holdDetails_, [this](const auto& entry) { return !holds_.contains(entry.first); });
+    std::erase_if(holdDetails_,
+                  [this](const auto& entry) { return !holds_.contains(entry.first); });
     if (expired.empty()) {
         return;
     }
@@ -130,10 +131,11 @@ void WakeController::applyPowerState() {
     }
     const bool awake = isAwake();
     const auto active = activeHolds();
-    const bool holdWantsDisplay = std::any_of(active.begin(), active.end(), [this](const auto& hold) {
-        const auto details = holdDetails_.find(hold.first);
-        return details != holdDetails_.end() && details->second.display;
-    });
+    const bool holdWantsDisplay =
+        std::any_of(active.begin(), active.end(), [this](const auto& hold) {
+            const auto details = holdDetails_.find(hold.first);
+            return details != holdDetails_.end() && details->second.display;
+        });
     systemAssertion_->set(awake);
     displayAssertion_->set(awake && ((session_.has_value() && keepDisplayOn_) || holdWantsDisplay));
     reconcileLid();

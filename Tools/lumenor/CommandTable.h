@@ -19,7 +19,7 @@ enum class Kind {
 };
 
 struct OptionShape {
-    std::string_view name;  // as typed, without the dashes
+    std::string_view name; // as typed, without the dashes
     Kind kind;
     std::string_view value; // what the help calls its value ("DURATION"); empty for none
     std::string_view help;  // one line: what it does, with units and ranges

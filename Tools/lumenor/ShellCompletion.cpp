@@ -54,8 +54,9 @@ std::string bash() {
     for (const CommandShape& command : commands()) {
         for (const OptionShape& option : command.options) {
             if (!choices(option).empty()) {
-                valueCases += "        --" + std::string(option.name) + ") COMPREPLY=($(compgen -W \"" +
-                              std::string(choices(option)) + "\" -- \"$cur\")); return ;;\n";
+                valueCases += "        --" + std::string(option.name) +
+                              ") COMPREPLY=($(compgen -W \"" + std::string(choices(option)) +
+                              "\" -- \"$cur\")); return ;;\n";
             }
         }
     }
@@ -65,25 +66,27 @@ std::string bash() {
            "    local command= i\n"
            "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
            "        case ${COMP_WORDS[i]} in\n"
-           "        --) [[ $command == run ]] && { COMPREPLY=($(compgen -c -- \"$cur\")); return; } ;;\n"
+           "        --) [[ $command == run ]] && { COMPREPLY=($(compgen -c -- \"$cur\")); return; "
+           "} ;;\n"
            "        -*) ;;\n"
            "        *) [[ -z $command ]] && command=${COMP_WORDS[i]} ;;\n"
            "        esac\n"
            "    done\n"
            "    case $prev in\n" +
            valueCases +
-           "        --color) COMPREPLY=($(compgen -W \"auto always never\" -- \"$cur\")); return ;;\n"
+           "        --color) COMPREPLY=($(compgen -W \"auto always never\" -- \"$cur\")); return "
+           ";;\n"
            "        --file) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
            "    esac\n"
            "    if [[ -z $command ]]; then\n"
-           "        COMPREPLY=($(compgen -W \"" + commandWords.substr(1) + globals +
+           "        COMPREPLY=($(compgen -W \"" +
+           commandWords.substr(1) + globals +
            "\" -- \"$cur\"))\n"
            "        return\n"
            "    fi\n"
            "    local options=\n"
            "    case $command in\n" +
-           optionCases +
-           "        help) COMPREPLY=($(compgen -W \"" + commandWords.substr(1) +
+           optionCases + "        help) COMPREPLY=($(compgen -W \"" + commandWords.substr(1) +
            "\" -- \"$cur\")); return ;;\n"
            "    esac\n"
            "    COMPREPLY=($(compgen -W \"$options --json --color --help\" -- \"$cur\"))\n"
@@ -165,8 +168,9 @@ std::string fish() {
         words += " " + std::string(command.word);
     }
     for (const CommandShape& command : commands()) {
-        text += "complete -c lumenor -n " + singleQuoted("not __fish_seen_subcommand_from" + words) +
-                " -a " + std::string(command.word) + " -d " + singleQuoted(command.summary) + "\n";
+        text += "complete -c lumenor -n " +
+                singleQuoted("not __fish_seen_subcommand_from" + words) + " -a " +
+                std::string(command.word) + " -d " + singleQuoted(command.summary) + "\n";
     }
     for (const CommandShape& command : commands()) {
         const std::string when =

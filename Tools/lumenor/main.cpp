@@ -74,9 +74,8 @@ public:
         if (json_) {
             return fail("lumenor: " + message, usageError);
         }
-        const std::string lead = Output::colors(STDERR_FILENO, color_)
-                                     ? "\033[1;31mlumenor:\033[0m "
-                                     : "lumenor: ";
+        const std::string lead =
+            Output::colors(STDERR_FILENO, color_) ? "\033[1;31mlumenor:\033[0m " : "lumenor: ";
         Output::writeLine(STDERR_FILENO, lead + message + "\n" + CommandLine::shortUsage());
         return usageError;
     }
@@ -120,9 +119,8 @@ std::variant<LumenorResponse, int> exchange(const LumenorRequest& request,
                                  error.what() + ").",
                              usageError);
     } catch (const LumenorJSON::DecodingError& error) {
-        return reporter.fail(std::string("Lumenor's reply couldn't be read (") + error.what() +
-                                 ").",
-                             unreachable);
+        return reporter.fail(
+            std::string("Lumenor's reply couldn't be read (") + error.what() + ").", unreachable);
     }
 }
 
@@ -242,15 +240,13 @@ int run(Invocation invocation) {
     const Reporter reporter(invocation);
     int gate[2];
     if (::pipe2(gate, O_CLOEXEC) != 0) {
-        return reporter.fail(std::string("lumenor: can't start the command: ") +
-                                 std::strerror(errno),
-                             declined);
+        return reporter.fail(
+            std::string("lumenor: can't start the command: ") + std::strerror(errno), declined);
     }
     const pid_t child = ::fork();
     if (child < 0) {
-        return reporter.fail(std::string("lumenor: can't start the command: ") +
-                                 std::strerror(errno),
-                             declined);
+        return reporter.fail(
+            std::string("lumenor: can't start the command: ") + std::strerror(errno), declined);
     }
     if (child == 0) {
         ::close(gate[1]);

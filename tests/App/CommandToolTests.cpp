@@ -118,8 +118,9 @@ TEST_F(CommandTool, RelativeFilesAreResolvedWhereTheCommandRuns) {
     QProcessEnvironment environment = sandbox.environment();
     environment.insert("TOOL", toolPath);
     const auto inNotes = [&](const QString& file) {
-        return ::run("/bin/sh", {"-c", "cd \"$0\" && \"$TOOL\" on --file \"$1\"",
-                                 QString::fromStdString((sandbox.home() / "notes").string()), file},
+        return ::run("/bin/sh",
+                     {"-c", "cd \"$0\" && \"$TOOL\" on --file \"$1\"",
+                      QString::fromStdString((sandbox.home() / "notes").string()), file},
                      environment);
     };
     const Finished found = inNotes("build.log");
@@ -135,10 +136,10 @@ TEST_F(CommandTool, RunKeepsAwakeWhileTheCommandRunsAndExitsWithItsStatus) {
     QProcessEnvironment environment = sandbox.environment();
     environment.insert("TOOL", toolPath);
     // The command sees its own hold, and its output and status come back unchanged.
-    const Finished seven = ::run(toolPath,
-                                 {"run", "--label", "check", "--", "sh", "-c",
-                                  "\"$TOOL\" holds; echo to-err >&2; exit 7"},
-                                 environment);
+    const Finished seven = ::run(
+        toolPath,
+        {"run", "--label", "check", "--", "sh", "-c", "\"$TOOL\" holds; echo to-err >&2; exit 7"},
+        environment);
     EXPECT_EQ(seven.status, 7) << seven.err;
     EXPECT_TRUE(seven.out.starts_with("run-")) << seven.out;
     EXPECT_NE(seven.out.find(" (check): while process "), std::string::npos) << seven.out;

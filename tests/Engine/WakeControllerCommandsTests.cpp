@@ -122,9 +122,8 @@ TEST_F(WakeControllerCommands, HoldsCarryLabelsAndProcessesAndAreListedAndLogged
     ASSERT_EQ(holds.size(), 2u);
     EXPECT_EQ(holds[0].pid, getpid());
     EXPECT_EQ(holds[1], (LumenorHold{"task-7", "nightly build", start + minutes(61)}));
-    EXPECT_EQ(send("holds").message,
-              "run-1: while process " + std::to_string(getpid()) +
-                  " runs\ntask-7 (nightly build): 1h 00m left");
+    EXPECT_EQ(send("holds").message, "run-1: while process " + std::to_string(getpid()) +
+                                         " runs\ntask-7 (nightly build): 1h 00m left");
 
     // `off` does not claim normal sleep while holds remain; an unknown release lists them.
     EXPECT_TRUE(send("off").message.starts_with(
@@ -141,13 +140,14 @@ TEST_F(WakeControllerCommands, HoldsCarryLabelsAndProcessesAndAreListedAndLogged
     EXPECT_EQ(send("holds").message, "No holds are keeping the computer awake.");
     const auto log = h.logMessages();
     const std::vector<std::string> holdLines(log.end() - 6, log.end());
-    EXPECT_EQ(holdLines, (std::vector<std::string>{
-                             "Hold extended: task-7 (nightly build) for 1 hour",
-                             "Hold taken: run-1 while process " + std::to_string(getpid()) + " runs",
-                             "Hold released: run-1",
-                             "Hold taken: ghost while process " + std::to_string(deadPid) + " runs",
-                             "Hold ended — process " + std::to_string(deadPid) + " finished: ghost",
-                             "Hold expired: task-7"}));
+    EXPECT_EQ(holdLines,
+              (std::vector<std::string>{
+                  "Hold extended: task-7 (nightly build) for 1 hour",
+                  "Hold taken: run-1 while process " + std::to_string(getpid()) + " runs",
+                  "Hold released: run-1",
+                  "Hold taken: ghost while process " + std::to_string(deadPid) + " runs",
+                  "Hold ended — process " + std::to_string(deadPid) + " finished: ghost",
+                  "Hold expired: task-7"}));
 }
 
 TEST_F(WakeControllerCommands, InhibitorsOfOtherProgramsAreListed) {

@@ -11,9 +11,7 @@ using Arguments = std::vector<std::string>;
 
 namespace {
 
-const CommandLine::AgentLookup noAgent = [] {
-    return std::optional<ProcessTree::AgentAncestor>();
-};
+const CommandLine::AgentLookup noAgent = [] { return std::optional<ProcessTree::AgentAncestor>(); };
 
 std::string rejected(const Arguments& arguments, const CommandLine::AgentLookup& lookup = noAgent) {
     const auto result = CommandLine::parse(arguments, lookup);
@@ -60,7 +58,8 @@ TEST(CommandLine, OptionsTravelUnderTheProtocolsNamesInBothSpellings) {
     EXPECT_EQ(request({"sleep", "--cancel"}), (LumenorRequest{"cancel-sleep", {}}));
 
     // run: options before the command, everything after it belongs to the command.
-    const Invocation run = accepted({"run", "--label", "build", "--display", "--", "make", "--json"});
+    const Invocation run =
+        accepted({"run", "--label", "build", "--display", "--", "make", "--json"});
     EXPECT_EQ(run.action, Invocation::Action::run);
     EXPECT_EQ(run.request, (LumenorRequest{"hold", {{"label", "build"}, {"display", "1"}}}));
     EXPECT_EQ(run.program, (Arguments{"make", "--json"}));
