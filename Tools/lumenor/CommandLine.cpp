@@ -258,7 +258,7 @@ std::optional<UsageError> Parser::option(const std::string& token, std::size_t& 
                 return UsageError{"put the command before " + token};
             }
         }
-        std::vector<std::string> flags;
+        std::vector<std::string> flags{"-h", "-V"};
         for (const OptionShape& shape : globalOptions()) {
             flags.push_back("--" + std::string(shape.name));
         }
@@ -431,7 +431,7 @@ std::optional<std::string> suggestion(const std::string& typed,
     std::size_t bestDistance = allowed + 1;
     const std::string lower = lowercased(typed);
     for (const std::string& candidate : candidates) {
-        const std::size_t distance = editDistance(lower, candidate);
+        const std::size_t distance = editDistance(lower, lowercased(candidate));
         if (distance < bestDistance) {
             best = candidate;
             bestDistance = distance;

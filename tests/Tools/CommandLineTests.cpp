@@ -103,6 +103,7 @@ TEST(CommandLine, MistypedArgumentsAreUsageErrorsBeforeAnythingIsSent) {
         {{"status", "--for", "30m"}, "unknown option --for for status"},
         {{"on", "--untill", "6pm"}, "unknown option --untill for on; did you mean “--until”?"},
         {{"--jsn"}, "unknown option --jsn; did you mean “--json”?"},
+        {{"-v"}, "unknown option -v; did you mean “-V”?"},
         {{"set"}, "set needs at least one setting to change, such as --lid off"},
         {{"sleep", "--cancel", "--in", "5m"}, "--cancel takes no other options"},
         {{"run", "--label", "x"}, "run needs a command to run: lumenor run -- COMMAND [ARGUMENT…]"},
