@@ -174,6 +174,37 @@ private:
     bool empty = true;
 };
 
+void appendHold(std::string& out, const LumenorHold& hold) {
+    ObjectWriter object(out);
+    object.string("id", hold.id);
+    object.string("label", hold.label);
+    if (hold.pid)
+        object.integer("pid", *hold.pid);
+    object.instant("until", hold.until);
+    object.close();
+}
+
+void appendInhibitor(std::string& out, const LumenorInhibitor& inhibitor) {
+    ObjectWriter object(out);
+    object.string("mode", inhibitor.mode);
+    object.integer("pid", inhibitor.pid);
+    object.string("what", inhibitor.what);
+    object.string("who", inhibitor.who);
+    object.string("why", inhibitor.why);
+    object.close();
+}
+
+template <typename Item, typename Append>
+void appendList(std::string& out, const std::vector<Item>& items, Append append) {
+    out += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        append(out, items[i]);
+    }
+    out += ']';
+}
+
 void appendStatus(std::string& out, const LumenorStatus& status) {
     ObjectWriter object(out);
     object.boolean("awake", status.awake);
@@ -181,11 +212,19 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.integer("batteryPercent", *status.batteryPercent);
     if (status.holdUntil)
         object.instant("holdUntil", *status.holdUntil);
+    if (status.holds) {
+        object.name("holds");
+        appendList(out, *status.holds, appendHold);
+    }
     object.boolean("keepDisplayOn", status.keepDisplayOn);
     object.boolean("lidClosedMode", status.lidClosedMode);
     object.boolean("lidClosedModeActive", status.lidClosedModeActive);
     object.boolean("lidClosedModeAvailable", status.lidClosedModeAvailable);
     object.boolean("onBattery", status.onBattery);
+    if (status.otherInhibitors) {
+        object.name("otherInhibitors");
+        appendList(out, *status.otherInhibitors, appendInhibitor);
+    }
     if (status.pendingSleepAt)
         object.instant("pendingSleepAt", *status.pendingSleepAt);
     if (status.pendingSleepWaitingForPid)
@@ -204,14 +243,16 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
 
 constexpr std::array<std::string_view, 2> requestKeys{"command", "options"};
 constexpr std::array<std::string_view, 3> responseKeys{"message", "ok", "status"};
-constexpr std::array<std::string_view, 15> statusKeys{"awake",
+constexpr std::array<std::string_view, 17> statusKeys{"awake",
                                                       "batteryPercent",
                                                       "holdUntil",
+                                                      "holds",
                                                       "keepDisplayOn",
                                                       "lidClosedMode",
                                                       "lidClosedModeActive",
                                                       "lidClosedModeAvailable",
                                                       "onBattery",
+                                                      "otherInhibitors",
                                                       "pendingSleepAt",
                                                       "pendingSleepWaitingForPid",
                                                       "remoteWakeCycleArmed",
@@ -220,20 +261,35 @@ constexpr std::array<std::string_view, 15> statusKeys{"awake",
                                                       "sessionDescription",
                                                       "sessionEndsAt"};
 
+// An array of objects among a record's members, and the keys its elements read.
+struct ListShape {
+    std::string_view key;
+    Keys elementKeys;
+};
+
+constexpr std::array<std::string_view, 4> holdKeys{"id", "label", "pid", "until"};
+constexpr std::array<std::string_view, 5> inhibitorKeys{"mode", "pid", "what", "who", "why"};
+constexpr std::array<ListShape, 2> statusLists{
+    {{"holds", holdKeys}, {"otherInhibitors", inhibitorKeys}}};
+
 // The members a record reads: keys of the top object, and keys inside its nested object
-// (none means every key, as for a request's options).
+// (none means every key, as for a request's options); lists of objects in the object at
+// `listDepth` (1: the top object, 2: the nested one, 0: nowhere).
 struct Shape {
     Keys top;
     std::optional<Keys> nested;
+    std::size_t listDepth = 0;
+    std::span<const ListShape> lists = {};
 };
 
 bool contains(Keys keys, std::string_view key) {
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
-// Builds only what a record can use: the keys it knows, two levels of objects, and in place of
-// anything deeper an empty container of the same type. Whatever a peer sends, the tree holds
-// the known members (and a request's options) only, and nesting costs no stack.
+// Builds only what a record can use: the keys it knows, two levels of objects plus the known
+// lists of flat objects, and in place of anything else an empty container of the same type.
+// Whatever a peer sends, the tree holds the known members (and a request's options) only, and
+// nesting costs no stack.
 class BoundedBuilder : public nlohmann::json_sax<Json> {
 public:
     explicit BoundedBuilder(const Shape& shape) : shape(shape) {}
@@ -250,20 +306,37 @@ public:
     bool binary(binary_t&) override { return scalar(nullptr); }
 
     bool start_object(std::size_t) override {
-        if (skipped > 0 || !wanted() || open.size() >= 2)
+        if (skipped > 0 || !wanted())
             return skip(Json::object());
-        open.push_back(place(Json::object()));
+        if (!open.empty() && open.back().list != nullptr) {
+            open.push_back({place(Json::object()), open.back().list->elementKeys, nullptr});
+            return true;
+        }
+        if (open.size() >= 2)
+            return skip(Json::object());
+        open.push_back({place(Json::object()), open.empty() ? shape.top : shape.nested, nullptr});
         return true;
     }
-    bool start_array(std::size_t) override { return skip(Json::array()); }
+    bool start_array(std::size_t) override {
+        const ListShape* list = nullptr;
+        if (skipped == 0 && wanted() && open.size() == shape.listDepth) {
+            for (const ListShape& candidate : shape.lists)
+                if (candidate.key == pendingKey)
+                    list = &candidate;
+        }
+        if (list == nullptr)
+            return skip(Json::array());
+        open.push_back({place(Json::array()), std::nullopt, list});
+        return true;
+    }
     bool end_object() override { return close(); }
     bool end_array() override { return close(); }
 
     bool key(string_t& key) override {
         if (skipped > 0)
             return true;
-        const bool topLevel = open.size() == 1;
-        keep = topLevel ? contains(shape.top, key) : !shape.nested || contains(*shape.nested, key);
+        const auto& keys = open.back().keys;
+        keep = !keys || contains(*keys, key);
         pendingKey = std::move(key);
         return true;
     }
@@ -275,20 +348,31 @@ public:
     }
 
 private:
+    struct Frame {
+        Json* node;
+        std::optional<Keys> keys; // none: every key
+        const ListShape* list;    // set for a known list
+    };
+
     const Shape& shape;
-    std::vector<Json*> open;
+    std::vector<Frame> open;
     std::size_t skipped = 0;
     std::string pendingKey;
     bool keep = false;
 
-    bool wanted() const { return open.empty() || keep; }
+    bool wanted() const { return open.empty() || open.back().list != nullptr || keep; }
 
     Json* place(Json value) {
         if (open.empty()) {
             root = std::move(value);
             return &root;
         }
-        return &((*open.back())[pendingKey] = std::move(value));
+        Json& parent = *open.back().node;
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        return &(parent[pendingKey] = std::move(value));
     }
     bool scalar(Json value) {
         if (skipped == 0 && wanted())
@@ -413,6 +497,34 @@ public:
         return instant;
     }
 
+    // Each element of an optional array of objects, read by `read` with a reader of its own.
+    template <typename Item, typename Read>
+    std::optional<std::vector<Item>> optionalList(std::string_view key, Read read) const {
+        const Json* value = optional(key);
+        if (!value)
+            return std::nullopt;
+        if (!value->is_array())
+            fail(key, "must be an array");
+        std::vector<Item> items;
+        for (std::size_t i = 0; i < value->size(); ++i) {
+            const Json& element = (*value)[i];
+            const std::string elementName = name(key) + "[" + std::to_string(i) + "].";
+            if (!element.is_object())
+                throw DecodingError("\"" + elementName.substr(0, elementName.size() - 1) +
+                                    "\" must be an object");
+            items.push_back(read(Reader(element, elementName)));
+        }
+        return items;
+    }
+
+    Instant instant(std::string_view key) const {
+        require(key);
+        const auto value = optionalInstant(key);
+        if (!value)
+            fail(key, "must be a date-time such as 2026-12-05T18:30:00Z, in whole seconds");
+        return *value;
+    }
+
     [[noreturn]] void fail(std::string_view key, const char* problem) const {
         throw DecodingError("\"" + name(key) + "\" " + problem);
     }
@@ -451,6 +563,25 @@ private:
     }
 };
 
+LumenorHold readHold(const Reader& reader) {
+    return LumenorHold{
+        .id = reader.string("id"),
+        .label = reader.string("label"),
+        .until = reader.instant("until"),
+        .pid = reader.optionalInteger<std::int32_t>("pid"),
+    };
+}
+
+LumenorInhibitor readInhibitor(const Reader& reader) {
+    return LumenorInhibitor{
+        .who = reader.string("who"),
+        .why = reader.string("why"),
+        .what = reader.string("what"),
+        .mode = reader.string("mode"),
+        .pid = reader.integer<std::int32_t>("pid"),
+    };
+}
+
 LumenorStatus readStatus(const Reader& reader) {
     return LumenorStatus{
         .awake = reader.boolean("awake"),
@@ -469,6 +600,8 @@ LumenorStatus readStatus(const Reader& reader) {
         .remoteWakeCycleArmed = reader.boolean("remoteWakeCycleArmed"),
         .onBattery = reader.boolean("onBattery"),
         .batteryPercent = reader.optionalInteger<std::int64_t>("batteryPercent"),
+        .holds = reader.optionalList<LumenorHold>("holds", readHold),
+        .otherInhibitors = reader.optionalList<LumenorInhibitor>("otherInhibitors", readInhibitor),
     };
 }
 
@@ -524,7 +657,7 @@ template <> LumenorRequest decode<LumenorRequest>(std::string_view json) {
 }
 
 template <> LumenorResponse decode<LumenorResponse>(std::string_view json) {
-    const Json root = parse(json, {responseKeys, statusKeys});
+    const Json root = parse(json, {responseKeys, statusKeys, 2, statusLists});
     const Reader reader(root, "");
     LumenorResponse response{reader.boolean("ok"), reader.string("message")};
     if (const Json* status = reader.optional("status")) {
@@ -536,7 +669,7 @@ template <> LumenorResponse decode<LumenorResponse>(std::string_view json) {
 }
 
 template <> LumenorStatus decode<LumenorStatus>(std::string_view json) {
-    const Json root = parse(json, {statusKeys, Keys{}});
+    const Json root = parse(json, {statusKeys, Keys{}, 1, statusLists});
     return readStatus(Reader(root, ""));
 }
 

@@ -2,12 +2,40 @@
 
 #include "LumenorCore/DurationParser.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
 
 std::string remaining(Instant until, Instant now) {
     return DurationParser::formatRemaining(std::chrono::duration<double>(until - now).count());
+}
+
+// The holds still in force, as the app listed them.
+std::vector<LumenorHold> activeHolds(const LumenorStatus& status, Instant now) {
+    std::vector<LumenorHold> active;
+    for (const LumenorHold& hold : status.holds.value_or(std::vector<LumenorHold>{}))
+        if (hold.until > now)
+            active.push_back(hold);
+    return active;
+}
+
+// "build (12m left)", "3 tasks (1h left)", "make (while pid 311 runs)".
+std::string holdPhrase(const std::vector<LumenorHold>& holds, Instant now) {
+    if (holds.size() > 1) {
+        // A hold tied to a process has no end worth showing; the timed ones do.
+        std::optional<Instant> latest;
+        for (const LumenorHold& hold : holds)
+            if (!hold.pid)
+                latest = std::max(latest.value_or(hold.until), hold.until);
+        const std::string count = std::to_string(holds.size()) + " tasks";
+        return latest ? count + " (" + remaining(*latest, now) + " left)" : count;
+    }
+    const LumenorHold& hold = holds.front();
+    const std::string name = hold.label.empty() ? hold.id : hold.label;
+    if (hold.pid)
+        return name + " (while pid " + std::to_string(*hold.pid) + " runs)";
+    return name + " (" + remaining(hold.until, now) + " left)";
 }
 
 std::string stateLine(const LumenorStatus& status, Instant now) {
@@ -17,6 +45,8 @@ std::string stateLine(const LumenorStatus& status, Instant now) {
             line += " (" + remaining(*status.sessionEndsAt, now) + " left)";
         return line;
     }
+    if (const auto holds = activeHolds(status, now); !holds.empty())
+        return "☀️ Awake — held for " + holdPhrase(holds, now);
     if (status.holdUntil && *status.holdUntil > now)
         return "☀️ Awake — held for a task (" + remaining(*status.holdUntil, now) + " left)";
     return "🌙 Normal — the Mac follows its usual sleep settings";
@@ -53,12 +83,23 @@ std::string powerLine(const LumenorStatus& status) {
     return status.onBattery ? "🔋 Battery " + percent : "🔌 Power adapter (" + percent + ")";
 }
 
+std::string inhibitorLine(const LumenorStatus& status) {
+    if (!status.otherInhibitors || status.otherInhibitors->empty())
+        return {};
+    std::string line = "🔒 Other programs' inhibitors:";
+    for (const LumenorInhibitor& inhibitor : *status.otherInhibitors) {
+        line += (&inhibitor == &status.otherInhibitors->front() ? " " : "; ") + inhibitor.who +
+                " (" + inhibitor.mode + " " + inhibitor.what + ": " + inhibitor.why + ")";
+    }
+    return line;
+}
+
 } // namespace
 
 std::string LumenorStatus::summary(Instant now) const {
     std::string text = stateLine(*this, now);
-    for (const std::string& line :
-         {lidLine(*this), sleepLine(*this, now), remoteLine(*this), powerLine(*this)}) {
+    for (const std::string& line : {lidLine(*this), sleepLine(*this, now), remoteLine(*this),
+                                    powerLine(*this), inhibitorLine(*this)}) {
         if (!line.empty())
             text += "\n" + line;
     }

@@ -5,6 +5,32 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+/// One hold keeping the computer awake, as callers see it.
+struct LumenorHold {
+    std::string id;
+    /// What the holder called it; empty when it gave no label.
+    std::string label;
+    /// When it expires unless extended or released first.
+    Instant until;
+    /// The process it lasts for, when it is tied to one.
+    std::optional<std::int32_t> pid = std::nullopt;
+
+    bool operator==(const LumenorHold&) const = default;
+};
+
+/// A logind inhibitor another program holds (who, why, what it blocks, block or delay).
+struct LumenorInhibitor {
+    std::string who;
+    std::string why;
+    /// Colon-separated: "sleep:idle", "handle-lid-switch", …
+    std::string what;
+    std::string mode;
+    std::int32_t pid = 0;
+
+    bool operator==(const LumenorInhibitor&) const = default;
+};
 
 /// A snapshot of the app's state for clients.
 struct LumenorStatus {
@@ -30,8 +56,14 @@ struct LumenorStatus {
     bool onBattery;
     /// Charge in percent, when known.
     std::optional<std::int64_t> batteryPercent = std::nullopt;
+    /// Every hold in force, the listening window included; none from an app that does not list
+    /// them.
+    std::optional<std::vector<LumenorHold>> holds = std::nullopt;
+    /// Other programs' logind inhibitors; present only in replies that asked logind (status,
+    /// inhibitors), empty when there are none.
+    std::optional<std::vector<LumenorInhibitor>> otherInhibitors = std::nullopt;
 
-    /// One to five lines for a person, joined by line feeds; reads only this record and `now`.
+    /// One to six lines for a person, joined by line feeds; reads only this record and `now`.
     std::string summary(Instant now) const;
 
     bool operator==(const LumenorStatus&) const = default;

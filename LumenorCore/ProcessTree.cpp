@@ -3,10 +3,12 @@
 #include "LumenorCore/Utf8.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <fcntl.h>
+#include <span>
 #include <unistd.h>
 
 namespace ProcessTree {
@@ -76,25 +78,61 @@ std::string_view lastPathComponent(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-bool isCopilotRun(const std::vector<std::string>& arguments) {
-    const std::string name = lowercased(lastPathComponent(arguments.front()));
-    if (name == "copilot" || name.starts_with("copilot-"))
-        return true;
-    // The agent started by the node runtime names its script second.
-    return name == "node" && arguments.size() > 1 &&
-           lowercased(arguments[1]).find("copilot") != std::string::npos;
+// How each agent's command line says "one prompt, then exit". A session flag wins over a
+// one-shot flag (a server handed a prompt still lives on).
+struct AgentShape {
+    std::string_view program;    // the executable's name, lower case; also "program-…" builds
+    std::string_view name;       // for people
+    std::string_view subcommand; // one-shot when given as an argument; empty: none
+    std::array<std::string_view, 4> oneShotFlags; // also as "--flag=value"
+    std::array<std::string_view, 2> sessionFlags;
+};
+
+constexpr std::array<AgentShape, 5> agents{{
+    {"copilot", "Copilot CLI", "", {"-p", "--prompt"}, {"--server", "--acp"}},
+    {"claude", "Claude Code", "", {"-p", "--print"}, {}},
+    {"codex", "Codex", "exec", {}, {}},
+    {"gemini", "Gemini CLI", "", {"-p", "--prompt"}, {}},
+    {"aider", "Aider", "", {"--message", "-m", "--msg", "--message-file"}, {}},
+}};
+
+// Interpreters that run an agent's script named as their first argument.
+bool isInterpreter(std::string_view name) {
+    return name == "node" || name == "bun" || name == "deno" || name.starts_with("python");
 }
 
-bool isOneShotRun(const std::vector<std::string>& arguments) {
-    auto has = [&arguments](auto predicate) {
-        return std::any_of(arguments.begin(), arguments.end(), predicate);
-    };
-    // A server or protocol session is long-lived even when handed a prompt.
-    if (has([](const std::string& a) { return a == "--server" || a == "--acp"; }))
-        return false;
-    return has([](const std::string& a) {
-        return a == "-p" || a == "--prompt" || a.starts_with("--prompt=");
+bool hasFlag(std::span<const std::string> arguments, std::span<const std::string_view> flags) {
+    return std::any_of(arguments.begin(), arguments.end(), [&](const std::string& argument) {
+        return std::any_of(flags.begin(), flags.end(), [&](std::string_view flag) {
+            return !flag.empty() &&
+                   (argument == flag ||
+                    (flag.starts_with("--") && argument.starts_with(flag) &&
+                     argument.size() > flag.size() && argument[flag.size()] == '='));
+        });
     });
+}
+
+// The agent whose program is `name`, or whose script an interpreter runs.
+const AgentShape* agentShape(const std::vector<std::string>& arguments, std::size_t& first) {
+    const std::string name = lowercased(lastPathComponent(arguments.front()));
+    for (const AgentShape& agent : agents) {
+        if (name == agent.program ||
+            (name.starts_with(agent.program) && name.size() > agent.program.size() &&
+             name[agent.program.size()] == '-')) {
+            first = 1;
+            return &agent;
+        }
+    }
+    if (!isInterpreter(name) || arguments.size() < 2)
+        return nullptr;
+    const std::string script = lowercased(arguments[1]);
+    for (const AgentShape& agent : agents) {
+        if (script.find(agent.program) != std::string::npos) {
+            first = 2;
+            return &agent;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -132,20 +170,27 @@ std::vector<std::string> splitArgumentArea(std::string_view area) {
     return result;
 }
 
-std::optional<bool> classifyCopilot(const std::vector<std::string>& arguments) {
-    if (arguments.empty() || !isCopilotRun(arguments))
+std::optional<AgentRun> classifyAgent(const std::vector<std::string>& arguments) {
+    std::size_t first = 0;
+    const AgentShape* agent = arguments.empty() ? nullptr : agentShape(arguments, first);
+    if (agent == nullptr)
         return std::nullopt;
-    return isOneShotRun(arguments);
+    const std::span<const std::string> rest(arguments.begin() + first, arguments.end());
+    const bool oneShot = !hasFlag(rest, agent->sessionFlags) &&
+                         (hasFlag(rest, agent->oneShotFlags) ||
+                          (!agent->subcommand.empty() &&
+                           std::find(rest.begin(), rest.end(), agent->subcommand) != rest.end()));
+    return AgentRun{std::string(agent->name), oneShot};
 }
 
-std::optional<CopilotAncestor> copilotAncestor(std::int32_t startingAt, int maxDepth) {
+std::optional<AgentAncestor> agentAncestor(std::int32_t startingAt, int maxDepth) {
     std::int32_t current = startingAt;
     for (int examined = 1; examined <= maxDepth; ++examined) {
         if (current < 2)
             return std::nullopt;
         if (const auto args = arguments(current)) {
-            if (const auto oneShot = classifyCopilot(*args))
-                return CopilotAncestor{current, *oneShot};
+            if (auto run = classifyAgent(*args))
+                return AgentAncestor{current, run->isOneShot, std::move(run->name)};
         }
         const auto parent = parentPID(current);
         if (!parent || *parent == current)

@@ -10,15 +10,29 @@
 /// that cannot be told comes back as none (or as not alive); nothing throws.
 namespace ProcessTree {
 
-/// A Copilot CLI agent process found among a process's ancestors.
-struct CopilotAncestor {
-    std::int32_t pid = 0;
+/// How one coding agent's command line reads.
+struct AgentRun {
+    /// The agent's name for people ("Copilot CLI").
+    std::string name;
     /// True for a run of a single prompt that exits afterwards; false for a server, protocol or
     /// interactive session.
     bool isOneShot = false;
 
-    bool operator==(const CopilotAncestor&) const = default;
+    bool operator==(const AgentRun&) const = default;
 };
+
+/// A coding-agent process found among a process's ancestors.
+struct AgentAncestor {
+    std::int32_t pid = 0;
+    /// True for a run of a single prompt that exits afterwards; false for a session.
+    bool isOneShot = false;
+    /// The agent's name for people ("Copilot CLI").
+    std::string name = "Copilot CLI";
+
+    bool operator==(const AgentAncestor&) const = default;
+};
+/// The former name, kept for callers written before other agents were known.
+using CopilotAncestor = AgentAncestor;
 
 /// Whether `pid` exists, also when it belongs to another user; pids below 1 are never signalled.
 bool isAlive(std::int32_t pid);
@@ -36,11 +50,12 @@ std::optional<std::vector<std::string>> arguments(std::int32_t pid);
 /// arguments as one title may leave it unterminated.
 std::vector<std::string> splitArgumentArea(std::string_view area);
 
-/// None when `arguments` are not a Copilot CLI run; otherwise whether it is a one-shot run.
-std::optional<bool> classifyCopilot(const std::vector<std::string>& arguments);
+/// None when `arguments` are not a run of a known coding agent (the Copilot CLI, Claude Code,
+/// Codex, Gemini CLI, Aider); otherwise which one and whether it is a one-shot run.
+std::optional<AgentRun> classifyAgent(const std::vector<std::string>& arguments);
 
-/// The first Copilot CLI run among `startingAt` and its ancestors, looking at `maxDepth`
+/// The first coding-agent run among `startingAt` and its ancestors, looking at `maxDepth`
 /// processes at most (1: only `startingAt`). The root of the tree (pid 1) is never examined.
-std::optional<CopilotAncestor> copilotAncestor(std::int32_t startingAt, int maxDepth);
+std::optional<AgentAncestor> agentAncestor(std::int32_t startingAt, int maxDepth);
 
 } // namespace ProcessTree

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QString>
 
 #include <chrono>
@@ -23,12 +24,20 @@ QDateTime localDateTime(Instant instant) {
     return QDateTime::fromMSecsSinceEpoch(ms);
 }
 
+// A locale's short format, without the seconds that some (C among them) put in it: a clock
+// time a person reads at a glance has hours and minutes, in the locale's 12- or 24-hour style.
+QString withoutSeconds(QString format) {
+    static const QRegularExpression seconds(QStringLiteral("[:.]?ss?(\\.z+)?"));
+    return format.remove(seconds);
+}
+
 std::string untilTitle(Instant end, Instant now) {
     const QLocale locale;
     const QDateTime at = localDateTime(end);
-    const QString text = at.date() == localDateTime(now).date()
-                             ? locale.toString(at.time(), QLocale::ShortFormat)
-                             : locale.toString(at, QLocale::ShortFormat);
+    const QString text =
+        at.date() == localDateTime(now).date()
+            ? locale.toString(at.time(), withoutSeconds(locale.timeFormat(QLocale::ShortFormat)))
+            : locale.toString(at, withoutSeconds(locale.dateTimeFormat(QLocale::ShortFormat)));
     return "Until " + text.toStdString();
 }
 

@@ -85,10 +85,23 @@ public:
     void startSession(SessionKind kind);
     /// Ends the current session, logging "Session ended — " + reason; nothing without one.
     void endSession(const std::string& reason);
-    /// Creates or extends a named hold for `seconds` from the current time.
+    /// What a hold carries besides its expiry.
+    struct HoldDetails {
+        /// What the holder called it; empty for none.
+        std::string label;
+        /// The hold ends when this process does.
+        std::optional<int32_t> pid;
+        /// Keeps the display lit too.
+        bool display = false;
+    };
+    /// Creates or extends a named hold for `seconds` from the current time. Extending keeps the
+    /// label, process and display wish it had unless new ones are given.
+    void hold(const std::string& id, double seconds, HoldDetails details);
     void hold(const std::string& id, double seconds);
     /// Drops a hold; an unknown id changes nothing.
     void release(const std::string& id);
+    /// The active holds with their details, in id order.
+    std::vector<LumenorHold> holdList() const;
     /// Drops the pending sleep request, logging "Sleep cancelled" unless `silently`.
     void cancelSleep(bool silently);
     /// Brings the assertions and lid-closed mode in line with the state.
@@ -185,7 +198,8 @@ private:
         emit aboutToChange();
         field = std::move(value);
     }
-    void eraseHold(const std::string& id);
+    /// Drops a hold and its details, logging why unless it is the listening window.
+    void eraseHold(const std::string& id, const std::string& why = {});
 
     // Settings (WakeController.cpp)
     void loadSettings();
@@ -216,10 +230,16 @@ private:
     LumenorResponse commandRelease(const Options& options);
     LumenorResponse commandSet(const Options& options);
     LumenorResponse commandPing(const Options& options);
+    LumenorResponse commandHolds(const Options& options);
+    LumenorResponse commandInhibitors(const Options& options);
+    /// Other programs' logind inhibitors; none when logind cannot be asked.
+    std::optional<std::vector<LumenorInhibitor>> otherInhibitors();
+    std::string holdsText() const;
+    std::string holdName(const std::vector<LumenorHold>& holds) const;
     std::optional<SessionKind> sessionKind(const Options& options, std::string& failure);
     std::string lidNote() const;
-    std::string sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
-                                  double delay) const;
+    std::string sleepAnnouncement(std::optional<int32_t> waitForPid, bool force, double delay,
+                                  std::string requestedBy) const;
 
     // Sleep requests (WakeControllerSleep.cpp)
     /// What the background half of a sleep attempt found.
@@ -307,4 +327,8 @@ private:
     bool sleeping_ = false;
     bool awaitingWake_ = false;
     std::vector<QMetaObject::Connection> observers_;
+    /// Labels, processes and display wishes of the holds, beside the id→expiry map.
+    std::map<std::string, HoldDetails> holdDetails_;
+    /// Inhibitors a command asked logind for, handed to its reply's status.
+    std::optional<std::vector<LumenorInhibitor>> replyInhibitors_;
 };

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -65,6 +67,19 @@ int clampedSetting(long long value, int low, int high) {
     return static_cast<int>(std::clamp<long long>(value, low, high));
 }
 
+// How long a hold tied to a process lasts at most: the process ends it long before.
+constexpr double processHoldSeconds = 365.0 * 24 * 3600;
+
+// A line naming a value that was brought within its range, as the reply's second line.
+std::string clampNote(const std::string& setting, long long asked, int kept,
+                      const std::string& unit) {
+    if (asked == kept) {
+        return {};
+    }
+    return setting + " set to " + std::to_string(kept) + unit +
+           (asked < kept ? " (the minimum).\n" : " (the maximum).\n");
+}
+
 LumenorResponse reply(bool ok, std::string message) {
     return LumenorResponse{.ok = ok, .message = std::move(message)};
 }
@@ -87,14 +102,16 @@ bool sameNameIgnoringCase(const std::optional<std::string>& name, const std::str
 } // namespace
 
 LumenorResponse WakeController::handle(const LumenorRequest& request) {
+    replyInhibitors_.reset();
     LumenorResponse response = dispatch(request);
     response.status = snapshot();
+    response.status->otherInhibitors = std::exchange(replyInhibitors_, std::nullopt);
     return response;
 }
 
 LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
     using Command = LumenorResponse (WakeController::*)(const Options&);
-    static const std::array<std::pair<const char*, Command>, 13> commands{{
+    static const std::array<std::pair<const char*, Command>, 15> commands{{
         {"status", &WakeController::commandStatus},
         {"on", &WakeController::commandOn},
         {"off", &WakeController::commandOff},
@@ -108,6 +125,8 @@ LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
         {"setup", &WakeController::commandSetup},
         {"uninstall-helper", &WakeController::commandUninstallHelper},
         {"ping", &WakeController::commandPing},
+        {"holds", &WakeController::commandHolds},
+        {"inhibitors", &WakeController::commandInhibitors},
     }};
     for (const auto& [word, command] : commands) {
         if (request.command == word) {
@@ -118,7 +137,65 @@ LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
 }
 
 LumenorResponse WakeController::commandStatus(const Options&) {
-    return reply(true, snapshot().summary(now_));
+    LumenorStatus status = snapshot();
+    replyInhibitors_ = status.otherInhibitors = otherInhibitors();
+    return reply(true, status.summary(now_));
+}
+
+std::optional<std::vector<LumenorInhibitor>> WakeController::otherInhibitors() {
+    const auto listed = power_->listInhibitors();
+    if (!listed) {
+        return std::nullopt;
+    }
+    std::vector<LumenorInhibitor> others;
+    for (const auto& inhibitor : *listed) {
+        if (inhibitor.pid == static_cast<uint32_t>(::getpid())) {
+            continue; // ours: the status says what we keep awake
+        }
+        others.push_back({.who = inhibitor.who,
+                          .why = inhibitor.why,
+                          .what = inhibitor.what,
+                          .mode = inhibitor.mode,
+                          .pid = static_cast<int32_t>(inhibitor.pid)});
+    }
+    return others;
+}
+
+LumenorResponse WakeController::commandInhibitors(const Options&) {
+    replyInhibitors_ = otherInhibitors();
+    if (!replyInhibitors_) {
+        return reply(false, "Couldn't ask logind for its inhibitors (is the system bus running?).");
+    }
+    if (replyInhibitors_->empty()) {
+        return reply(true, "No other program holds a logind inhibitor.");
+    }
+    std::string text;
+    for (const auto& inhibitor : *replyInhibitors_) {
+        text += (text.empty() ? "" : "\n") + inhibitor.who + " — " + inhibitor.why + " (" +
+                inhibitor.mode + " " + inhibitor.what + ", pid " + std::to_string(inhibitor.pid) +
+                ")";
+    }
+    return reply(true, text);
+}
+
+std::string WakeController::holdsText() const {
+    std::string text;
+    for (const LumenorHold& hold : holdList()) {
+        text += (text.empty() ? "" : "\n") + hold.id;
+        if (!hold.label.empty()) {
+            text += " (" + hold.label + ")";
+        }
+        text += hold.pid
+                    ? ": while process " + std::to_string(*hold.pid) + " runs"
+                    : ": " + DurationParser::formatRemaining(secondsBetween(now_, hold.until)) +
+                          " left";
+    }
+    return text;
+}
+
+LumenorResponse WakeController::commandHolds(const Options&) {
+    const std::string text = holdsText();
+    return reply(true, text.empty() ? "No holds are keeping the computer awake." : text);
 }
 
 LumenorResponse WakeController::commandPing(const Options&) {
@@ -190,6 +267,12 @@ std::optional<SessionKind> WakeController::sessionKind(const Options& options,
 
 LumenorResponse WakeController::commandOff(const Options&) {
     endSession("turned off via CLI");
+    // Saying "normal settings" while a hold still keeps it up would be untrue.
+    if (const std::string holds = holdsText(); !holds.empty()) {
+        return reply(true, "Keep-awake session ended, but these holds still keep the computer "
+                           "awake:\n" +
+                               holds + "\nRelease them with `lumenor release ID`.");
+    }
     return reply(true,
                  "Keep-awake session ended. The Mac follows its normal sleep settings again.");
 }
@@ -225,16 +308,23 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
         PendingSleep{addSeconds(clock_(), std::max(0.0, delay)), waitForPid, force, requestedBy});
     log("Sleep requested by " + requestedBy);
     tick();
-    return reply(true, sleepAnnouncement(waitForPid, force, delay));
+    return reply(true, sleepAnnouncement(waitForPid, force, delay, requestedBy));
 }
 
 std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
-                                              double delay) const {
+                                              double delay, std::string requestedBy) const {
+    // "Copilot CLI" asks for "the current Copilot task", "Codex" for "the current Codex task";
+    // a plain command line for "the current task".
+    if (requestedBy.ends_with("CLI")) {
+        requestedBy.erase(requestedBy.size() - 3);
+    }
+    const std::string taskOwner =
+        requestedBy.empty() || requestedBy.back() == ' ' ? requestedBy : requestedBy + " ";
     std::string text = "😴 The Mac will sleep";
     auto holds = activeHolds();
     holds.erase(remoteCheckHold); // the listening window never delays a sleep
     if (waitForPid && ProcessTree::isAlive(*waitForPid)) {
-        text += " once the current Copilot task (pid " + std::to_string(*waitForPid) +
+        text += " once the current " + taskOwner + "task (pid " + std::to_string(*waitForPid) +
                 ") has finished and replied";
     } else if (!force && !holds.empty()) {
         text += " after running tasks finish";
@@ -274,7 +364,19 @@ LumenorResponse WakeController::commandHold(const Options& options) {
     if (id == nullptr || id->empty()) {
         return reply(false, "hold needs an id");
     }
-    double seconds = 3600;
+    HoldDetails details;
+    if (const std::string* label = option(options, "label")) {
+        details.label = *label;
+    }
+    details.display = flag("display", options).value_or(false);
+    if (const std::string* text = option(options, "pid")) {
+        details.pid = decimal<int32_t>(*text);
+        if (!details.pid || !ProcessTree::isAlive(*details.pid)) {
+            return reply(false, "No running process with pid " + *text + ".");
+        }
+    }
+    // A hold tied to a process lasts as long as it runs, unless a duration says otherwise.
+    double seconds = details.pid ? processHoldSeconds : 3600;
     if (const std::string* text = option(options, "for")) {
         const auto parsed = DurationParser::parse(*text);
         if (!parsed) {
@@ -282,7 +384,12 @@ LumenorResponse WakeController::commandHold(const Options& options) {
         }
         seconds = *parsed;
     }
-    hold(*id, seconds);
+    const std::optional<int32_t> pid = details.pid;
+    hold(*id, seconds, std::move(details));
+    if (pid && !option(options, "for")) {
+        return reply(true,
+                     "Holding awake while process " + std::to_string(*pid) + " runs (" + *id + ")");
+    }
     return reply(true,
                  "Holding awake for " + DurationParser::formatSpoken(seconds) + " (" + *id + ")");
 }
@@ -292,11 +399,25 @@ LumenorResponse WakeController::commandRelease(const Options& options) {
     if (id == nullptr) {
         return reply(false, "release needs an id");
     }
+    if (!activeHolds().contains(*id)) {
+        const std::string holds = holdsText();
+        return reply(false,
+                     "No hold “" + *id + "”. " +
+                         (holds.empty() ? "No holds are active." : "Active holds:\n" + holds));
+    }
     release(*id);
     return reply(true, "Released " + *id);
 }
 
 LumenorResponse WakeController::commandSet(const Options& options) {
+    static const std::array<const char*, 6> known{
+        "lid", "display", "remote_wake", "remote_interval", "low_battery_stop", "min_battery"};
+    if (std::none_of(known.begin(), known.end(),
+                     [&](const char* key) { return options.contains(key); })) {
+        return reply(false, "set needs a setting to change: --lid, --display, --remote-wake, "
+                            "--remote-interval, --low-battery-stop or --min-battery.");
+    }
+    std::string notes;
     if (const auto lid = flag("lid", options)) {
         setLidClosedMode(*lid);
     }
@@ -309,6 +430,7 @@ LumenorResponse WakeController::commandSet(const Options& options) {
     if (const std::string* text = option(options, "remote_interval")) {
         if (const auto minutes = decimal<long long>(*text)) {
             setRemoteWakeInterval(clampedSetting(*minutes, 5, 240));
+            notes += clampNote("Remote wake interval", *minutes, remoteWakeInterval_, " minutes");
         }
     }
     if (const auto stop = flag("low_battery_stop", options)) {
@@ -317,9 +439,10 @@ LumenorResponse WakeController::commandSet(const Options& options) {
     if (const std::string* text = option(options, "min_battery")) {
         if (const auto percent = decimal<long long>(*text)) {
             setMinimumBattery(clampedSetting(*percent, 1, 50));
+            notes += clampNote("Battery floor", *percent, minimumBattery_, "%");
         }
     }
-    return reply(true, "Settings updated.\n" + snapshot().summary(now_));
+    return reply(true, "Settings updated.\n" + notes + snapshot().summary(now_));
 }
 
 std::string WakeController::lidNote() const {

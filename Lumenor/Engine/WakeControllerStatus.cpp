@@ -96,13 +96,35 @@ std::string WakeController::statusLine() const {
     if (remoteListeningUntil_ && *remoteListeningUntil_ > now_) {
         return "Listening for Telegram";
     }
+    auto named = holdList();
+    std::erase_if(named, [](const LumenorHold& hold) { return hold.id == remoteCheckHold; });
+    if (!named.empty()) {
+        // A hold tied to a process ends with it; only the timed ones have an end to show.
+        std::optional<Instant> timedEnd;
+        for (const LumenorHold& hold : named) {
+            if (!hold.pid) {
+                timedEnd = std::max(timedEnd.value_or(hold.until), hold.until);
+            }
+        }
+        return holdName(named) + " · " +
+               (timedEnd            ? remaining(*timedEnd)
+                : named.size() == 1 ? std::string("while it runs")
+                                    : "while they run");
+    }
     if (const auto until = latest(active)) {
-        return "Copilot task · " + remaining(*until);
+        return "Listening for Telegram · " + remaining(*until);
     }
     if (remoteCycleArmed_) {
         return "Asleep between checks";
     }
     return "Off";
+}
+
+std::string WakeController::holdName(const std::vector<LumenorHold>& holds) const {
+    if (holds.size() > 1) {
+        return std::to_string(holds.size()) + " tasks";
+    }
+    return holds.front().label.empty() ? holds.front().id : holds.front().label;
 }
 
 LumenorStatus WakeController::snapshot() const {
@@ -123,6 +145,7 @@ LumenorStatus WakeController::snapshot() const {
         status.sessionEndsAt = session_->kind.endsAt();
     }
     status.holdUntil = latest(activeHolds());
+    status.holds = holdList();
     if (pendingSleep_) {
         status.pendingSleepAt = std::max(now_, pendingSleep_->notBefore);
         status.pendingSleepWaitingForPid = pendingSleep_->waitForPid;

@@ -1,6 +1,7 @@
 #include "Lumenor/Engine/InstantMath.h"
 #include "Lumenor/Engine/WakeController.h"
 
+#include "LumenorCore/DurationParser.h"
 #include "LumenorCore/ProcessTree.h"
 
 #include <sys/stat.h>
@@ -56,30 +57,54 @@ void WakeController::expireSession() {
 }
 
 void WakeController::expireHolds() {
-    std::vector<std::string> expired;
+    std::vector<std::pair<std::string, std::string>> expired; // id, why
     for (const auto& [id, expiry] : holds_) {
+        const auto details = holdDetails_.find(id);
+        const auto pid = details != holdDetails_.end() ? details->second.pid : std::nullopt;
         if (expiry <= now_) {
-            expired.push_back(id);
+            expired.emplace_back(id, "expired");
+        } else if (pid && !ProcessTree::isAlive(*pid)) {
+            expired.emplace_back(id, "ended — process " + std::to_string(*pid) + " finished");
         }
     }
+    std::erase_if(holdDetails_,
+                  [this](const auto& entry) { return !holds_.contains(entry.first); });
     if (expired.empty()) {
         return;
     }
-    for (const auto& id : expired) {
-        eraseHold(id);
+    for (const auto& [id, why] : expired) {
+        eraseHold(id, why);
     }
     if (activeHolds().empty()) {
         lastHoldEndedAt_ = now_;
     }
-    if (std::find(expired.begin(), expired.end(), remoteCheckHold) != expired.end()) {
+    if (std::any_of(expired.begin(), expired.end(),
+                    [](const auto& entry) { return entry.first == remoteCheckHold; })) {
         publish(remoteListeningUntil_, std::optional<Instant>());
     }
     applyPowerState();
 }
 
-void WakeController::eraseHold(const std::string& id) {
+void WakeController::eraseHold(const std::string& id, const std::string& why) {
     emit aboutToChange();
     holds_.erase(id);
+    holdDetails_.erase(id);
+    if (!why.empty() && id != remoteCheckHold) {
+        log("Hold " + why + ": " + id);
+    }
+}
+
+std::vector<LumenorHold> WakeController::holdList() const {
+    std::vector<LumenorHold> list;
+    for (const auto& [id, expiry] : activeHolds()) {
+        LumenorHold hold{.id = id, .label = {}, .until = expiry};
+        if (const auto details = holdDetails_.find(id); details != holdDetails_.end()) {
+            hold.label = details->second.label;
+            hold.pid = details->second.pid;
+        }
+        list.push_back(std::move(hold));
+    }
+    return list;
 }
 
 std::map<std::string, Instant> WakeController::activeHolds() const {
@@ -105,8 +130,14 @@ void WakeController::applyPowerState() {
         return;
     }
     const bool awake = isAwake();
+    const auto active = activeHolds();
+    const bool holdWantsDisplay =
+        std::any_of(active.begin(), active.end(), [this](const auto& hold) {
+            const auto details = holdDetails_.find(hold.first);
+            return details != holdDetails_.end() && details->second.display;
+        });
     systemAssertion_->set(awake);
-    displayAssertion_->set(awake && session_.has_value() && keepDisplayOn_);
+    displayAssertion_->set(awake && ((session_.has_value() && keepDisplayOn_) || holdWantsDisplay));
     reconcileLid();
 }
 
@@ -136,11 +167,33 @@ void WakeController::endSession(const std::string& reason) {
 }
 
 void WakeController::hold(const std::string& id, double seconds) {
+    hold(id, seconds, HoldDetails{});
+}
+
+void WakeController::hold(const std::string& id, double seconds, HoldDetails details) {
     if (id != remoteCheckHold) {
         cancelSleepOperation();
     }
+    const bool extending = holds_.contains(id) && holds_.at(id) > clock_();
+    if (extending) {
+        const HoldDetails& earlier = holdDetails_[id];
+        if (details.label.empty()) {
+            details.label = earlier.label;
+        }
+        if (!details.pid) {
+            details.pid = earlier.pid;
+        }
+        details.display = details.display || earlier.display;
+    }
     emit aboutToChange();
     holds_[id] = addSeconds(clock_(), seconds);
+    holdDetails_[id] = details;
+    if (id != remoteCheckHold) {
+        std::string what = id + (details.label.empty() ? "" : " (" + details.label + ")");
+        what += details.pid ? " while process " + std::to_string(*details.pid) + " runs"
+                            : " for " + DurationParser::formatSpoken(seconds);
+        log((extending ? "Hold extended: " : "Hold taken: ") + what);
+    }
     applyPowerState();
     enforceBatteryFloor();
 }
@@ -149,7 +202,7 @@ void WakeController::release(const std::string& id) {
     if (holds_.find(id) == holds_.end()) {
         return;
     }
-    eraseHold(id);
+    eraseHold(id, "released");
     if (activeHolds().empty()) {
         lastHoldEndedAt_ = clock_();
     }

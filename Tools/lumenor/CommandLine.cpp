@@ -1,4 +1,5 @@
 #include "Tools/lumenor/CommandLine.h"
+#include "Tools/lumenor/CommandTable.h"
 
 #include "LumenorCore/Utf8.h"
 
@@ -13,75 +14,30 @@
 namespace CommandLine {
 namespace {
 
-enum class Kind {
-    text,      // any value, passed on as typed
-    onOff,     // on|off and their synonyms, sent as "on" or "off"
-    processId, // a whole number of at least 1
-    number,    // a whole number of at least 0
-    toggle,    // no value needed; "--now" means now=1
-    afterTask, // no value; resolved to after_pid through the agent lookup
-};
-
-struct OptionShape {
-    std::string_view name; // as typed, without the dashes
-    Kind kind;
-};
-
-struct CommandShape {
-    std::string_view word;
-    bool takesId;
-    std::span<const OptionShape> options;
-};
-
-constexpr std::array onOptions{
-    OptionShape{"for", Kind::text},      OptionShape{"until", Kind::text},
-    OptionShape{"pid", Kind::processId}, OptionShape{"label", Kind::text},
-    OptionShape{"app", Kind::text},      OptionShape{"file", Kind::text},
-    OptionShape{"lid", Kind::onOff},     OptionShape{"display", Kind::onOff},
-};
-constexpr std::array sleepOptions{
-    OptionShape{"now", Kind::toggle},
-    OptionShape{"in", Kind::text},
-    OptionShape{"after-pid", Kind::processId},
-    OptionShape{"after-task", Kind::afterTask},
-    OptionShape{"by", Kind::text},
-};
-constexpr std::array holdOptions{OptionShape{"for", Kind::text}};
-constexpr std::array setOptions{
-    OptionShape{"lid", Kind::onOff},
-    OptionShape{"display", Kind::onOff},
-    OptionShape{"remote-wake", Kind::onOff},
-    OptionShape{"remote-interval", Kind::number},
-    OptionShape{"low-battery-stop", Kind::onOff},
-    OptionShape{"min-battery", Kind::number},
-};
-
-constexpr std::array<CommandShape, 13> commands{{
-    {"status", false, {}},
-    {"on", false, onOptions},
-    {"off", false, {}},
-    {"wake", false, {}},
-    {"rest", false, {}},
-    {"sleep", false, sleepOptions},
-    {"cancel-sleep", false, {}},
-    {"hold", true, holdOptions},
-    {"release", true, {}},
-    {"set", false, setOptions},
-    {"setup", false, {}},
-    {"uninstall-helper", false, {}},
-    {"ping", false, {}},
-}};
-
-const CommandShape* findCommand(std::string_view word) {
-    auto found = std::find_if(commands.begin(), commands.end(),
-                              [&](const CommandShape& shape) { return shape.word == word; });
-    return found == commands.end() ? nullptr : &*found;
+std::string quoted(std::string_view text) {
+    return "“" + std::string(text) + "”";
 }
 
-const OptionShape* findOption(const CommandShape& command, std::string_view name) {
-    auto found = std::find_if(command.options.begin(), command.options.end(),
-                              [&](const OptionShape& shape) { return shape.name == name; });
-    return found == command.options.end() ? nullptr : &*found;
+/// "; did you mean “status”?" when one of `candidates` is a likely typo of `typed`.
+std::string didYouMean(const std::string& typed, const std::vector<std::string>& candidates) {
+    const auto near = suggestion(typed, candidates);
+    return near ? "; did you mean " + quoted(*near) + "?" : std::string();
+}
+
+std::vector<std::string> commandWords() {
+    std::vector<std::string> words;
+    for (const CommandShape& shape : commands())
+        words.emplace_back(shape.word);
+    return words;
+}
+
+std::vector<std::string> optionFlags(const CommandShape& command) {
+    std::vector<std::string> flags;
+    for (const OptionShape& option : command.options)
+        flags.push_back("--" + std::string(option.name));
+    for (const OptionShape& option : globalOptions())
+        flags.push_back("--" + std::string(option.name));
+    return flags;
 }
 
 std::string protocolName(std::string_view name) {
@@ -135,21 +91,23 @@ std::variant<std::string, UsageError> checkedValue(const OptionShape& option,
     switch (option.kind) {
     case Kind::onOff:
     case Kind::toggle:
+    case Kind::cancel:
         if (auto word = onOffValue(value)) {
             return option.kind == Kind::onOff ? *word : *word == "on" ? "1" : "0";
         }
-        return UsageError{flag + " takes on or off, not “" + value + "”"};
+        return UsageError{flag + " takes on or off, not " + quoted(value)};
     case Kind::processId:
         if (wholeNumber(value, 1)) {
             return value;
         }
-        return UsageError{flag + " takes a process id, not “" + value + "”"};
+        return UsageError{flag + " takes a process id, not " + quoted(value)};
     case Kind::number:
         if (wholeNumber(value, 0)) {
             return value;
         }
-        return UsageError{flag + " takes a whole number, not “" + value + "”"};
+        return UsageError{flag + " takes a whole number, not " + quoted(value)};
     case Kind::text:
+    case Kind::path:
     case Kind::afterTask:
         break;
     }
@@ -165,6 +123,19 @@ Invocation actionOnly(Invocation::Action action) {
     return invocation;
 }
 
+std::optional<ColorChoice> colorChoice(std::string_view word) {
+    if (word == "auto") {
+        return ColorChoice::automatic;
+    }
+    if (word == "always") {
+        return ColorChoice::always;
+    }
+    if (word == "never") {
+        return ColorChoice::never;
+    }
+    return std::nullopt;
+}
+
 /// Walks the arguments once; keeps what the checks after the walk need.
 class Parser {
 public:
@@ -177,9 +148,11 @@ public:
     bool afterTask = false;
 
 private:
+    std::optional<Result> global(const std::string& token, std::size_t& index);
     std::optional<UsageError> word(const std::string& token);
     std::optional<UsageError> option(const std::string& token, std::size_t& index);
     std::optional<UsageError> store(const OptionShape& option, const std::string& value);
+    bool isRun() const { return command != nullptr && command->word == "run"; }
 
     const std::vector<std::string>& arguments_;
     bool haveId_ = false;
@@ -188,23 +161,59 @@ private:
 std::optional<Result> Parser::walk() {
     for (std::size_t index = 0; index < arguments_.size(); ++index) {
         const std::string& token = arguments_[index];
-        if (token == "--help" || token == "-h" || (token == "help" && command == nullptr)) {
-            return actionOnly(Invocation::Action::help);
+        if (isRun() && (token == "--" || !token.starts_with("-"))) {
+            // Everything from here on belongs to the command being run.
+            invocation.program.assign(arguments_.begin() + index + (token == "--" ? 1 : 0),
+                                      arguments_.end());
+            return std::nullopt;
         }
-        if (token == "--version") {
-            return actionOnly(Invocation::Action::version);
+        if (auto handled = global(token, index)) {
+            return handled;
         }
-        std::optional<UsageError> error;
-        if (token == "--json") {
-            invocation.json = true;
-        } else if (token.size() > 1 && token[0] == '-') {
-            error = option(token, index);
-        } else {
-            error = word(token);
+        if (token == "--json" || token == "--color" || token.starts_with("--color=")) {
+            continue;
         }
+        std::optional<UsageError> error =
+            token.size() > 1 && token[0] == '-' ? option(token, index) : word(token);
         if (error) {
             return *error;
         }
+    }
+    return std::nullopt;
+}
+
+/// The options every command takes; a result ends the walk.
+std::optional<Result> Parser::global(const std::string& token, std::size_t& index) {
+    if (token == "--help" || token == "-h") {
+        Invocation help = actionOnly(Invocation::Action::help);
+        help.topic = command != nullptr && command->word != "help" ? command->word : "";
+        return help;
+    }
+    if (token == "--version" || token == "-V") {
+        return actionOnly(Invocation::Action::version);
+    }
+    if (token == "--json") {
+        invocation.json = true;
+    } else if (token == "--color" || token.starts_with("--color=")) {
+        std::string when = "always";
+        if (token.size() > 7) {
+            when = token.substr(8);
+        } else if (index + 1 < arguments_.size() && colorChoice(arguments_[index + 1])) {
+            when = arguments_[++index];
+        }
+        const auto choice = colorChoice(when);
+        if (!choice) {
+            return UsageError{"--color takes auto, always or never, not " + quoted(when)};
+        }
+        invocation.color = *choice;
+    } else if (token == "--generate" && command == nullptr) {
+        const std::string what = index + 1 < arguments_.size() ? arguments_[index + 1] : "";
+        if (what != "bash" && what != "zsh" && what != "fish" && what != "man") {
+            return UsageError{"--generate takes bash, zsh, fish or man"};
+        }
+        Invocation generate = actionOnly(Invocation::Action::generate);
+        generate.generate = what;
+        return generate;
     }
     return std::nullopt;
 }
@@ -213,12 +222,20 @@ std::optional<UsageError> Parser::word(const std::string& token) {
     if (command == nullptr) {
         command = findCommand(token);
         if (command == nullptr) {
-            return UsageError{"unknown command “" + token + "”"};
+            return UsageError{"unknown command " + quoted(token) +
+                              didYouMean(token, commandWords())};
         }
         invocation.request.command = token;
         return std::nullopt;
     }
-    if (command->takesId && !haveId_) {
+    if (command->word == "help" && invocation.topic.empty()) {
+        if (findCommand(token) == nullptr) {
+            return UsageError{"no help for " + quoted(token) + didYouMean(token, commandWords())};
+        }
+        invocation.topic = token;
+        return std::nullopt;
+    }
+    if (!command->operand.empty() && command->operand == "ID" && !haveId_) {
         if (token.empty()) {
             return UsageError{std::string(command->word) + " needs a non-empty ID"};
         }
@@ -229,19 +246,29 @@ std::optional<UsageError> Parser::word(const std::string& token) {
         haveId_ = true;
         return std::nullopt;
     }
-    return UsageError{"unexpected argument “" + token + "”"};
+    return UsageError{"unexpected argument " + quoted(token)};
 }
 
 std::optional<UsageError> Parser::option(const std::string& token, std::size_t& index) {
-    if (command == nullptr) {
-        return UsageError{"put the command before " + token};
-    }
     const std::size_t equals = token.find('=');
     const std::string flag = token.substr(0, equals);
+    if (command == nullptr) {
+        for (const CommandShape& shape : commands()) {
+            if (flag.starts_with("--") && findOption(shape, flag.substr(2)) != nullptr) {
+                return UsageError{"put the command before " + token};
+            }
+        }
+        std::vector<std::string> flags{"-h", "-V"};
+        for (const OptionShape& shape : globalOptions()) {
+            flags.push_back("--" + std::string(shape.name));
+        }
+        return UsageError{"unknown option " + flag + didYouMean(flag, flags)};
+    }
     const OptionShape* shape =
         flag.starts_with("--") ? findOption(*command, flag.substr(2)) : nullptr;
     if (shape == nullptr) {
-        return UsageError{"unknown option " + flag + " for " + std::string(command->word)};
+        return UsageError{"unknown option " + flag + " for " + std::string(command->word) +
+                          didYouMean(flag, optionFlags(*command))};
     }
     if (equals != std::string::npos) {
         if (shape->kind == Kind::afterTask) {
@@ -249,11 +276,8 @@ std::optional<UsageError> Parser::option(const std::string& token, std::size_t& 
         }
         return store(*shape, token.substr(equals + 1));
     }
-    if (shape->kind == Kind::toggle) {
+    if (!takesValue(shape->kind)) {
         return store(*shape, "1");
-    }
-    if (shape->kind == Kind::afterTask) {
-        return store(*shape, {});
     }
     // A following option is a forgotten value, not a value: `--label=--x` sends one on purpose.
     if (index + 1 >= arguments_.size() || arguments_[index + 1].starts_with("--")) {
@@ -283,7 +307,7 @@ std::optional<UsageError> Parser::store(const OptionShape& option, const std::st
 std::optional<UsageError> checkCombinations(const Parser& parser) {
     const auto& options = parser.invocation.request.options;
     const std::string word(parser.command->word);
-    if (parser.command->takesId && !options.contains("id")) {
+    if (parser.command->operand == "ID" && !options.contains("id")) {
         return UsageError{word + " needs an ID, such as the task's id"};
     }
     if (word == "on") {
@@ -298,6 +322,15 @@ std::optional<UsageError> checkCombinations(const Parser& parser) {
             return UsageError{"--label goes with --pid"};
         }
     }
+    if (word == "set" && options.empty()) {
+        return UsageError{"set needs at least one setting to change, such as --lid off"};
+    }
+    if (word == "run" && parser.invocation.program.empty()) {
+        return UsageError{"run needs a command to run: lumenor run -- COMMAND [ARGUMENT…]"};
+    }
+    if (options.contains("cancel") && (options.size() > 1 || parser.afterTask)) {
+        return UsageError{"--cancel takes no other options"};
+    }
     if (parser.afterTask && options.contains("after_pid")) {
         return UsageError{"use either --after-pid or --after-task"};
     }
@@ -310,89 +343,126 @@ std::optional<UsageError> checkCombinations(const Parser& parser) {
 std::optional<UsageError> resolveAfterTask(Invocation& invocation, const AgentLookup& findAgent) {
     auto agent = findAgent ? findAgent() : std::nullopt;
     if (!agent) {
-        return UsageError{"--after-task found no Copilot CLI task among this command's parent "
+        return UsageError{"--after-task found no coding-agent task among this command's parent "
                           "processes; use --after-pid N or --in DELAY"};
     }
     auto& options = invocation.request.options;
     if (agent->isOneShot) {
         options["after_pid"] = std::to_string(agent->pid);
     } else {
-        invocation.note = "The Copilot CLI session (pid " + std::to_string(agent->pid) +
+        invocation.note = "The " + agent->name + " session (pid " + std::to_string(agent->pid) +
                           ") keeps running after this task, so the sleep follows the delay "
                           "instead of waiting for it to exit.";
     }
-    options.try_emplace("by", "Copilot CLI");
+    options.try_emplace("by", agent->name);
     return std::nullopt;
+}
+
+/// Shapes what the walk found into the request: defaults, aliases, the run's hold.
+std::optional<UsageError> finish(Parser& parser, const AgentLookup& findAgent) {
+    Invocation& invocation = parser.invocation;
+    if (parser.command == nullptr) {
+        parser.command = findCommand("status");
+        invocation.request.command = "status";
+    }
+    if (auto error = checkCombinations(parser)) {
+        return error;
+    }
+    if (parser.afterTask) {
+        if (auto error = resolveAfterTask(invocation, findAgent)) {
+            return error;
+        }
+    }
+    auto& request = invocation.request;
+    if (request.command == "help") {
+        invocation.action = Invocation::Action::help;
+    } else if (request.command == "run") {
+        invocation.action = Invocation::Action::run;
+        request.command = "hold";
+    } else if (request.options.erase("cancel") > 0) {
+        request.command = "cancel-sleep";
+    }
+    return std::nullopt;
+}
+
+/// `--json` and `--color` shape even the report of a mistake made before them.
+void noteOutputChoices(UsageError& error, const std::vector<std::string>& arguments) {
+    for (std::size_t index = 0; index < arguments.size() && arguments[index] != "--"; ++index) {
+        const std::string& token = arguments[index];
+        if (token == "--json") {
+            error.json = true;
+        } else if (token.starts_with("--color=")) {
+            error.color = colorChoice(token.substr(8)).value_or(error.color);
+        } else if (token == "--color") {
+            const bool named = index + 1 < arguments.size() && colorChoice(arguments[index + 1]);
+            error.color = named ? *colorChoice(arguments[index + 1]) : ColorChoice::always;
+        }
+    }
+}
+
+/// Edit distance with adjacent swaps counted as one edit ("stauts" is one from "status").
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
 }
 
 } // namespace
 
-Result parse(const std::vector<std::string>& arguments, const AgentLookup& findAgent) {
-    Parser parser(arguments);
-    if (auto early = parser.walk()) {
-        return *early;
-    }
-    if (parser.command == nullptr) {
-        parser.command = findCommand("status");
-        parser.invocation.request.command = "status";
-    }
-    if (auto error = checkCombinations(parser)) {
-        return *error;
-    }
-    if (parser.afterTask) {
-        if (auto error = resolveAfterTask(parser.invocation, findAgent)) {
-            return *error;
+std::optional<std::string> suggestion(const std::string& typed,
+                                      const std::vector<std::string>& candidates) {
+    // Far-off words are no typo: allow about one edit per three letters, at least one.
+    const std::size_t allowed = std::max<std::size_t>(1, typed.size() / 3);
+    std::optional<std::string> best;
+    std::size_t bestDistance = allowed + 1;
+    const std::string lower = lowercased(typed);
+    for (const std::string& candidate : candidates) {
+        const std::size_t distance = editDistance(lower, lowercased(candidate));
+        if (distance < bestDistance) {
+            best = candidate;
+            bestDistance = distance;
         }
     }
-    return parser.invocation;
+    return best;
 }
 
-std::string helpText() {
-    return R"(Usage: lumenor [--json] [COMMAND [OPTIONS]]
-
-Keeps this computer awake, or puts it to sleep, through the running Lumenor app.
-
-Commands:
-  status                 what keeps the computer awake now (the default)
-  on [CONDITION] [--lid on|off] [--display on|off]
-                         keep awake until `off`, or while one condition holds:
-                           --for 30m | --until 18:30 | --pid N [--label TEXT]
-                           | --app NAME | --file PATH (a download in progress)
-  off                    end the keep-awake session
-  wake                   wake the display and stay awake
-  rest                   turn the display off but stay awake and reachable
-  sleep [--in 5m] [--now] [--after-pid N | --after-task] [--by NAME]
-                         sleep after a delay (20s, or 3s with --now) once holds
-                         have ended; --now does not wait for holds;
-                         --after-task waits for the Copilot CLI task that runs
-                         this command to reply
-  cancel-sleep           cancel a pending sleep
-  hold ID [--for 1h]     keep awake under a named hold (one hour by default)
-  release ID             end the named hold
-  set [--lid on|off] [--display on|off] [--remote-wake on|off]
-      [--remote-interval MIN] [--low-battery-stop on|off] [--min-battery PCT]
-                         change settings (the interval is kept within 5-240
-                         minutes, the battery floor within 1-50 percent)
-  setup                  set up lid-closed mode (asks for an administrator)
-  uninstall-helper       remove what setup installed
-  ping                   check that Lumenor answers
-
-Options take their value as `--for 30m` or `--for=30m`; write `--label=--x` for a
-value that starts with two dashes. on|off also accepts yes|no, true|false, 1|0.
---now alone means yes, and `--now=no` means no.
-
-  --json       print the app's reply as one JSON line
-  -h, --help   print this help
-  --version    print the version
-
-Exit status: 0 done; 1 Lumenor declined (the message says why); 2 usage error;
-3 Lumenor isn't running or didn't answer.
-)";
+Result parse(const std::vector<std::string>& arguments, const AgentLookup& findAgent) {
+    Parser parser(arguments);
+    std::optional<Result> early = parser.walk();
+    if (!early) {
+        if (auto error = finish(parser, findAgent)) {
+            early = *error;
+        } else {
+            return parser.invocation;
+        }
+    }
+    if (auto* error = std::get_if<UsageError>(&*early)) {
+        noteOutputChoices(*error, arguments);
+    } else {
+        auto& invocation = std::get<Invocation>(*early);
+        invocation.json = parser.invocation.json;
+        invocation.color = parser.invocation.color;
+    }
+    return *early;
 }
 
 std::string shortUsage() {
     return "Usage: lumenor [--json] [COMMAND [OPTIONS]]\n"
-           "Run `lumenor help` for the commands and their options.\n";
+           "Run `lumenor help` for the commands, `lumenor help COMMAND` for one.\n";
 }
 
 } // namespace CommandLine

@@ -13,28 +13,41 @@
 /// agent lookup it is given, so that every rule can be tested without a running app.
 namespace CommandLine {
 
+/// When emoji and colour decorate the output.
+enum class ColorChoice { automatic, always, never };
+
 /// A run that got past its arguments.
 struct Invocation {
-    enum class Action { send, help, version };
+    enum class Action { send, help, version, run, generate };
 
     Action action = Action::send;
-    /// Meaningful for `send` only.
+    /// Meaningful for `send`; for `run`, the hold to take (its pid and id are added later).
     LumenorRequest request;
-    /// Print the reply as its JSON line instead of its message.
+    /// Print every outcome as one JSON object instead of text.
     bool json = false;
+    ColorChoice color = ColorChoice::automatic;
     /// A remark for standard error before sending; empty when there is nothing to say.
     std::string note;
+    /// For `help`: the command to explain; empty for all.
+    std::string topic;
+    /// For `run`: the command and its arguments.
+    std::vector<std::string> program;
+    /// For `generate`: "bash", "zsh", "fish" or "man".
+    std::string generate;
 };
 
 /// Arguments that make no sense; the text says what is wrong, without the usage lines.
 struct UsageError {
     std::string message;
+    /// `--json` or `--color` appeared, so the error is printed the way they ask.
+    bool json = false;
+    ColorChoice color = ColorChoice::automatic;
 };
 
 using Result = std::variant<Invocation, UsageError>;
 
-/// Finds the Copilot CLI run this command was started from; called only for `--after-task`.
-using AgentLookup = std::function<std::optional<ProcessTree::CopilotAncestor>()>;
+/// Finds the coding-agent run this command was started from; called only for `--after-task`.
+using AgentLookup = std::function<std::optional<ProcessTree::AgentAncestor>()>;
 
 /// Reads the arguments after the program name. Option names become the protocol's (dashes to
 /// underscores), on|off values are checked and normalised, whole numbers are checked; durations
@@ -44,7 +57,15 @@ Result parse(const std::vector<std::string>& arguments, const AgentLookup& findA
 /// The full help text (commands, options, exit statuses), ending in a line feed.
 std::string helpText();
 
+/// One command's help: synopsis, what it does, options with units and ranges, an example.
+/// Empty for an unknown command.
+std::string commandHelp(const std::string& word);
+
 /// Two lines pointing at the help, printed after a usage error.
 std::string shortUsage();
+
+/// The word of `candidates` nearest to `typed` by edit distance, when near enough to be a typo.
+std::optional<std::string> suggestion(const std::string& typed,
+                                      const std::vector<std::string>& candidates);
 
 } // namespace CommandLine

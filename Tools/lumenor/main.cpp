@@ -1,20 +1,32 @@
 // The `lumenor` command: one request to the running app, its answer on standard output.
-// It starts fast: nothing runs before the arguments are understood, and no Qt is linked.
+// It starts fast: nothing runs before the arguments are understood, no Qt is linked, and output
+// goes through write(2).
 
 #include "LumenorCore/LumenorClient.h"
 #include "LumenorCore/LumenorJSON.h"
 #include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/ProcessTree.h"
 #include "LumenorCore/UnixSocketError.h"
+#include "LumenorCore/Utf8.h"
 #include "Tools/lumenor/CommandLine.h"
+#include "Tools/lumenor/Generators.h"
+#include "Tools/lumenor/Output.h"
 
-#include <cstdio>
-#include <iostream>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
+
+using CommandLine::Invocation;
 
 enum ExitStatus { done = 0, declined = 1, usageError = 2, unreachable = 3 };
 
@@ -25,8 +37,8 @@ constexpr double replyTimeoutSeconds = 5;
 /// Enough generations to climb from a shell tool through its shells and wrappers to the agent.
 constexpr int agentSearchDepth = 32;
 
-std::optional<ProcessTree::CopilotAncestor> findAgent() {
-    return ProcessTree::copilotAncestor(static_cast<std::int32_t>(getppid()), agentSearchDepth);
+std::optional<ProcessTree::AgentAncestor> findAgent() {
+    return ProcessTree::agentAncestor(static_cast<std::int32_t>(getppid()), agentSearchDepth);
 }
 
 const char* unreachableLead(const UnixSocketError& error) {
@@ -41,38 +53,243 @@ const char* unreachableLead(const UnixSocketError& error) {
     return "Lumenor isn't running";
 }
 
-void printLine(std::ostream& out, const std::string& text) {
-    if (text.empty()) {
-        return;
+/// Prints the outcomes of one run the way its options ask.
+class Reporter {
+public:
+    explicit Reporter(const Invocation& invocation)
+        : json_(invocation.json), color_(invocation.color) {}
+    Reporter(bool json, CommandLine::ColorChoice color) : json_(json), color_(color) {}
+
+    /// An outcome the app did not answer; returns `exit`.
+    int fail(const std::string& message, int exit) const {
+        if (json_) {
+            Output::writeLine(STDOUT_FILENO, Output::jsonOutcome(false, message, exit));
+        } else {
+            Output::writeLine(STDERR_FILENO, text(STDERR_FILENO, message));
+        }
+        return exit;
     }
-    out << text;
-    if (text.back() != '\n') {
-        out << '\n';
+
+    int usage(const std::string& message) const {
+        if (json_) {
+            return fail("lumenor: " + message, usageError);
+        }
+        const std::string lead =
+            Output::colors(STDERR_FILENO, color_) ? "\033[1;31mlumenor:\033[0m " : "lumenor: ";
+        Output::writeLine(STDERR_FILENO, lead + message + "\n" + CommandLine::shortUsage());
+        return usageError;
+    }
+
+    /// The app's answer; returns its exit status.
+    int reply(const LumenorResponse& response) const {
+        const int exit = response.ok ? done : declined;
+        if (json_) {
+            Output::writeLine(STDOUT_FILENO, Output::withExit(LumenorJSON::line(response), exit));
+        } else {
+            const int fd = response.ok ? STDOUT_FILENO : STDERR_FILENO;
+            Output::writeLine(fd, text(fd, response.message));
+        }
+        return exit;
+    }
+
+    void note(const std::string& message) const {
+        Output::writeLine(STDERR_FILENO, text(STDERR_FILENO, message));
+    }
+
+private:
+    std::string text(int fd, const std::string& message) const {
+        return Output::decorates(fd, color_) ? message : Output::withoutEmoji(message);
+    }
+
+    bool json_;
+    CommandLine::ColorChoice color_;
+};
+
+/// Sends one request; the reply, or the failure to get one as the exit status to report.
+std::variant<LumenorResponse, int> exchange(const LumenorRequest& request,
+                                            const Reporter& reporter) {
+    try {
+        return LumenorClient::send(request, LumenorPaths::socketPath(), replyTimeoutSeconds);
+    } catch (const UnixSocketError& error) {
+        return reporter.fail(std::string(unreachableLead(error)) + " (" + error.what() + ").",
+                             unreachable);
+    } catch (const LumenorJSON::EncodingError& error) {
+        // Arguments are checked for UTF-8 before this; kept so that no failure goes unexplained.
+        return reporter.fail(std::string("lumenor: the request couldn't be written (") +
+                                 error.what() + ").",
+                             usageError);
+    } catch (const LumenorJSON::DecodingError& error) {
+        return reporter.fail(
+            std::string("Lumenor's reply couldn't be read (") + error.what() + ").", unreachable);
     }
 }
 
-int send(const CommandLine::Invocation& invocation) {
-    LumenorResponse response{.ok = false, .message = {}};
-    try {
-        response = LumenorClient::send(invocation.request, LumenorPaths::socketPath(),
-                                       replyTimeoutSeconds);
-    } catch (const UnixSocketError& error) {
-        std::cerr << unreachableLead(error) << " (" << error.what() << ").\n";
-        return unreachable;
-    } catch (const LumenorJSON::EncodingError& error) {
-        // Arguments are checked for UTF-8 before this; kept so that no failure goes unexplained.
-        std::cerr << "lumenor: the request couldn't be written (" << error.what() << ").\n";
-        return usageError;
-    } catch (const LumenorJSON::DecodingError& error) {
-        std::cerr << "Lumenor's reply couldn't be read (" << error.what() << ").\n";
-        return unreachable;
+/// The app resolves paths against its own folder, so a relative one is made absolute here, and
+/// a missing file is reported here, where the caller can still see what was typed.
+std::optional<std::string> absoluteFile(std::map<std::string, std::string>& options) {
+    const auto file = options.find("file");
+    if (file == options.end()) {
+        return std::nullopt;
     }
-    if (invocation.json) {
-        std::cout << LumenorJSON::line(response);
-    } else {
-        printLine(response.ok ? std::cout : std::cerr, response.message);
+    std::string typed = file->second;
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && (typed == "~" || typed.starts_with("~/"))) {
+        typed = std::string(home) + typed.substr(1);
     }
-    return response.ok ? done : declined;
+    std::error_code error;
+    const std::filesystem::path path = std::filesystem::absolute(typed, error).lexically_normal();
+    struct stat info {};
+    if (error || path.empty() || ::stat(path.c_str(), &info) != 0) {
+        return "File not found: " + (path.empty() ? typed : path.string());
+    }
+    file->second = path.string();
+    return std::nullopt;
+}
+
+int send(Invocation invocation) {
+    const Reporter reporter(invocation);
+    if (auto missing = absoluteFile(invocation.request.options)) {
+        return reporter.fail(*missing, declined);
+    }
+    reporter.note(invocation.note);
+    auto outcome = exchange(invocation.request, reporter);
+    if (const int* failure = std::get_if<int>(&outcome)) {
+        return *failure;
+    }
+    return reporter.reply(std::get<LumenorResponse>(outcome));
+}
+
+// ---- run: a command kept awake for as long as it runs -----------------------------------------
+
+volatile sig_atomic_t runningChild = 0;
+
+/// Passes on signals another process sent; those the terminal sent reach the child itself,
+/// since it shares our process group.
+void forwardSignal(int signal, siginfo_t* info, void*) {
+    if (info->si_code <= 0 && runningChild > 0) {
+        ::kill(runningChild, signal);
+    }
+}
+
+constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+
+void forwardSignals() {
+    struct sigaction action {};
+    action.sa_sigaction = forwardSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : forwardedSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+/// The command line as the status names it, shortened to a glance.
+std::string labelFor(const std::vector<std::string>& program) {
+    std::string label;
+    for (const std::string& word : program) {
+        label += (label.empty() ? "" : " ") + Utf8::sanitized(word);
+    }
+    constexpr std::size_t longest = 48;
+    if (Utf8::length(label) <= longest) {
+        return label;
+    }
+    std::string shortened;
+    std::size_t at = 0;
+    for (std::size_t count = 0; count < longest - 1; ++count) {
+        at += Utf8::decode(std::string_view(label).substr(at)).length;
+    }
+    return label.substr(0, at) + "…";
+}
+
+/// The child waits at the gate until the hold is in place, so the command never runs unheld.
+[[noreturn]] void childAtGate(int gate, const std::vector<std::string>& program) {
+    char go = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(gate, &go, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got != 1) {
+        ::_exit(127);
+    }
+    std::vector<char*> argv;
+    for (const std::string& word : program) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    const int failure = errno;
+    Output::writeLine(STDERR_FILENO,
+                      "lumenor: can't run " + program.front() + ": " + std::strerror(failure));
+    ::_exit(failure == ENOENT ? 127 : 126);
+}
+
+int waitForExit(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return 127;
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
+
+int run(Invocation invocation) {
+    const Reporter reporter(invocation);
+    int gate[2];
+    if (::pipe2(gate, O_CLOEXEC) != 0) {
+        return reporter.fail(
+            std::string("lumenor: can't start the command: ") + std::strerror(errno), declined);
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return reporter.fail(
+            std::string("lumenor: can't start the command: ") + std::strerror(errno), declined);
+    }
+    if (child == 0) {
+        ::close(gate[1]);
+        childAtGate(gate[0], invocation.program);
+    }
+    ::close(gate[0]);
+    auto& options = invocation.request.options;
+    const std::string id = "run-" + std::to_string(child);
+    options["id"] = id;
+    options["pid"] = std::to_string(child);
+    options.try_emplace("label", labelFor(invocation.program));
+
+    auto outcome = exchange(invocation.request, reporter);
+    const auto* response = std::get_if<LumenorResponse>(&outcome);
+    if (response == nullptr || !response->ok) {
+        ::close(gate[1]); // the child leaves without running anything
+        waitForExit(child);
+        return response != nullptr ? reporter.reply(*response) : std::get<int>(outcome);
+    }
+    runningChild = child;
+    forwardSignals();
+    ::write(gate[1], "g", 1);
+    ::close(gate[1]);
+    const int status = waitForExit(child);
+    runningChild = 0;
+    // The app would notice the exit within a second; releasing at once frees the computer now.
+    exchange(LumenorRequest{"release", {{"id", id}}}, Reporter(false, invocation.color));
+    return status;
+}
+
+int generate(const Invocation& invocation) {
+    const std::string text = invocation.generate == "man"
+                                 ? CommandLine::manPage(LUMENOR_VERSION)
+                                 : CommandLine::completionScript(invocation.generate);
+    Output::writeLine(STDOUT_FILENO, text);
+    return done;
+}
+
+int help(const Invocation& invocation) {
+    std::string text = invocation.topic.empty() ? CommandLine::helpText()
+                                                : CommandLine::commandHelp(invocation.topic);
+    Output::writeLine(STDOUT_FILENO, text);
+    return done;
 }
 
 } // namespace
@@ -81,20 +298,21 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const CommandLine::Result result = CommandLine::parse(arguments, findAgent);
     if (const auto* error = std::get_if<CommandLine::UsageError>(&result)) {
-        std::cerr << "lumenor: " << error->message << '\n' << CommandLine::shortUsage();
-        return usageError;
+        return Reporter(error->json, error->color).usage(error->message);
     }
-    const auto& invocation = std::get<CommandLine::Invocation>(result);
+    const auto& invocation = std::get<Invocation>(result);
     switch (invocation.action) {
-    case CommandLine::Invocation::Action::help:
-        std::cout << CommandLine::helpText();
+    case Invocation::Action::help:
+        return help(invocation);
+    case Invocation::Action::version:
+        Output::writeLine(STDOUT_FILENO, "lumenor " LUMENOR_VERSION);
         return done;
-    case CommandLine::Invocation::Action::version:
-        std::cout << "lumenor " << LUMENOR_VERSION << '\n';
-        return done;
-    case CommandLine::Invocation::Action::send:
+    case Invocation::Action::generate:
+        return generate(invocation);
+    case Invocation::Action::run:
+        return run(invocation);
+    case Invocation::Action::send:
         break;
     }
-    printLine(std::cerr, invocation.note);
     return send(invocation);
 }

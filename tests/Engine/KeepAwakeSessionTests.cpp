@@ -25,6 +25,12 @@ TEST(KeepAwakeSession, TitlesShowTheDateOnlyForAnotherLocalDay) {
     // 16:00 UTC is already the next day in Tokyo, though still the same day in UTC.
     EXPECT_EQ(title(SessionKind::until(utc(2026, 3, 1, 16, 0)), morning), "Until 02.03.26 01:00");
     EXPECT_EQ(title(SessionKind::until(utc(2026, 2, 28, 14, 59)), morning), "Until 28.02.26 23:59");
+    // The C locale's short format carries seconds; a glance at a clock time needs none.
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(title(SessionKind::until(utc(2026, 3, 1, 14, 59, 30)), morning), "Until 23:59");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const std::string american = title(SessionKind::until(utc(2026, 3, 1, 14, 59, 30)), morning);
+    EXPECT_TRUE(american == "Until 11:59 PM" || american == "Until 11:59\u202fPM") << american;
     unsetenv("TZ");
     tzset();
     QLocale::setDefault(QLocale::c());

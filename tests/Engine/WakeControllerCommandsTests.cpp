@@ -96,6 +96,7 @@ TEST_F(WakeControllerCommands, HoldReleaseOffAndUnknownWords) {
               h.clock.now() + std::chrono::hours(1));
     expectRejected("release", {}, "release needs an id");
     EXPECT_FALSE(send("release", {{"id", "job"}}).status->awake);
+    expectRejected("release", {{"id", "job"}}, "No hold “job”. No holds are active.");
 
     send("on");
     EXPECT_EQ(send("off").message,
@@ -106,8 +107,75 @@ TEST_F(WakeControllerCommands, HoldReleaseOffAndUnknownWords) {
     }
 }
 
+TEST_F(WakeControllerCommands, HoldsCarryLabelsAndProcessesAndAreListedAndLogged) {
+    using std::chrono::minutes;
+    const Instant start = h.clock.now();
+    send("hold", {{"id", "task-7"}, {"for", "30m"}, {"label", "nightly build"}});
+    h.tickAfter(60);
+    // Extending keeps the label; a process hold lasts while its process runs.
+    send("hold", {{"id", "task-7"}, {"for", "1h"}});
+    EXPECT_EQ(send("hold", {{"id", "run-1"}, {"pid", std::to_string(getpid())}}).message,
+              "Holding awake while process " + std::to_string(getpid()) + " runs (run-1)");
+    expectRejected("hold", {{"id", "x"}, {"pid", std::to_string(deadPid)}},
+                   "No running process with pid " + std::to_string(deadPid) + ".");
+    const auto holds = send("holds").status->holds.value();
+    ASSERT_EQ(holds.size(), 2u);
+    EXPECT_EQ(holds[0].pid, getpid());
+    EXPECT_EQ(holds[1], (LumenorHold{"task-7", "nightly build", start + minutes(61)}));
+    EXPECT_EQ(send("holds").message, "run-1: while process " + std::to_string(getpid()) +
+                                         " runs\ntask-7 (nightly build): 1h 00m left");
+
+    // `off` does not claim normal sleep while holds remain; an unknown release lists them.
+    EXPECT_TRUE(send("off").message.starts_with(
+        "Keep-awake session ended, but these holds still keep the computer awake:\nrun-1"));
+    expectRejected("release", {{"id", "task-8"}},
+                   "No hold “task-8”. Active holds:\n" + send("holds").message);
+    send("release", {{"id", "run-1"}});
+
+    // A hold whose process is gone ends at the next tick, before its time is up.
+    WakeControllerProbe probe(h.controller());
+    h->hold("ghost", 600, {.label = "", .pid = deadPid});
+    h.tickAfter(1);
+    h.tickAfter(3600);
+    EXPECT_EQ(send("holds").message, "No holds are keeping the computer awake.");
+    const auto log = h.logMessages();
+    const std::vector<std::string> holdLines(log.end() - 6, log.end());
+    EXPECT_EQ(holdLines,
+              (std::vector<std::string>{
+                  "Hold extended: task-7 (nightly build) for 1 hour",
+                  "Hold taken: run-1 while process " + std::to_string(getpid()) + " runs",
+                  "Hold released: run-1",
+                  "Hold taken: ghost while process " + std::to_string(deadPid) + " runs",
+                  "Hold ended — process " + std::to_string(deadPid) + " finished: ghost",
+                  "Hold expired: task-7"}));
+}
+
+TEST_F(WakeControllerCommands, InhibitorsOfOtherProgramsAreListed) {
+    h.power->inhibitors = std::vector<PowerControl::Inhibitor>{
+        {"handle-lid-switch", "GNOME Shell", "lid", "block", 1000, 9},
+        {"sleep", "Lumenor", "ours", "block", 1000, static_cast<uint32_t>(getpid())}};
+    const auto response = send("inhibitors");
+    EXPECT_EQ(response.message, "GNOME Shell — lid (block handle-lid-switch, pid 9)");
+    EXPECT_EQ(response.status->otherInhibitors->size(), 1u);
+    EXPECT_TRUE(send("status").message.ends_with(
+        "\n🔒 Other programs' inhibitors: GNOME Shell (block handle-lid-switch: lid)"));
+    EXPECT_FALSE(send("ping").status->otherInhibitors) << "only status and inhibitors ask logind";
+
+    h.power->inhibitors = std::vector<PowerControl::Inhibitor>{};
+    EXPECT_EQ(send("inhibitors").message, "No other program holds a logind inhibitor.");
+    h.power->inhibitors.reset();
+    expectRejected("inhibitors", {},
+                   "Couldn't ask logind for its inhibitors (is the system bus running?).");
+}
+
 TEST_F(WakeControllerCommands, SetClampsAndIgnoresWhatItCannotRead) {
-    send("set", {{"remote_interval", "2"}, {"min_battery", "0"}});
+    expectRejected("set", {{"bogus", "1"}},
+                   "set needs a setting to change: --lid, --display, --remote-wake, "
+                   "--remote-interval, --low-battery-stop or --min-battery.");
+    EXPECT_TRUE(send("set", {{"remote_interval", "2"}, {"min_battery", "0"}})
+                    .message.starts_with("Settings updated.\nRemote wake interval set to 5 "
+                                         "minutes (the minimum).\nBattery floor set to 1% (the "
+                                         "minimum).\n"));
     EXPECT_EQ(std::pair(h->remoteWakeInterval(), h->minimumBattery()), std::pair(5, 1));
     send("set", {{"remote_interval", "999"}, {"min_battery", "80"}});
     EXPECT_EQ(std::pair(h->remoteWakeInterval(), h->minimumBattery()), std::pair(240, 50));

@@ -155,7 +155,10 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
 
     h->hold("task", 600);
     EXPECT_EQ(send({{"in", "  NOW  "}, {"after_pid", std::to_string(getpid())}}).message,
-              "😴 The Mac will sleep once the current Copilot task (pid " +
+              "😴 The Mac will sleep once the current task (pid " + std::to_string(getpid()) +
+                  ") has finished and replied" + unreachable);
+    EXPECT_EQ(send({{"after_pid", std::to_string(getpid())}, {"by", "Claude Code"}}).message,
+              "😴 The Mac will sleep once the current Claude Code task (pid " +
                   std::to_string(getpid()) + ") has finished and replied" + unreachable);
     EXPECT_EQ(send({{"in", "0s"}, {"after_pid", std::to_string(deadPid)}}).message,
               "😴 The Mac will sleep after running tasks finish" + unreachable);

@@ -16,7 +16,13 @@ TEST(WakeControllerStatus, StatusLineTakesTheFirstRuleThatApplies) {
     probe.setRemoteCycleArmed(true);
     EXPECT_EQ(h->statusLine(), "Asleep between checks");
     h->hold("task", 12 * 60);
-    EXPECT_TRUE(h->statusLine().starts_with("Copilot task · "));
+    EXPECT_EQ(h->statusLine(), "task · 12m 00s");
+    h->hold("build", 60, {.label = "nightly build", .pid = getpid()});
+    EXPECT_EQ(h->statusLine(), "2 tasks · 12m 00s");
+    h->hold("task", 0);
+    EXPECT_EQ(h->statusLine(), "nightly build · while it runs");
+    h->hold("task", 12 * 60);
+    h->release("build");
     probe.setRemoteListeningUntil(h->now() + seconds(180));
     EXPECT_EQ(h->statusLine(), "Listening for Telegram");
     h->startSession(SessionKind::app(getpid(), "Safari"));
@@ -50,20 +56,24 @@ TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastTick) {
     h->setPendingSleep(PendingSleep{h->now() - seconds(30), getpid(), false, "CLI"});
     h->setRemoteWakeInterval(42);
 
-    EXPECT_EQ(h->snapshot(), (LumenorStatus{.awake = true,
-                                            .sessionDescription = "While Safari is running",
-                                            .holdUntil = h->now() + seconds(599),
-                                            .lidClosedMode = true,
-                                            .lidClosedModeActive = false,
-                                            .lidClosedModeAvailable = false,
-                                            .keepDisplayOn = false,
-                                            .pendingSleepAt = h->now(), // past its time: due now
-                                            .pendingSleepWaitingForPid = getpid(),
-                                            .remoteWakeEnabled = false,
-                                            .remoteWakeIntervalMinutes = 42,
-                                            .remoteWakeCycleArmed = false,
-                                            .onBattery = true,
-                                            .batteryPercent = 82}));
+    EXPECT_EQ(
+        h->snapshot(),
+        (LumenorStatus{.awake = true,
+                       .sessionDescription = "While Safari is running",
+                       .holdUntil = h->now() + seconds(599),
+                       .lidClosedMode = true,
+                       .lidClosedModeActive = false,
+                       .lidClosedModeAvailable = false,
+                       .keepDisplayOn = false,
+                       .pendingSleepAt = h->now(), // past its time: due now
+                       .pendingSleepWaitingForPid = getpid(),
+                       .remoteWakeEnabled = false,
+                       .remoteWakeIntervalMinutes = 42,
+                       .remoteWakeCycleArmed = false,
+                       .onBattery = true,
+                       .batteryPercent = 82,
+                       .holds = std::vector<LumenorHold>{{"a", "", h->now() + seconds(59)},
+                                                         {"b", "", h->now() + seconds(599)}}}));
 }
 
 TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {

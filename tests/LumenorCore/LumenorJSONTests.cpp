@@ -159,3 +159,34 @@ TEST(LumenorJSONTests, IntegersAndInstantsMustFitTheirField) {
             << bad;
     }
 }
+
+TEST(LumenorJSONTests, HoldsAndInhibitorsTravelAsListsOfObjects) {
+    LumenorStatus status = exampleStatus();
+    status.holds = std::vector<LumenorHold>{{"build", "make -j8", halfPastSix, 311},
+                                            {"task-7", "", halfPastSix}};
+    status.otherInhibitors =
+        std::vector<LumenorInhibitor>{{"GNOME Shell", "lid", "handle-lid-switch", "block", 9}};
+    const std::string line = LumenorJSON::line(LumenorResponse{true, "ok", status});
+    EXPECT_NE(line.find(R"("holds":[{"id":"build","label":"make -j8","pid":311,)"
+                        R"("until":"2026-12-05T18:30:00Z"},{"id":"task-7","label":"",)"
+                        R"("until":"2026-12-05T18:30:00Z"}],"keepDisplayOn")"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(R"("onBattery":true,"otherInhibitors":[{"mode":"block","pid":9,)"
+                        R"("what":"handle-lid-switch","who":"GNOME Shell","why":"lid"}],)"),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(decode<LumenorResponse>(line).status, status);
+    EXPECT_EQ(decode<LumenorStatus>(LumenorJSON::line(status)), status);
+    EXPECT_EQ(decode<LumenorStatus>(withMember(R"("holds":[])")).holds, std::vector<LumenorHold>{});
+
+    // Unknown members of an element are dropped, deeper nesting is skipped, wrong shapes named.
+    const auto extra = decode<LumenorStatus>(withMember(
+        R"("holds":[{"id":"a","label":"","until":"2026-12-05T18:30:00Z","x":[[[{}]]]}])"));
+    EXPECT_EQ(extra.holds->front().id, "a");
+    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("holds":{})")), "\"holds\" must be an array");
+    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("holds":[7])")),
+              "\"holds[0]\" must be an object");
+    EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("holds":[{"id":"a","label":""}])")),
+              "missing key \"holds[0].until\"");
+}

@@ -59,3 +59,33 @@ TEST(LumenorStatusTests, OptionalLinesComeInOrder) {
     status.lidClosedModeAvailable = true;
     EXPECT_EQ(status.summary(six), normal + "\n😴 Sleeping in 38s");
 }
+
+TEST(LumenorStatusTests, HoldsAreNamedAndOtherInhibitorsListed) {
+    const Instant now = sys_days{2026y / 12 / 5} + 18h;
+    LumenorStatus status{.awake = true,
+                         .lidClosedMode = false,
+                         .lidClosedModeActive = false,
+                         .lidClosedModeAvailable = false,
+                         .keepDisplayOn = false,
+                         .remoteWakeEnabled = false,
+                         .remoteWakeIntervalMinutes = 15,
+                         .remoteWakeCycleArmed = false,
+                         .onBattery = false};
+    const auto firstLine = [&] {
+        return status.summary(now).substr(0, status.summary(now).find('\n'));
+    };
+    status.holds = std::vector<LumenorHold>{{"task-7", "", now + 30min}, {"gone", "", now}};
+    EXPECT_EQ(firstLine(), "☀️ Awake — held for task-7 (30m 00s left)");
+    status.holds->push_back({"run-311", "make -j8", now + 8760h, 311});
+    EXPECT_EQ(firstLine(), "☀️ Awake — held for 2 tasks (30m 00s left)");
+    status.holds->erase(status.holds->begin());
+    EXPECT_EQ(firstLine(), "☀️ Awake — held for make -j8 (while pid 311 runs)");
+
+    status.otherInhibitors =
+        std::vector<LumenorInhibitor>{{"GNOME Shell", "lid", "handle-lid-switch", "block", 9},
+                                      {"backup", "copying", "sleep", "delay", 12}};
+    EXPECT_TRUE(status.summary(now).ends_with(
+        "\n🔒 Other programs' inhibitors: GNOME Shell (block handle-lid-switch: lid); "
+        "backup (delay sleep: copying)"))
+        << status.summary(now);
+}

@@ -15,7 +15,7 @@
 extern char** environ;
 
 using Arguments = std::vector<std::string>;
-using ProcessTree::CopilotAncestor;
+using ProcessTree::AgentAncestor;
 
 namespace {
 
@@ -119,30 +119,39 @@ TEST(ProcessTreeTest, TellsGoneAndInvalidPidsApart) {
     EXPECT_EQ(ProcessTree::parentPID(reaped), std::nullopt);
 }
 
-TEST(ProcessTreeTest, SplitsArgumentAreasAndClassifiesCopilotRuns) {
+TEST(ProcessTreeTest, SplitsArgumentAreasAndClassifiesAgentRuns) {
     using namespace std::string_view_literals;
     EXPECT_EQ(ProcessTree::splitArgumentArea(""), Arguments{});
     EXPECT_EQ(ProcessTree::splitArgumentArea("a\0\0b\0"sv), (Arguments{"a", "", "b"}));
     // A title written over the whole area may lack its final NUL.
     EXPECT_EQ(ProcessTree::splitArgumentArea("worker: idle"), Arguments{"worker: idle"});
 
-    const std::optional<bool> oneShot = true, session = false, none = std::nullopt;
-    const std::pair<const char*, std::optional<bool>> table[] = {
-        {"/usr/local/bin/copilot -p fix", oneShot},
-        {"copilot", session},
-        {"copilot --acp -p x", session},
-        {"copilot -p x --server", session},
-        {"copilot --prompt=x", oneShot},
-        {"copilot --prompts", session},
-        {"node /opt/lib/copilot/index.js --prompt=x", oneShot},
-        {"/usr/bin/Copilot-Nightly -p x", oneShot},
+    const auto copilot = [](bool oneShot) { return ProcessTree::AgentRun{"Copilot CLI", oneShot}; };
+    const std::optional<ProcessTree::AgentRun> none;
+    const std::pair<const char*, std::optional<ProcessTree::AgentRun>> table[] = {
+        {"/usr/local/bin/copilot -p fix", copilot(true)},
+        {"copilot", copilot(false)},
+        {"copilot --acp -p x", copilot(false)},
+        {"copilot -p x --server", copilot(false)},
+        {"copilot --prompt=x", copilot(true)},
+        {"copilot --prompts", copilot(false)},
+        {"node /opt/lib/copilot/index.js --prompt=x", copilot(true)},
+        {"/usr/bin/Copilot-Nightly -p x", copilot(true)},
+        {"claude -p fix", ProcessTree::AgentRun{"Claude Code", true}},
+        {"node /usr/lib/node_modules/@x/claude-code/cli.js",
+         ProcessTree::AgentRun{"Claude Code", false}},
+        {"codex exec fix", ProcessTree::AgentRun{"Codex", true}},
+        {"codex", ProcessTree::AgentRun{"Codex", false}},
+        {"gemini --prompt=fix", ProcessTree::AgentRun{"Gemini CLI", true}},
+        {"python3 /usr/bin/aider --message fix", ProcessTree::AgentRun{"Aider", true}},
+        {"aider", ProcessTree::AgentRun{"Aider", false}},
         {"node server.js copilot", none},
         {"/opt/copilot/bin/node", none},
         {"copilotx -p", none},
         {"/bin/sh copilot -p", none},
         {"", none}};
     for (const auto& [commandLine, expected] : table)
-        EXPECT_EQ(ProcessTree::classifyCopilot(words(commandLine)), expected) << commandLine;
+        EXPECT_EQ(ProcessTree::classifyAgent(words(commandLine)), expected) << commandLine;
 }
 
 // A stand-in agent named "copilot" (the shell under that name) runs a task file whose shell
@@ -170,11 +179,11 @@ TEST(ProcessTreeTest, FindsTheAgentAboveATask) {
         ASSERT_TRUE(sleeper.has_value());
         EXPECT_EQ(ProcessTree::arguments(run.pid()), arguments);
 
-        const CopilotAncestor expected{run.pid(), withPrompt};
-        EXPECT_EQ(ProcessTree::copilotAncestor(*sleeper, 3), expected);
-        EXPECT_EQ(ProcessTree::copilotAncestor(*sleeper, 2), std::nullopt);
-        EXPECT_EQ(ProcessTree::copilotAncestor(run.pid(), 1), expected);
-        EXPECT_EQ(ProcessTree::copilotAncestor(run.pid(), 0), std::nullopt);
-        EXPECT_EQ(ProcessTree::copilotAncestor(run.pid(), -1), std::nullopt);
+        const AgentAncestor expected{run.pid(), withPrompt, "Copilot CLI"};
+        EXPECT_EQ(ProcessTree::agentAncestor(*sleeper, 3), expected);
+        EXPECT_EQ(ProcessTree::agentAncestor(*sleeper, 2), std::nullopt);
+        EXPECT_EQ(ProcessTree::agentAncestor(run.pid(), 1), expected);
+        EXPECT_EQ(ProcessTree::agentAncestor(run.pid(), 0), std::nullopt);
+        EXPECT_EQ(ProcessTree::agentAncestor(run.pid(), -1), std::nullopt);
     }
 }

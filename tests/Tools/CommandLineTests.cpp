@@ -11,9 +11,7 @@ using Arguments = std::vector<std::string>;
 
 namespace {
 
-const CommandLine::AgentLookup noAgent = [] {
-    return std::optional<ProcessTree::CopilotAncestor>();
-};
+const CommandLine::AgentLookup noAgent = [] { return std::optional<ProcessTree::AgentAncestor>(); };
 
 std::string rejected(const Arguments& arguments, const CommandLine::AgentLookup& lookup = noAgent) {
     const auto result = CommandLine::parse(arguments, lookup);
@@ -55,15 +53,61 @@ TEST(CommandLine, OptionsTravelUnderTheProtocolsNamesInBothSpellings) {
     const Invocation late = accepted({"release", "x", "--json"});
     EXPECT_TRUE(late.json);
     EXPECT_EQ(late.request, (LumenorRequest{"release", {{"id", "x"}}}));
-    EXPECT_EQ(accepted({"on", "--help"}).action, Invocation::Action::help);
     EXPECT_EQ(accepted({"--version"}).action, Invocation::Action::version);
+    EXPECT_EQ(accepted({"-V"}).action, Invocation::Action::version);
+    EXPECT_EQ(request({"sleep", "--cancel"}), (LumenorRequest{"cancel-sleep", {}}));
+
+    // run: options before the command, everything after it belongs to the command.
+    const Invocation run =
+        accepted({"run", "--label", "build", "--display", "--", "make", "--json"});
+    EXPECT_EQ(run.action, Invocation::Action::run);
+    EXPECT_EQ(run.request, (LumenorRequest{"hold", {{"label", "build"}, {"display", "1"}}}));
+    EXPECT_EQ(run.program, (Arguments{"make", "--json"}));
+    EXPECT_FALSE(run.json);
+    EXPECT_EQ(accepted({"run", "sh", "-c", "exit 7"}).program, (Arguments{"sh", "-c", "exit 7"}));
+}
+
+TEST(CommandLine, HelpIsAskedForInEveryCustomarySpelling) {
+    for (const Arguments& arguments : {Arguments{"help", "on"}, Arguments{"on", "--help"},
+                                       Arguments{"on", "--for", "1h", "-h"}}) {
+        const Invocation help = accepted(arguments);
+        EXPECT_EQ(help.action, Invocation::Action::help);
+        EXPECT_EQ(help.topic, "on");
+    }
+    EXPECT_EQ(accepted({"--help"}).topic, "");
+    EXPECT_EQ(accepted({"help"}).topic, "");
+
+    const std::string on = CommandLine::commandHelp("on");
+    EXPECT_TRUE(on.starts_with("Usage: lumenor on [OPTIONS]\n")) << on;
+    EXPECT_NE(on.find("  --for DURATION        keep awake this long: 30m, 2h, 1h30m\n"),
+              std::string::npos)
+        << on;
+    EXPECT_NE(on.find("Example:\n  lumenor on --for 2h\n"), std::string::npos) << on;
+    EXPECT_NE(CommandLine::commandHelp("set").find("5 to 240"), std::string::npos);
+    EXPECT_EQ(CommandLine::commandHelp("nosuch"), "");
+
+    // A usage error remembers --json and --color given anywhere before `--`.
+    const auto result = CommandLine::parse({"stauts", "--json", "--color", "never"}, noAgent);
+    const auto& error = std::get<CommandLine::UsageError>(result);
+    EXPECT_TRUE(error.json);
+    EXPECT_EQ(error.color, CommandLine::ColorChoice::never);
 }
 
 TEST(CommandLine, MistypedArgumentsAreUsageErrorsBeforeAnythingIsSent) {
     // The app reads unknown words as "off" and skips unreadable numbers, so these must stop here.
     const std::vector<std::pair<Arguments, std::string>> cases{
-        {{"stauts"}, "unknown command “stauts”"},
+        {{"stauts"}, "unknown command “stauts”; did you mean “status”?"},
+        {{"hodl", "x"}, "unknown command “hodl”; did you mean “hold”?"},
+        {{"frobnicate"}, "unknown command “frobnicate”"},
+        {{"help", "relase"}, "no help for “relase”; did you mean “release”?"},
         {{"status", "--for", "30m"}, "unknown option --for for status"},
+        {{"on", "--untill", "6pm"}, "unknown option --untill for on; did you mean “--until”?"},
+        {{"--jsn"}, "unknown option --jsn; did you mean “--json”?"},
+        {{"-v"}, "unknown option -v; did you mean “-V”?"},
+        {{"set"}, "set needs at least one setting to change, such as --lid off"},
+        {{"sleep", "--cancel", "--in", "5m"}, "--cancel takes no other options"},
+        {{"run", "--label", "x"}, "run needs a command to run: lumenor run -- COMMAND [ARGUMENT…]"},
+        {{"--color=sometimes"}, "--color takes auto, always or never, not “sometimes”"},
         {{"on", "-f", "30m"}, "unknown option -f for on"},
         {{"--for", "30m", "on"}, "put the command before --for"},
         {{"on", "--for", "--lid", "on"}, "--for needs a value"},
@@ -90,10 +134,11 @@ TEST(CommandLine, AfterTaskWaitsForAOneShotAgentRunOnly) {
     int lookups = 0;
     const auto oneShot = [&] {
         ++lookups;
-        return std::optional(ProcessTree::CopilotAncestor{.pid = 4242, .isOneShot = true});
+        return std::optional(ProcessTree::AgentAncestor{.pid = 4242, .isOneShot = true});
     };
     const auto session = [] {
-        return std::optional(ProcessTree::CopilotAncestor{.pid = 77, .isOneShot = false});
+        return std::optional(
+            ProcessTree::AgentAncestor{.pid = 77, .isOneShot = false, .name = "Codex"});
     };
     accepted({"sleep", "--in", "5m"}, oneShot);
     EXPECT_EQ(lookups, 0) << "the process table is read only when --after-task asks for it";
@@ -102,10 +147,11 @@ TEST(CommandLine, AfterTaskWaitsForAOneShotAgentRunOnly) {
               (LumenorRequest{"sleep", {{"after_pid", "4242"}, {"by", "Copilot CLI"}}}));
     // A session outlives the task: waiting for it would keep the machine up indefinitely.
     const Invocation sessionRun = accepted({"sleep", "--after-task"}, session);
-    EXPECT_EQ(sessionRun.request, (LumenorRequest{"sleep", {{"by", "Copilot CLI"}}}));
-    EXPECT_NE(sessionRun.note.find("pid 77"), std::string::npos) << sessionRun.note;
+    EXPECT_EQ(sessionRun.request, (LumenorRequest{"sleep", {{"by", "Codex"}}}));
+    EXPECT_NE(sessionRun.note.find("The Codex session (pid 77)"), std::string::npos)
+        << sessionRun.note;
 
-    EXPECT_NE(rejected({"sleep", "--after-task"}).find("found no Copilot CLI task"),
+    EXPECT_NE(rejected({"sleep", "--after-task"}).find("found no coding-agent task"),
               std::string::npos);
     EXPECT_EQ(rejected({"sleep", "--after-task", "--after-pid", "5"}, oneShot),
               "use either --after-pid or --after-task");

@@ -1,0 +1,175 @@
+#include "Tools/lumenor/CommandTable.h"
+
+#include <algorithm>
+#include <array>
+
+namespace CommandLine {
+namespace {
+
+constexpr std::array onOptions{
+    OptionShape{"for", Kind::text, "DURATION", "keep awake this long: 30m, 2h, 1h30m"},
+    OptionShape{"until", Kind::text, "TIME", "keep awake until this clock time: 18:30, 6pm"},
+    OptionShape{"pid", Kind::processId, "PID", "keep awake while this process runs"},
+    OptionShape{"label", Kind::text, "TEXT", "what to call the process (with --pid)"},
+    OptionShape{"app", Kind::text, "NAME", "keep awake while this application runs"},
+    OptionShape{"file", Kind::path, "PATH",
+                "keep awake while this file still grows (a download); relative to here"},
+    OptionShape{"lid", Kind::onOff, "on|off", "also switch lid-closed mode on or off"},
+    OptionShape{"display", Kind::onOff, "on|off", "also keep the display lit, or not"},
+};
+constexpr std::array sleepOptions{
+    OptionShape{"in", Kind::text, "DELAY",
+                "sleep after this delay (20s by default, 3s with --now)"},
+    OptionShape{"now", Kind::toggle, "", "do not wait for holds to end"},
+    OptionShape{"after-pid", Kind::processId, "PID", "sleep once this process has exited"},
+    OptionShape{"after-task", Kind::afterTask, "",
+                "sleep once the coding-agent run this command is part of has replied"},
+    OptionShape{"by", Kind::text, "NAME", "who asks, for the log"},
+    OptionShape{"cancel", Kind::cancel, "", "cancel a pending sleep (as cancel-sleep)"},
+};
+constexpr std::array holdOptions{
+    OptionShape{"for", Kind::text, "DURATION", "how long from now: 30m, 2h (1 hour by default)"},
+    OptionShape{"label", Kind::text, "TEXT", "what the status calls the hold"},
+    OptionShape{"pid", Kind::processId, "PID",
+                "end the hold when this process exits (no time limit unless --for)"},
+    OptionShape{"display", Kind::toggle, "", "keep the display lit too"},
+};
+constexpr std::array runOptions{
+    OptionShape{"label", Kind::text, "TEXT", "what the status calls the hold (the command line)"},
+    OptionShape{"display", Kind::toggle, "", "keep the display lit too"},
+};
+constexpr std::array setOptions{
+    OptionShape{"lid", Kind::onOff, "on|off", "lid-closed mode"},
+    OptionShape{"display", Kind::onOff, "on|off", "keep the display lit during sessions"},
+    OptionShape{"remote-wake", Kind::onOff, "on|off", "wake at intervals while asleep"},
+    OptionShape{"remote-interval", Kind::number, "MINUTES",
+                "minutes between remote wakes, 5 to 240 (nearer end if outside)"},
+    OptionShape{"low-battery-stop", Kind::onOff, "on|off",
+                "stop keeping awake on battery below the floor"},
+    OptionShape{"min-battery", Kind::number, "PERCENT",
+                "the battery floor in percent, 1 to 50 (nearer end if outside)"},
+};
+
+constexpr std::array globals{
+    OptionShape{"json", Kind::toggle, "", "print every outcome as one JSON object"},
+    OptionShape{"color", Kind::text, "WHEN",
+                "emoji and colour: auto (on a terminal, colour unless NO_COLOR), always, never"},
+    OptionShape{"help", Kind::toggle, "", "print help (-h)"},
+    OptionShape{"version", Kind::toggle, "", "print the version (-V)"},
+};
+
+constexpr std::array<CommandShape, 18> table{{
+    {"status",
+     "",
+     "what keeps the computer awake now (the default command)",
+     "Prints the state, pending sleep, battery and other programs' inhibitors.",
+     {},
+     "lumenor status --json"},
+    {"on", "", "keep awake until `off`, or while one condition holds",
+     "Takes at most one of --for, --until, --pid, --app, --file. Without one the session lasts "
+     "until `lumenor off`.",
+     onOptions, "lumenor on --for 2h"},
+    {"off",
+     "",
+     "end the keep-awake session",
+     "Holds stay; the reply names any that remain.",
+     {},
+     "lumenor off"},
+    {"wake", "", "wake the display and stay awake", "", {}, "lumenor wake"},
+    {
+        "rest",
+        "",
+        "turn the display off but stay awake and reachable",
+        "",
+        {},
+        "lumenor rest",
+    },
+    {"sleep", "", "sleep after a delay, once holds have ended",
+     "The delay starts now; the computer sleeps when it has passed and no hold is left.",
+     sleepOptions, "lumenor sleep --in 5m"},
+    {"cancel-sleep", "", "cancel a pending sleep", "", {}, "lumenor cancel-sleep"},
+    {"hold", "ID", "keep awake under a named hold; again with the same ID extends it",
+     "IDs are yours to choose; `release ID` ends the hold early.", holdOptions,
+     "lumenor hold build-42 --for 30m --label \"nightly build\""},
+    {"release",
+     "ID",
+     "end the named hold",
+     "An ID that names no hold is refused and the holds that exist are listed.",
+     {},
+     "lumenor release build-42"},
+    {"holds",
+     "",
+     "list the holds: id, label, time left or process",
+     "",
+     {},
+     "lumenor holds --json"},
+    {"run", "-- COMMAND [ARGUMENT…]", "run a command and keep awake exactly while it runs",
+     "The hold is tied to the command's process and ends when it exits, even if this one is "
+     "killed. Input, output and signals pass through; the exit status is the command's (128+N "
+     "after signal N).",
+     runOptions, "lumenor run -- make -j8"},
+    {"inhibitors",
+     "",
+     "list other programs' logind inhibitors (who, why, what, mode)",
+     "Explains why the computer does not sleep, or why the lid is handled elsewhere.",
+     {},
+     "lumenor inhibitors"},
+    {"set", "", "change settings",
+     "Give at least one option; a value outside its range is brought to the nearer end and the "
+     "reply says so.",
+     setOptions, "lumenor set --remote-interval 30"},
+    {"show", "", "open the panel", "", {}, "lumenor show"},
+    {
+        "setup",
+        "",
+        "set up lid-closed mode (asks for an administrator)",
+        "",
+        {},
+        "lumenor setup",
+    },
+    {
+        "uninstall-helper",
+        "",
+        "remove what setup installed",
+        "",
+        {},
+        "lumenor uninstall-helper",
+    },
+    {"ping", "", "check that Lumenor answers", "", {}, "lumenor ping"},
+    {
+        "help",
+        "[COMMAND]",
+        "print help for all commands or for one",
+        "",
+        {},
+        "lumenor help run",
+    },
+}};
+
+} // namespace
+
+std::span<const CommandShape> commands() {
+    return table;
+}
+
+std::span<const OptionShape> globalOptions() {
+    return globals;
+}
+
+const CommandShape* findCommand(std::string_view word) {
+    auto found = std::find_if(table.begin(), table.end(),
+                              [&](const CommandShape& shape) { return shape.word == word; });
+    return found == table.end() ? nullptr : &*found;
+}
+
+const OptionShape* findOption(const CommandShape& command, std::string_view name) {
+    auto found = std::find_if(command.options.begin(), command.options.end(),
+                              [&](const OptionShape& shape) { return shape.name == name; });
+    return found == command.options.end() ? nullptr : &*found;
+}
+
+bool takesValue(Kind kind) {
+    return kind != Kind::toggle && kind != Kind::afterTask && kind != Kind::cancel;
+}
+
+} // namespace CommandLine
