@@ -185,6 +185,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
     object.boolean("lidClosedMode", status.lidClosedMode);
     object.boolean("lidClosedModeActive", status.lidClosedModeActive);
     object.boolean("lidClosedModeAvailable", status.lidClosedModeAvailable);
+    if (status.lidHandledBy)
+        object.string("lidHandledBy", *status.lidHandledBy);
     object.boolean("onBattery", status.onBattery);
     if (status.pendingSleepAt)
         object.instant("pendingSleepAt", *status.pendingSleepAt);
@@ -197,6 +199,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.string("sessionDescription", *status.sessionDescription);
     if (status.sessionEndsAt)
         object.instant("sessionEndsAt", *status.sessionEndsAt);
+    if (status.wakeHelperReady)
+        object.boolean("wakeHelperReady", *status.wakeHelperReady);
     object.close();
 }
 
@@ -204,13 +208,14 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
 
 constexpr std::array<std::string_view, 2> requestKeys{"command", "options"};
 constexpr std::array<std::string_view, 3> responseKeys{"message", "ok", "status"};
-constexpr std::array<std::string_view, 15> statusKeys{"awake",
+constexpr std::array<std::string_view, 17> statusKeys{"awake",
                                                       "batteryPercent",
                                                       "holdUntil",
                                                       "keepDisplayOn",
                                                       "lidClosedMode",
                                                       "lidClosedModeActive",
                                                       "lidClosedModeAvailable",
+                                                      "lidHandledBy",
                                                       "onBattery",
                                                       "pendingSleepAt",
                                                       "pendingSleepWaitingForPid",
@@ -218,7 +223,8 @@ constexpr std::array<std::string_view, 15> statusKeys{"awake",
                                                       "remoteWakeEnabled",
                                                       "remoteWakeIntervalMinutes",
                                                       "sessionDescription",
-                                                      "sessionEndsAt"};
+                                                      "sessionEndsAt",
+                                                      "wakeHelperReady"};
 
 // The members a record reads: keys of the top object, and keys inside its nested object
 // (none means every key, as for a request's options).
@@ -394,6 +400,10 @@ public:
         return asInteger<Integer>(key, require(key));
     }
 
+    std::optional<bool> optionalBoolean(std::string_view key) const {
+        const Json* value = optional(key);
+        return value ? std::optional(asBoolean(key, *value)) : std::nullopt;
+    }
     std::optional<std::string> optionalString(std::string_view key) const {
         const Json* value = optional(key);
         return value ? std::optional(asString(key, *value)) : std::nullopt;
@@ -469,6 +479,8 @@ LumenorStatus readStatus(const Reader& reader) {
         .remoteWakeCycleArmed = reader.boolean("remoteWakeCycleArmed"),
         .onBattery = reader.boolean("onBattery"),
         .batteryPercent = reader.optionalInteger<std::int64_t>("batteryPercent"),
+        .wakeHelperReady = reader.optionalBoolean("wakeHelperReady"),
+        .lidHandledBy = reader.optionalString("lidHandledBy"),
     };
 }
 

@@ -30,6 +30,12 @@ struct LumenorStatus {
     bool onBattery;
     /// Charge in percent, when known.
     std::optional<std::int64_t> batteryPercent = std::nullopt;
+    /// The root helper for scheduled wakes works; none from an app whose lid and wake share one
+    /// helper (lidClosedModeAvailable then says it).
+    std::optional<bool> wakeHelperReady = std::nullopt;
+    /// Another program holding logind's lid switch: its own lid setting decides what closing
+    /// the lid does.
+    std::optional<std::string> lidHandledBy = std::nullopt;
 
     /// One to five lines for a person, joined by line feeds; reads only this record and `now`.
     std::string summary(Instant now) const;

@@ -7,6 +7,7 @@
 #include "LumenorCore/ProcessTree.h"
 #include "LumenorCore/UnixSocketError.h"
 #include "Tools/lumenor/CommandLine.h"
+#include "Tools/lumenor/PrintScript.h"
 
 #include <cstdio>
 #include <iostream>
@@ -79,6 +80,11 @@ int send(const CommandLine::Invocation& invocation) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (const auto printed = PrintScript::handle(arguments, PrintScript::callingUser())) {
+        std::cout << printed->out;
+        std::cerr << printed->err;
+        return printed->status;
+    }
     const CommandLine::Result result = CommandLine::parse(arguments, findAgent);
     if (const auto* error = std::get_if<CommandLine::UsageError>(&result)) {
         std::cerr << "lumenor: " << error->message << '\n' << CommandLine::shortUsage();
