@@ -63,7 +63,8 @@ TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastTick) {
                                             .remoteWakeIntervalMinutes = 42,
                                             .remoteWakeCycleArmed = false,
                                             .onBattery = true,
-                                            .batteryPercent = 82}));
+                                            .batteryPercent = 82,
+                                            .wakeHelperReady = false}));
 }
 
 TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
