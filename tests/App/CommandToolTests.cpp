@@ -94,3 +94,17 @@ TEST_F(CommandTool, APendingSleepShowsInTheStatusUntilCancelled) {
     EXPECT_EQ(lumenor({"cancel-sleep"}).out, "No sleep was pending.\n");
     EXPECT_EQ(lumenor({"status"}).out.find("😴"), std::string::npos);
 }
+
+namespace {
+
+// This app has no desktop, so no administrator dialog could be shown: setup must not pretend.
+TEST_F(CommandTool, SetupThatCannotStartFailsWithTheReason) {
+    const Finished setup = lumenor({"setup"});
+    EXPECT_EQ(setup.status, 1);
+    EXPECT_EQ(setup.out, "");
+    EXPECT_TRUE(setup.err.find("lumenor setup --print-script | sudo sh") != std::string::npos ||
+                setup.err.find("install the sudo package first") != std::string::npos)
+        << setup.err;
+}
+
+} // namespace
