@@ -254,4 +254,28 @@ TEST(SystemBus, AnotherHolderOfTheLidSwitchIsNamed) {
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
 }
 
+// The lid inhibitor lives on the app's own descriptor: nothing is left to clean up after kill -9.
+TEST(SystemBus, KillingTheAppGivesTheLidBackAtOnce) {
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LUMENOR_HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const auto lumenor = [&](const QStringList& arguments) {
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor", arguments);
+        return tool.waitForFinished(10000) ? tool.exitCode() : -1;
+    };
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.start(LUMENOR_BINARY_DIR "/Lumenor.app/Contents/MacOS/Lumenor");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor({"on"}) == 0; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !lidHolders().empty(); }, 10000));
+    EXPECT_EQ(lidHolders().at(0).why, "Lid-closed mode");
+    ::kill(static_cast<pid_t>(app.processId()), SIGKILL);
+    app.waitForFinished();
+    EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
+}
+
 } // namespace
