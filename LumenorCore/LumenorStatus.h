@@ -17,7 +17,8 @@ struct LumenorStatus {
     std::optional<Instant> holdUntil = std::nullopt;
     bool lidClosedMode;
     bool lidClosedModeActive;
-    /// The privileged helper is installed and ready.
+    /// Lid-closed mode can be had: the system grants Lumenor the lid (on Linux, logind's
+    /// handle-lid-switch inhibitor; no setup).
     bool lidClosedModeAvailable;
     bool keepDisplayOn;
     /// The earliest time of a pending sleep request.

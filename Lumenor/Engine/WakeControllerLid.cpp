@@ -145,8 +145,15 @@ std::optional<std::string> WakeController::runSetup() {
     publish(setupInProgress_, true);
     log(setupExplanation);
     background_->post([power = power_, hop = mainHop()] {
-        const std::string message =
-            outcomeOf([&] { power->installHelper(); }, "Scheduled wake is ready", "Setup failed: ");
+        // Installed is not yet working: a sudoers rule the system ignores would leave it dead.
+        const auto install = [&] {
+            power->installHelper();
+            if (!power->helperWorks()) {
+                throw PowerControl::SetupError::failed(
+                    "the helper was installed, but sudo -n doesn't run it");
+            }
+        };
+        const std::string message = outcomeOf(install, "Scheduled wake is ready", "Setup failed: ");
         hop.post([message](WakeController& controller) {
             controller.publish(controller.setupInProgress_, false);
             controller.log(message);

@@ -109,6 +109,11 @@ TEST_F(WakeControllerLid, SetupRunsBehindOnePromptOrSaysWhyItCannotStart) {
 
     h.power->setupError.reset();
     h.power->setHelperInstalled(true);
+    h->runSetup();
+    h.background->runAll();
+    h.settle();
+    EXPECT_EQ(h->lastEvent(), "Setup failed: the helper was installed, but sudo -n doesn't run it");
+
     h.power->setHelperWorks(true);
     h->runSetup();
     h.background->runAll();
