@@ -220,6 +220,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
     object.boolean("lidClosedMode", status.lidClosedMode);
     object.boolean("lidClosedModeActive", status.lidClosedModeActive);
     object.boolean("lidClosedModeAvailable", status.lidClosedModeAvailable);
+    if (status.lidHandledBy)
+        object.string("lidHandledBy", *status.lidHandledBy);
     object.boolean("onBattery", status.onBattery);
     if (status.otherInhibitors) {
         object.name("otherInhibitors");
@@ -236,6 +238,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.string("sessionDescription", *status.sessionDescription);
     if (status.sessionEndsAt)
         object.instant("sessionEndsAt", *status.sessionEndsAt);
+    if (status.wakeHelperReady)
+        object.boolean("wakeHelperReady", *status.wakeHelperReady);
     object.close();
 }
 
@@ -243,7 +247,7 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
 
 constexpr std::array<std::string_view, 2> requestKeys{"command", "options"};
 constexpr std::array<std::string_view, 3> responseKeys{"message", "ok", "status"};
-constexpr std::array<std::string_view, 17> statusKeys{"awake",
+constexpr std::array<std::string_view, 19> statusKeys{"awake",
                                                       "batteryPercent",
                                                       "holdUntil",
                                                       "holds",
@@ -251,6 +255,7 @@ constexpr std::array<std::string_view, 17> statusKeys{"awake",
                                                       "lidClosedMode",
                                                       "lidClosedModeActive",
                                                       "lidClosedModeAvailable",
+                                                      "lidHandledBy",
                                                       "onBattery",
                                                       "otherInhibitors",
                                                       "pendingSleepAt",
@@ -259,7 +264,8 @@ constexpr std::array<std::string_view, 17> statusKeys{"awake",
                                                       "remoteWakeEnabled",
                                                       "remoteWakeIntervalMinutes",
                                                       "sessionDescription",
-                                                      "sessionEndsAt"};
+                                                      "sessionEndsAt",
+                                                      "wakeHelperReady"};
 
 // An array of objects among a record's members, and the keys its elements read.
 struct ListShape {
@@ -478,6 +484,10 @@ public:
         return asInteger<Integer>(key, require(key));
     }
 
+    std::optional<bool> optionalBoolean(std::string_view key) const {
+        const Json* value = optional(key);
+        return value ? std::optional(asBoolean(key, *value)) : std::nullopt;
+    }
     std::optional<std::string> optionalString(std::string_view key) const {
         const Json* value = optional(key);
         return value ? std::optional(asString(key, *value)) : std::nullopt;
@@ -602,6 +612,8 @@ LumenorStatus readStatus(const Reader& reader) {
         .batteryPercent = reader.optionalInteger<std::int64_t>("batteryPercent"),
         .holds = reader.optionalList<LumenorHold>("holds", readHold),
         .otherInhibitors = reader.optionalList<LumenorInhibitor>("otherInhibitors", readInhibitor),
+        .wakeHelperReady = reader.optionalBoolean("wakeHelperReady"),
+        .lidHandledBy = reader.optionalString("lidHandledBy"),
     };
 }
 

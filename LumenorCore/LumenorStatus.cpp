@@ -53,10 +53,16 @@ std::string stateLine(const LumenorStatus& status, Instant now) {
 }
 
 std::string lidLine(const LumenorStatus& status) {
+    if (status.lidClosedMode && status.lidHandledBy)
+        return "⚠️ " + *status.lidHandledBy +
+               " handles the lid itself — its own lid setting decides what closing the lid does";
     if (status.lidClosedModeActive)
         return "💻 Lid-closed mode ON — stays awake with the lid shut";
     if (status.lidClosedMode && !status.lidClosedModeAvailable)
-        return "⚠️ Lid-closed mode needs one-time setup: run `lumenor setup`";
+        return status.wakeHelperReady.has_value()
+                   ? "⚠️ Lid-closed mode is unavailable: the system won't let Lumenor hold the "
+                     "lid"
+                   : "⚠️ Lid-closed mode needs one-time setup: run `lumenor setup`";
     return {};
 }
 
@@ -72,6 +78,8 @@ std::string sleepLine(const LumenorStatus& status, Instant now) {
 std::string remoteLine(const LumenorStatus& status) {
     if (!status.remoteWakeEnabled)
         return {};
+    if (status.wakeHelperReady == false)
+        return "⚠️ Remote wake needs one-time setup: run `lumenor setup`";
     return "📡 Remote wake checks every " + std::to_string(status.remoteWakeIntervalMinutes) +
            " min while asleep";
 }

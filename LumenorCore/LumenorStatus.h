@@ -43,7 +43,8 @@ struct LumenorStatus {
     std::optional<Instant> holdUntil = std::nullopt;
     bool lidClosedMode;
     bool lidClosedModeActive;
-    /// The privileged helper is installed and ready.
+    /// Lid-closed mode can be had: the system grants Lumenor the lid (on Linux, logind's
+    /// handle-lid-switch inhibitor; no setup).
     bool lidClosedModeAvailable;
     bool keepDisplayOn;
     /// The earliest time of a pending sleep request.
@@ -62,6 +63,12 @@ struct LumenorStatus {
     /// Other programs' logind inhibitors; present only in replies that asked logind (status,
     /// inhibitors), empty when there are none.
     std::optional<std::vector<LumenorInhibitor>> otherInhibitors = std::nullopt;
+    /// The root helper for scheduled wakes works; none from an app whose lid and wake share one
+    /// helper (lidClosedModeAvailable then says it).
+    std::optional<bool> wakeHelperReady = std::nullopt;
+    /// Another program holding logind's lid switch: its own lid setting decides what closing
+    /// the lid does.
+    std::optional<std::string> lidHandledBy = std::nullopt;
 
     /// One to six lines for a person, joined by line feeds; reads only this record and `now`.
     std::string summary(Instant now) const;

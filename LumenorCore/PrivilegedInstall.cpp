@@ -2,26 +2,76 @@
 
 #include "LumenorCore/Base64.h"
 #include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/PrivilegedInstallText.h"
 
 #include <algorithm>
 #include <stdexcept>
 
 namespace PrivilegedInstall {
-namespace {
+
+namespace text {
 
 std::string inQuotes(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
+
+std::string emit(std::string_view content, std::string_view path, std::string_view decodeOption) {
+    return "/bin/echo '" + Base64::encode(content) + "' | /usr/bin/base64 " +
+           std::string(decodeOption) + " > " + inQuotes(path);
+}
+
+std::string inlineCommand(std::string_view script, std::string_view decodeOption) {
+    return "/bin/echo '" + Base64::encode(script) + "' | /usr/bin/base64 " +
+           std::string(decodeOption) + " | /bin/sh";
+}
+
+std::string orRollback(std::string_view command, std::string_view message) {
+    std::string text = "if ! " + std::string(command) + "; then\n";
+    if (!message.empty()) {
+        text += "    echo " + inQuotes(message) + " >&2\n";
+    }
+    return text + "    rollback\n    exit 1\nfi\n";
+}
+
+// The old helper stops its work under its own lock before anything is replaced or removed.
+std::string maintenanceStep(std::string_view failureMessage) {
+    return "if [ -x \"$H\" ]; then\n"
+           "    if ! \"$H\" begin-maintenance; then\n"
+           "        echo " +
+           inQuotes(failureMessage) +
+           " >&2\n"
+           "        exit 1\n"
+           "    fi\n"
+           "fi\n";
+}
+
+std::string sudoers(std::string_view user, std::string_view helper) {
+    if (!isSafeUserName(user)) {
+        throw std::invalid_argument("sudoers: unsupported user name");
+    }
+    const std::string name(user);
+    return "# Installed by Lumenor. Lets " + name +
+           " run ONLY the Lumenor helper as root, without a password.\n"
+           "# The helper validates its own arguments. Remove with: sudo rm "
+           "/etc/sudoers.d/lumenor\n" +
+           name + " ALL=(root) NOPASSWD: " + std::string(helper) + "\n";
+}
+
+} // namespace text
+
+namespace {
+
+using text::inQuotes;
+using text::maintenanceStep;
+using text::orRollback;
 
 // std::to_string formats with the C locale's rules whatever the global locale is.
 std::string decimal(int value) {
     return std::to_string(value);
 }
 
-// One command line that writes `content` to `path` verbatim; the path is double-quoted so that
-// "$T/..." expands.
 std::string emit(std::string_view content, std::string_view path) {
-    return "/bin/echo '" + Base64::encode(content) + "' | /usr/bin/base64 -D > " + inQuotes(path);
+    return text::emit(content, path, "-D");
 }
 
 std::string helperPreamble(int minimumBattery) {
@@ -225,29 +275,8 @@ esac
 )sh";
 }
 
-// Stop the old helper's work first: it restores normal sleep and blocks lid-on under its lock.
-std::string maintenanceStep(std::string_view failureMessage) {
-    return "if [ -x \"$H\" ]; then\n"
-           "    if ! \"$H\" begin-maintenance; then\n"
-           "        echo " +
-           inQuotes(failureMessage) +
-           " >&2\n"
-           "        exit 1\n"
-           "    fi\n"
-           "fi\n";
-}
-
 std::string bootoutGuard() {
     return "/bin/launchctl bootout system/" + guardLabel + " 2>/dev/null || true\n";
-}
-
-// `command` as a tested step: on failure print `message` (when given), roll back and exit 1.
-std::string orRollback(std::string_view command, std::string_view message = {}) {
-    std::string text = "if ! " + std::string(command) + "; then\n";
-    if (!message.empty()) {
-        text += "    echo " + inQuotes(message) + " >&2\n";
-    }
-    return text + "    rollback\n    exit 1\nfi\n";
 }
 
 std::string rollbackFunction() {
@@ -280,15 +309,7 @@ std::string helperScript(int minimumBattery) {
 }
 
 std::string sudoers(std::string_view user) {
-    if (!isSafeUserName(user)) {
-        throw std::invalid_argument("sudoers: unsupported user name");
-    }
-    const std::string name(user);
-    return "# Installed by Lumenor. Lets " + name +
-           " run ONLY the Lumenor helper as root, without a password.\n"
-           "# The helper validates its own arguments. Remove with: sudo rm "
-           "/etc/sudoers.d/lumenor\n" +
-           name + " ALL=(root) NOPASSWD: " + helperPath + "\n";
+    return text::sudoers(user, helperPath);
 }
 
 std::string guardPlist() {
@@ -331,7 +352,15 @@ bool isSafeUserName(std::string_view name) {
     const auto aliasCharacter = [&](char c) { return isUpper(c) || isDigit(c) || c == '_'; };
     const bool readAsAlias =
         isUpper(name.front()) && std::all_of(name.begin(), name.end(), aliasCharacter);
-    return !readAsAlias;
+    // Nor may it be one of sudoers' own keywords: Defaults, ALL, or an alias declaration
+    // (User_Alias, Cmnd_Alias, …), whose suffix sudoers matches in any case.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const std::string_view suffix = "_alias";
+    const bool aliasKeyword =
+        name.size() >= suffix.size() &&
+        std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(),
+                   [&](char wanted, char given) { return wanted == lower(given); });
+    return !readAsAlias && !aliasKeyword && name != "Defaults" && name != "ALL";
 }
 
 std::string installScript(std::string_view user, int minimumBattery) {
@@ -364,7 +393,7 @@ std::string uninstallScript() {
 }
 
 std::string inlineCommand(std::string_view script) {
-    return "/bin/echo '" + Base64::encode(script) + "' | /usr/bin/base64 -D | /bin/sh";
+    return text::inlineCommand(script, "-D");
 }
 
 } // namespace PrivilegedInstall

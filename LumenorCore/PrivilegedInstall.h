@@ -29,7 +29,8 @@ std::string sudoers(std::string_view user);
 std::string guardPlist();
 
 /// Whether `name` may be written into the sudoers rule: 1 to 64 ASCII letters, digits, ".", "_"
-/// or "-", and not a word sudoers reads as an alias or as ALL (only capitals, digits and "_").
+/// or "-", and not a word sudoers reads as an alias or as ALL (only capitals, digits and "_"), nor
+/// one of its keywords ("Defaults", "ALL", anything ending in "_Alias" in any case).
 bool isSafeUserName(std::string_view name);
 
 /// The script that installs the helper, the guard job and, last, the sudoers rule for `user`.

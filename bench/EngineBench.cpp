@@ -28,15 +28,15 @@ public:
     }
     PowerControl::Battery battery() override { return {.onBattery = true, .percent = 80}; }
     bool isLidClosed() override { return false; }
-    PowerControl::RunResult run(const std::string&, const std::vector<std::string>&,
-                                double) override {
-        return {};
-    }
-    bool isHelperInstalled() override { return false; }
+    PowerControl::RunResult helper(const std::vector<std::string>&) override { return {}; }
+    bool helperAnswers(const std::string&) override { return false; }
     bool helperWorks() override { return false; }
+    bool lidModeWorks() override { return false; }
+    void setLidBatteryFloor(int) override {}
     void wakeDisplay() override {}
-    void runAsAdmin(const std::string&, const std::string&) override {}
-    void installHelper(int) override {}
+    std::optional<std::string> setupBlocker() override { return {}; }
+    void installHelper() override {}
+    void uninstallHelper() override {}
     PowerControl::RunResult sleepNow() override { return {}; }
     PowerControl::RunResult displaySleepNow() override { return {}; }
     std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override { return {}; }

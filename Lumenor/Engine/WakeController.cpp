@@ -1,7 +1,5 @@
 #include "Lumenor/Engine/WakeController.h"
 
-#include "LumenorCore/PrivilegedInstall.h"
-
 #include <QSettings>
 #include <QTimer>
 
@@ -9,8 +7,6 @@
 #include <limits>
 
 namespace {
-
-constexpr double helperTimeout = 20;
 
 struct SettingDefaults {
     static constexpr bool lidClosedMode = true;
@@ -60,6 +56,7 @@ WakeController::WakeController(Environment environment, QObject* parent)
           power_->makeAssertion(PowerControl::displayAssertionType, "Lumenor keep display on")),
       privileged_(std::move(environment.privileged)) {
     loadSettings();
+    power_->setLidBatteryFloor(minimumBattery_);
 }
 
 WakeController::~WakeController() = default;
@@ -142,6 +139,7 @@ void WakeController::setRemoteWakeInterval(int minutes) {
 void WakeController::setMinimumBattery(int percent) {
     publish(minimumBattery_, percent);
     storeSetting("minimumBattery", percent);
+    power_->setLidBatteryFloor(percent);
     enforceBatteryFloor();
 }
 
@@ -162,9 +160,10 @@ void WakeController::start() {
     publish(battery_, power_->battery());
     refreshHelper();
     privileged_->post([power = power_] {
-        if (power->isHelperInstalled()) {
-            runHelper(*power, {"lid-off"});
-            runHelper(*power, {"cancel-wake"});
+        for (const char* word : {"lid-off", "cancel-wake"}) {
+            if (power->helperAnswers(word)) {
+                power->helper({word});
+            }
         }
     });
     ticker_ = new QTimer(this);
@@ -188,23 +187,16 @@ void WakeController::shutdown() {
     // the final "lid-off"; from here on they are dropped.
     alive_.reset();
     privileged_->drain();
-    if (power_->isHelperInstalled()) {
-        runHelper(*power_, {"lid-off"});
-        if (!remoteCycleArmed_) {
-            runHelper(*power_, {"cancel-wake"});
-        }
+    if (power_->helperAnswers("lid-off")) {
+        power_->helper({"lid-off"});
+    }
+    if (!remoteCycleArmed_ && power_->helperAnswers("cancel-wake")) {
+        power_->helper({"cancel-wake"});
     }
 }
 
-PowerControl::RunResult WakeController::runHelper(PowerPlatform& power,
-                                                  const std::vector<std::string>& words) {
-    std::vector<std::string> arguments{"-n", PrivilegedInstall::helperPath};
-    arguments.insert(arguments.end(), words.begin(), words.end());
-    return power.run("/usr/bin/sudo", arguments, helperTimeout);
-}
-
 void WakeController::postHelper(std::vector<std::string> words) {
-    privileged_->post([power = power_, words = std::move(words)] { runHelper(*power, words); });
+    privileged_->post([power = power_, words = std::move(words)] { power->helper(words); });
 }
 
 WakeController::MainHop WakeController::mainHop() {

@@ -115,14 +115,20 @@ public:
     void rest();
     /// The menu's sleep button: a forced sleep two seconds from now, examined at once.
     void requestSleepFromMenu();
-    /// Asks on the privileged queue whether the helper works; helperReady follows later.
+    /// Asks on the privileged queue whether lid-closed mode can be had, whether the wake helper
+    /// works and who else handles the lid; helperReady, wakeHelperReady and lidHandledBy follow.
     void refreshHelper();
-    /// Installs the helper behind the administrator prompt, one run at a time. Returns at once;
-    /// the outcome is logged and helperReady refreshed.
-    void runSetup();
-    /// Switches lid-closed mode off and removes the helper behind the administrator prompt.
-    /// Returns at once; the outcome is logged and helperReady refreshed.
+    /// Installs the wake helper behind the administrator prompt, one run at a time. Returns at
+    /// once with why setup cannot start here (also logged), or none: the outcome is then logged
+    /// and the helper refreshed.
+    std::optional<std::string> runSetup();
+    /// Removes the wake helper behind the administrator prompt. Returns at once; the outcome is
+    /// logged and the helper refreshed.
     void runUninstall();
+
+    /// Shown before the administrator prompt, which cannot carry a text of its own.
+    static inline const std::string setupExplanation =
+        "Lumenor needs to install a small helper so your computer can wake on a schedule.";
 
     /// The holds whose expiry is later than now.
     std::map<std::string, Instant> activeHolds() const;
@@ -136,7 +142,12 @@ public:
     const std::map<std::string, Instant>& holds() const { return holds_; }
     const std::optional<PendingSleep>& pendingSleep() const { return pendingSleep_; }
     bool lidModeActive() const { return lidModeActive_; }
+    /// Lid-closed mode can be had (the system grants Lumenor the lid).
     bool helperReady() const { return helperReady_; }
+    /// The root helper for scheduled wakes is installed and works.
+    bool wakeHelperReady() const { return wakeHelperReady_; }
+    /// Another program that holds the lid switch and so decides what closing the lid does.
+    const std::optional<std::string>& lidHandledBy() const { return lidHandledBy_; }
     bool remoteCycleArmed() const { return remoteCycleArmed_; }
     const std::optional<Instant>& remoteListeningUntil() const { return remoteListeningUntil_; }
     const PowerControl::Battery& battery() const { return battery_; }
@@ -274,11 +285,10 @@ private:
     void renewalFailed();
     void changeLidMode(bool on);
     void lidChangeFinished(bool on, const PowerControl::RunResult& result);
+    /// Asks on `privileged` who else holds the lid switch; a new holder is logged.
+    void checkLidHandler();
+    void noteLidHandler(std::optional<std::string> who);
 
-    /// Runs the privileged helper through sudo without a prompt, with a subcommand and its
-    /// arguments; safe on any thread since it touches no controller state.
-    static PowerControl::RunResult runHelper(PowerPlatform& power,
-                                             const std::vector<std::string>& words);
     /// Queues a helper call on `privileged` whose result nobody needs.
     void postHelper(std::vector<std::string> words);
 
@@ -297,6 +307,8 @@ private:
     std::optional<PendingSleep> pendingSleep_;
     bool lidModeActive_ = false;
     bool helperReady_ = false;
+    bool wakeHelperReady_ = false;
+    std::optional<std::string> lidHandledBy_;
     bool remoteCycleArmed_ = false;
     std::optional<Instant> remoteListeningUntil_;
     PowerControl::Battery battery_;

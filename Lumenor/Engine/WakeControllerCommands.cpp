@@ -331,7 +331,7 @@ std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid,
     } else {
         text += " in " + DurationParser::formatSpoken(delay);
     }
-    if (remoteWakeEnabled_ && helperReady_) {
+    if (remoteWakeEnabled_ && wakeHelperReady_) {
         text += ". It will wake every " + std::to_string(remoteWakeInterval_) + " min for ~" +
                 std::to_string(remoteWindowMinutes) + " min to check Telegram (send /wake).";
     } else {
@@ -347,11 +347,13 @@ LumenorResponse WakeController::commandCancelSleep(const Options&) {
 }
 
 LumenorResponse WakeController::commandSetup(const Options&) {
-    if (helperReady_) {
-        return reply(true, "Lid-closed mode is already set up.");
+    if (wakeHelperReady_) {
+        return reply(true, "Scheduled wake is already set up.");
     }
-    runSetup();
-    return reply(true, "Approve the administrator prompt on the Mac to finish setup.");
+    if (const auto blocker = runSetup()) {
+        return reply(false, *blocker);
+    }
+    return reply(true, "Approve the administrator prompt on the computer to finish setup.");
 }
 
 LumenorResponse WakeController::commandUninstallHelper(const Options&) {
@@ -449,8 +451,13 @@ std::string WakeController::lidNote() const {
     if (!lidClosedMode_) {
         return " (lid-closed mode is off — closing the lid will sleep it).";
     }
+    if (lidHandledBy_) {
+        return ". ⚠️ " + *lidHandledBy_ +
+               " handles the lid itself, so its own lid setting decides what closing the lid does.";
+    }
     if (!helperReady_) {
-        return ". ⚠️ Lid-closed mode isn't set up yet: run `lumenor setup` once.";
+        return ". ⚠️ Lid-closed mode is unavailable: the system won't let Lumenor hold the "
+               "lid.";
     }
     if (batteryTooLow()) {
         return ". ⚠️ Battery is low, so closing the lid will sleep it.";

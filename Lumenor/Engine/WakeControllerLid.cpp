@@ -1,9 +1,10 @@
 #include "Lumenor/Engine/InstantMath.h"
 #include "Lumenor/Engine/WakeController.h"
 
-#include "LumenorCore/PrivilegedInstall.h"
+#include "Lumenor/Platform/LidInhibitor.h"
 
 #include <exception>
+#include <unistd.h>
 
 namespace {
 
@@ -43,7 +44,7 @@ void WakeController::reconcileLid() {
     if (lidOpInFlight_ || wanted == lidModeActive_ || now_ < lidRetryAfter_) {
         return;
     }
-    if (!wanted && !power_->isHelperInstalled()) {
+    if (!wanted && !power_->helperAnswers("lid-off")) {
         publish(lidModeActive_, false); // no helper is left to ask
         return;
     }
@@ -53,7 +54,7 @@ void WakeController::reconcileLid() {
 
 void WakeController::renewLease() {
     privileged_->post([power = power_, hop = mainHop()] {
-        if (runHelper(*power, {"renew"}).code != 0) {
+        if (power->helper({"renew"}).code != 0) {
             hop.post([](WakeController& controller) { controller.renewalFailed(); });
         }
     });
@@ -71,7 +72,7 @@ void WakeController::renewalFailed() {
 
 void WakeController::changeLidMode(bool on) {
     privileged_->post([power = power_, hop = mainHop(), on] {
-        const auto result = runHelper(*power, {on ? "lid-on" : "lid-off"});
+        const auto result = power->helper({on ? "lid-on" : "lid-off"});
         hop.post(
             [on, result](WakeController& controller) { controller.lidChangeFinished(on, result); });
     });
@@ -99,41 +100,78 @@ void WakeController::lidChangeFinished(bool on, const PowerControl::RunResult& r
 
 void WakeController::refreshHelper() {
     privileged_->post([power = power_, hop = mainHop()] {
-        const bool works = power->helperWorks();
-        hop.post([works](WakeController& controller) {
-            controller.publish(controller.helperReady_, works);
+        const bool lidWorks = power->lidModeWorks();
+        const bool wakeWorks = power->helperWorks();
+        hop.post([lidWorks, wakeWorks](WakeController& controller) {
+            controller.publish(controller.helperReady_, lidWorks);
+            controller.publish(controller.wakeHelperReady_, wakeWorks);
             controller.applyPowerState();
         });
     });
+    checkLidHandler();
 }
 
-void WakeController::runSetup() {
-    if (setupInProgress_) {
+void WakeController::checkLidHandler() {
+    privileged_->post([power = power_, hop = mainHop()] {
+        const auto inhibitors = power->listInhibitors();
+        if (!inhibitors) {
+            return; // without logind nobody handles the lid through it
+        }
+        auto who = PowerControl::lidHandledBy(*inhibitors, static_cast<uint32_t>(::getpid()));
+        hop.post(
+            [who = std::move(who)](WakeController& controller) { controller.noteLidHandler(who); });
+    });
+}
+
+void WakeController::noteLidHandler(std::optional<std::string> who) {
+    if (who == lidHandledBy_) {
         return;
     }
+    publish(lidHandledBy_, who);
+    if (who) {
+        log("⚠️ " + *who +
+            " handles the lid itself, so its own lid setting decides what closing the lid does");
+    }
+}
+
+std::optional<std::string> WakeController::runSetup() {
+    if (setupInProgress_) {
+        return std::nullopt;
+    }
+    if (auto blocker = power_->setupBlocker()) {
+        log("Setup failed: " + *blocker);
+        return blocker;
+    }
     publish(setupInProgress_, true);
-    background_->post([power = power_, hop = mainHop(), floor = minimumBattery_] {
-        const std::string message = outcomeOf([&] { power->installHelper(floor); },
-                                              "Lid-closed mode is ready", "Setup failed: ");
+    log(setupExplanation);
+    background_->post([power = power_, hop = mainHop()] {
+        // Installed is not yet working: a sudoers rule the system ignores would leave it dead.
+        const auto install = [&] {
+            power->installHelper();
+            if (!power->helperWorks()) {
+                throw PowerControl::SetupError::failed(
+                    "the helper was installed, but sudo -n doesn't run it");
+            }
+        };
+        const std::string message = outcomeOf(install, "Scheduled wake is ready", "Setup failed: ");
         hop.post([message](WakeController& controller) {
             controller.publish(controller.setupInProgress_, false);
             controller.log(message);
             controller.refreshHelper();
         });
     });
+    return std::nullopt;
 }
 
 void WakeController::runUninstall() {
-    publish(helperReady_, false);
-    applyPowerState();
-    background_->post(
-        [power = power_, hop = mainHop(), script = PrivilegedInstall::uninstallScript()] {
-            const std::string message =
-                outcomeOf([&] { power->runAsAdmin(script, "Lumenor will remove its helper."); },
-                          "Helper removed", "");
-            hop.post([message](WakeController& controller) {
-                controller.log(message);
-                controller.refreshHelper();
-            });
+    publish(wakeHelperReady_, false);
+    disarmRemoteCycle();
+    background_->post([power = power_, hop = mainHop()] {
+        const std::string message =
+            outcomeOf([&] { power->uninstallHelper(); }, "Helper removed", "");
+        hop.post([message](WakeController& controller) {
+            controller.log(message);
+            controller.refreshHelper();
         });
+    });
 }

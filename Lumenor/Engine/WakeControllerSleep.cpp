@@ -51,9 +51,9 @@ void WakeController::performSleep(const std::string& reason) {
     displayAssertion_->set(false);
 
     const SleepPlan plan{
-        .arm = remoteWakeEnabled_ && helperReady_,
+        .arm = remoteWakeEnabled_ && wakeHelperReady_,
         .intervalSeconds = 60LL * std::max(remoteWakeInterval_, shortestWakeInterval),
-        .helperInstalled = power_->isHelperInstalled(),
+        .helperInstalled = power_->helperAnswers("lid-off"),
     };
     log("Going to sleep — " + reason);
     privileged_->post([power = power_, clock = clock_, operation, plan, hop = mainHop()] {
@@ -69,7 +69,7 @@ void WakeController::sleepInBackground(PowerPlatform& power, const std::function
     SleepOutcome outcome;
     if (plan.arm && !operation->cancelled()) {
         const long long epoch = epochSeconds(clock()) + plan.intervalSeconds;
-        outcome.scheduled = runHelper(power, {"schedule-wake", std::to_string(epoch)}).code == 0;
+        outcome.scheduled = power.helper({"schedule-wake", std::to_string(epoch)}).code == 0;
         hop.post([operation, scheduled = outcome.scheduled](WakeController& controller) {
             if (!operation->cancelled()) {
                 controller.publish(controller.remoteCycleArmed_, scheduled);
@@ -77,7 +77,7 @@ void WakeController::sleepInBackground(PowerPlatform& power, const std::function
         });
     }
     if (!operation->cancelled() && plan.helperInstalled) {
-        outcome.lidOff = runHelper(power, {"lid-off"}).code == 0;
+        outcome.lidOff = power.helper({"lid-off"}).code == 0;
     }
     if (!operation->cancelled() && outcome.lidOff.value_or(true)) {
         outcome.slept = power.sleepNow().code == 0;

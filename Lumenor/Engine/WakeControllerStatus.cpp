@@ -139,6 +139,8 @@ LumenorStatus WakeController::snapshot() const {
         .remoteWakeCycleArmed = remoteCycleArmed_,
         .onBattery = battery_.onBattery,
         .batteryPercent = battery_.percent,
+        .wakeHelperReady = wakeHelperReady_,
+        .lidHandledBy = lidHandledBy_,
     };
     if (session_) {
         status.sessionDescription = session_->title(clock_());

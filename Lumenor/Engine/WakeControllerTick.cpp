@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int batteryEverySeconds = 15;
+// Another program may take over the lid at any time; asking logind once a minute is cheap.
+constexpr int lidHandlerEverySeconds = 60;
 constexpr double downloadMeasureEvery = 5;
 constexpr double downloadStillFor = 120;
 
@@ -28,6 +30,9 @@ void WakeController::tick() {
     pendingSleepStep();
     if (batteryTooLow() && lidModeActive_ && !lidOpInFlight_) {
         log("Battery low — lid-closed mode off");
+    }
+    if (lidClosedMode_ && epochSeconds(now_) % lidHandlerEverySeconds == 0) {
+        checkLidHandler();
     }
     if (!sleeping_) {
         reconcileLid();

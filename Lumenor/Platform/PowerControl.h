@@ -95,20 +95,31 @@ bool isLidClosed(const std::filesystem::path& lidRoot = "/proc/acpi/button/lid")
 /// (SIGKILL five seconds later) and is reaped in the background, never left as a zombie.
 RunResult run(const std::string& tool, const std::vector<std::string>& arguments, double timeout);
 
-/// The helper file is executable and the sudoers file exists. Starts no process.
+/// The wake helper's file is executable and the sudoers file exists. Starts no process.
 bool isHelperInstalled();
 
-/// Installed, `sudo -n helper status` succeeds and reports guard=1.
+/// Installed, `sudo -n helper status` succeeds and reports a wake-capable clock (rtc=1).
 bool helperWorks();
+
+/// Runs the wake helper through `sudo -n` with a subcommand and its arguments, 20 s at most.
+RunResult runHelper(const std::vector<std::string>& words);
 
 /// Lights the display as if the user had touched the machine; returns at once.
 void wakeDisplay();
 
-/// Runs `script` as root behind the administrator prompt. Throws SetupError.
-void runAsAdmin(const std::string& script, const std::string& prompt);
+/// Runs `script` as root through pkexec and the desktop's polkit agent; `command` ("setup",
+/// "uninstall-helper") names the `lumenor … --print-script | sudo sh` offered when nobody can be
+/// asked. Throws SetupError: "Setup was cancelled." when the dialog is dismissed.
+void runAsAdmin(const std::string& script, const std::string& command);
 
-/// Installs the privileged helper with the given battery floor. Throws SetupError.
-void installHelper(int minimumBattery);
+/// Installs the wake helper for the current user. Throws SetupError.
+void installHelper();
+
+/// Removes what installHelper put in place. Throws SetupError.
+void uninstallHelper();
+
+/// Why setup cannot start here (checked before any prompt); none when it can.
+std::optional<std::string> setupBlocker();
 
 /// Suspends the machine now; code 0 on success.
 RunResult sleepNow();

@@ -1,10 +1,11 @@
-// The privileged helper's checks, the administrator prompt that installs it, and turning the
-// display off.
+// The wake helper's checks, the administrator prompt (pkexec) that installs and removes it, and
+// turning the display off.
 #include "Lumenor/Platform/PowerControl.h"
 #include "Lumenor/Platform/PowerControlDetail.h"
 
 #include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/PrivilegedInstall.h"
+#include "LumenorCore/PrivilegedInstallLinux.h"
 
 #include <QStandardPaths>
 
@@ -19,26 +20,24 @@ namespace {
 
 constexpr double helperTimeout = 20;
 constexpr double dialogTimeout = 300;
-const std::string installPrompt =
-    "Lumenor needs to install a small helper so your Mac can stay awake with the lid closed.";
-
-/// The prompt as the body of an AppleScript string literal. The app's own prompts need no
-/// escaping; any other text must not be able to end the literal early.
-std::string appleScriptStringBody(const std::string& text) {
-    std::string body;
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            body += '\\';
-        }
-        body += c;
-    }
-    return body;
-}
+// pkexec's own exit statuses: the dialog was dismissed; nobody could be asked or it was refused.
+constexpr int pkexecDismissed = 126;
+constexpr int pkexecNotAuthorized = 127;
 
 bool isExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string cannotAsk(const std::string& why, const std::string& command) {
+    return "Lumenor can't ask for administrator approval here: " + why +
+           ". Run this in a terminal instead: lumenor " + command + " --print-script | sudo sh";
+}
+
+std::string missingTool(const std::string& name, const std::string& path) {
+    return "Scheduled wake needs " + name + ", and " + path +
+           " is missing: install the sudo package first.";
 }
 
 } // namespace
@@ -57,33 +56,58 @@ std::string currentUserName() {
     return found && found->pw_name ? std::string(found->pw_name) : std::string();
 }
 
-void runAsAdminWith(const std::string& dialogTool, const std::string& script,
-                    const std::string& prompt) {
-    if (::access(dialogTool.c_str(), F_OK) != 0) {
-        throw SetupError::failed("Lumenor can't ask for administrator approval on this system: " +
-                                 dialogTool + " is missing.");
+std::optional<std::string> setupBlockerFor(const SetupTools& tools, const std::string& user,
+                                           bool desktopSession) {
+    if (!PrivilegedInstall::isSafeUserName(user)) {
+        return SetupError::badUser().what();
     }
-    const std::string source = "do shell script \"" + PrivilegedInstall::inlineCommand(script) +
-                               "\" with prompt \"" + appleScriptStringBody(prompt) +
-                               "\" with administrator privileges";
-    const RunResult result = run(dialogTool, {"-e", source}, dialogTimeout);
-    if (result.code != 0) {
-        throw SetupError::failed(result.output.empty() ? "Setup was cancelled." : result.output);
+    if (!isExecutableFile(tools.sudo)) {
+        return missingTool("sudo", tools.sudo);
     }
+    if (!isExecutableFile(tools.visudo)) {
+        return missingTool("visudo", tools.visudo);
+    }
+    if (!isExecutableFile(tools.pkexec)) {
+        return cannotAsk("pkexec is not installed", "setup");
+    }
+    if (!desktopSession) {
+        return cannotAsk("no polkit authentication agent is running", "setup");
+    }
+    return std::nullopt;
 }
 
-void installHelperFor(const std::string& user, int minimumBattery) {
+void runAsAdminWith(const std::string& pkexec, const std::string& script,
+                    const std::string& command) {
+    if (!isExecutableFile(pkexec)) {
+        throw SetupError::failed(cannotAsk("pkexec is not installed", command));
+    }
+    const RunResult result = run(
+        pkexec, {"/bin/sh", "-c", PrivilegedInstallLinux::inlineCommand(script)}, dialogTimeout);
+    if (result.code == 0) {
+        return;
+    }
+    if (result.code == pkexecDismissed) {
+        throw SetupError::failed("Setup was cancelled.");
+    }
+    if (result.code == pkexecNotAuthorized &&
+        result.output.find("authentication agent") != std::string::npos) {
+        throw SetupError::failed(cannotAsk("no polkit authentication agent is running", command));
+    }
+    throw SetupError::failed(result.output.empty() ? "Setup was cancelled." : result.output);
+}
+
+void installHelperFor(const std::string& user, const std::string& pkexec) {
     if (!PrivilegedInstall::isSafeUserName(user)) {
         throw SetupError::badUser();
     }
-    runAsAdmin(PrivilegedInstall::installScript(user, minimumBattery), installPrompt);
+    runAsAdminWith(pkexec, PrivilegedInstallLinux::installScript(user), "setup");
 }
 
 } // namespace detail
 
 bool isHelperInstalled() {
     struct stat info {};
-    return isExecutableFile(PrivilegedInstall::helperPath) &&
+    return isExecutableFile(PrivilegedInstallLinux::helperPath) &&
            ::stat(LumenorPaths::sudoersPath.c_str(), &info) == 0;
 }
 
@@ -91,17 +115,35 @@ bool helperWorks() {
     if (!isHelperInstalled()) {
         return false;
     }
-    const RunResult result =
-        run("/usr/bin/sudo", {"-n", PrivilegedInstall::helperPath, "status"}, helperTimeout);
-    return result.code == 0 && result.output.find("guard=1") != std::string::npos;
+    const RunResult result = runHelper({"status"});
+    return result.code == 0 && result.output.find("rtc=1") != std::string::npos;
 }
 
-void runAsAdmin(const std::string& script, const std::string& prompt) {
-    detail::runAsAdminWith(detail::osascriptPath, script, prompt);
+RunResult runHelper(const std::vector<std::string>& words) {
+    std::vector<std::string> arguments{"-n", PrivilegedInstallLinux::helperPath};
+    arguments.insert(arguments.end(), words.begin(), words.end());
+    return run("/usr/bin/sudo", arguments, helperTimeout);
 }
 
-void installHelper(int minimumBattery) {
-    detail::installHelperFor(detail::currentUserName(), minimumBattery);
+void runAsAdmin(const std::string& script, const std::string& command) {
+    detail::runAsAdminWith(detail::SetupTools{}.pkexec, script, command);
+}
+
+void installHelper() {
+    detail::installHelperFor(detail::currentUserName(), detail::SetupTools{}.pkexec);
+}
+
+void uninstallHelper() {
+    runAsAdmin(PrivilegedInstallLinux::uninstallScript(), "uninstall-helper");
+}
+
+std::optional<std::string> setupBlocker() {
+    const auto present = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != 0;
+    };
+    return detail::setupBlockerFor(detail::SetupTools{}, detail::currentUserName(),
+                                   present("DISPLAY") || present("WAYLAND_DISPLAY"));
 }
 
 RunResult displaySleepNow() {

@@ -264,23 +264,6 @@ void MenuView::buildOptions(QVBoxLayout* stack) {
     lidOption_->setToolTip(QStringLiteral("Keep running with the lid shut"));
     section->addWidget(lidOption_);
 
-    lidSetup_ = new QWidget;
-    lidSetup_->setObjectName(QStringLiteral("lidSetup"));
-    lidSetup_->setFixedHeight(MenuTheme::rowHeight);
-    auto* setupLayout = rowLayout(lidSetup_);
-    setupLayout->addWidget(new RowIcon(QStringLiteral("laptopcomputer"), lidSetup_));
-    auto* setupTitle = new ElidedLabel(QStringLiteral("Lid Closed"), lidSetup_);
-    setupTitle->setFont(MenuTheme::font(13));
-    setupLayout->addWidget(setupTitle, 1);
-    setupButton_ = new PillButton(
-        {}, QStringLiteral("Set Up"), MenuTheme::accent, [this] { controller_.runSetup(); },
-        lidSetup_);
-    setupButton_->setObjectName(QStringLiteral("setupButton"));
-    setupButton_->setCompact(true);
-    setupButton_->setToolTip(QStringLiteral("One-time admin approval"));
-    setupLayout->addWidget(setupButton_);
-    section->addWidget(lidSetup_);
-
     displayOption_ = new OptionRow(QStringLiteral("display"), QStringLiteral("Display On"),
                                    [this](bool on) { controller_.setKeepDisplayOn(on); });
     displayOption_->setObjectName(QStringLiteral("displayOption"));
@@ -312,6 +295,25 @@ void MenuView::buildMore(QWidget* parent) {
                                 [this](bool on) { controller_.setRemoteWakeEnabled(on); });
     remoteWake_->setObjectName(QStringLiteral("remoteWakeOption"));
     rows->addWidget(remoteWake_);
+
+    // Scheduled wakes need a small root helper, installed once; the lid needs none.
+    wakeSetup_ = new QWidget;
+    wakeSetup_->setObjectName(QStringLiteral("wakeSetup"));
+    wakeSetup_->setFixedHeight(MenuTheme::rowHeight);
+    auto* setupLayout = rowLayout(wakeSetup_);
+    setupLayout->addWidget(
+        new RowIcon(QStringLiteral("antenna.radiowaves.left.and.right"), wakeSetup_));
+    auto* setupTitle = new ElidedLabel(QStringLiteral("Scheduled Wake"), wakeSetup_);
+    setupTitle->setFont(MenuTheme::font(13));
+    setupLayout->addWidget(setupTitle, 1);
+    setupButton_ = new PillButton(
+        {}, QStringLiteral("Set Up"), MenuTheme::accent, [this] { controller_.runSetup(); },
+        wakeSetup_);
+    setupButton_->setObjectName(QStringLiteral("setupButton"));
+    setupButton_->setCompact(true);
+    setupButton_->setToolTip(QStringLiteral("One-time admin approval"));
+    setupLayout->addWidget(setupButton_);
+    rows->addWidget(wakeSetup_);
     checkEvery_ = new StepperRow(QStringLiteral("Check every"), {5, 240}, 5, QStringLiteral("min"),
                                  [this](int value) { controller_.setRemoteWakeInterval(value); });
     checkEvery_->setObjectName(QStringLiteral("checkEveryStepper"));
@@ -327,7 +329,7 @@ void MenuView::buildMore(QWidget* parent) {
                                             "(~/.local/bin; the skill folders of Claude Code, "
                                             "the Copilot CLI and Codex)"));
     rows->addWidget(agentOption_);
-    removeHelper_ = new Row(QStringLiteral("trash"), QStringLiteral("Remove Lid Helper…"),
+    removeHelper_ = new Row(QStringLiteral("trash"), QStringLiteral("Remove Wake Helper…"),
                             Trailing::none(), [this] { controller_.runUninstall(); });
     removeHelper_->setObjectName(QStringLiteral("removeHelperRow"));
     rows->addWidget(removeHelper_);

@@ -98,6 +98,8 @@ private:
     void renderApplications();
     void renderOptions();
     void renderFooter();
+    /// The lid row's tooltip: who decides what closing the lid does.
+    QString lidTip() const;
     void reportSize();
 
     // Actions (MenuViewActions.cpp)
@@ -143,7 +145,7 @@ private:
 
     // Options
     OptionRow* lidOption_ = nullptr;
-    QWidget* lidSetup_ = nullptr;
+    QWidget* wakeSetup_ = nullptr;
     PillButton* setupButton_ = nullptr;
     OptionRow* displayOption_ = nullptr;
     OptionRow* stopBelow_ = nullptr;

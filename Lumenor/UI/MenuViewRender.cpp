@@ -200,10 +200,10 @@ void MenuView::renderApplications() {
 }
 
 void MenuView::renderOptions() {
-    const bool helper = controller_.helperReady();
-    lidOption_->setVisible(helper);
+    const bool wakeHelper = controller_.wakeHelperReady();
     lidOption_->setOn(controller_.lidClosedMode());
-    lidSetup_->setVisible(!helper);
+    lidOption_->setToolTip(lidTip());
+    wakeSetup_->setVisible(!wakeHelper);
     const bool waiting = controller_.setupInProgress();
     setupButton_->setText(waiting ? QStringLiteral("Waiting…") : QStringLiteral("Set Up"));
     setupButton_->setEnabled(!waiting);
@@ -223,20 +223,31 @@ void MenuView::renderOptions() {
     moreBox_->setVisible(expanded_ == Panel::more);
     // Without the helper Remote Wake cannot be switched on, but one left on can be switched off.
     remoteWake_->setOn(controller_.remoteWakeEnabled());
-    remoteWake_->setEnabled(helper || controller_.remoteWakeEnabled());
+    remoteWake_->setEnabled(wakeHelper || controller_.remoteWakeEnabled());
     remoteWake_->setToolTip(QStringLiteral("While asleep, wake every %1 min to check Telegram")
                                 .arg(controller_.remoteWakeInterval()));
     checkEvery_->setValue(controller_.remoteWakeInterval());
     batteryLimit_->setValue(controller_.minimumBattery());
     batteryLimit_->setVisible(hasBattery);
     agentOption_->setOn(agentAccess_);
-    removeHelper_->setVisible(helper);
+    removeHelper_->setVisible(wakeHelper);
     loginOption_->setOn(loginItem_);
 }
 
+QString MenuView::lidTip() const {
+    if (const auto& who = controller_.lidHandledBy()) {
+        return text(*who) + QStringLiteral(" handles the lid itself: its own lid setting decides");
+    }
+    return controller_.helperReady() ? QStringLiteral("Keep running with the lid shut")
+                                     : QStringLiteral("The system won't let Lumenor hold the lid");
+}
+
 void MenuView::renderFooter() {
-    const auto& last = controller_.lastEvent();
-    const bool shown = last && showsEvent(*last);
+    // pkexec's dialog cannot say why it asks, so the panel says it while the dialog is open.
+    const auto& last = controller_.setupInProgress()
+                           ? std::optional<std::string>(WakeController::setupExplanation)
+                           : controller_.lastEvent();
+    const bool shown = last && (controller_.setupInProgress() || showsEvent(*last));
     event_->setVisible(shown);
     event_->setText(shown ? text(*last) : QString());
     const auto& battery = controller_.battery();

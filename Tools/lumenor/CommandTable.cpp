@@ -50,6 +50,11 @@ constexpr std::array setOptions{
                 "the battery floor in percent, 1 to 50 (nearer end if outside)"},
 };
 
+constexpr std::array printScriptOptions{
+    OptionShape{"print-script", Kind::toggle, "",
+                "print the script for `| sudo sh` instead (no app or dialog needed)"},
+};
+
 constexpr std::array globals{
     OptionShape{"json", Kind::toggle, "", "print every outcome as one JSON object"},
     OptionShape{"color", Kind::text, "WHEN",
@@ -122,9 +127,9 @@ constexpr std::array<CommandShape, 18> table{{
     {
         "setup",
         "",
-        "set up lid-closed mode (asks for an administrator)",
-        "",
-        {},
+        "install the scheduled-wake helper (asks for an administrator once)",
+        "Lid-closed mode needs no setup; waking on a schedule needs a small root helper.",
+        printScriptOptions,
         "lumenor setup",
     },
     {
@@ -132,7 +137,7 @@ constexpr std::array<CommandShape, 18> table{{
         "",
         "remove what setup installed",
         "",
-        {},
+        printScriptOptions,
         "lumenor uninstall-helper",
     },
     {"ping", "", "check that Lumenor answers", "", {}, "lumenor ping"},

@@ -11,6 +11,7 @@
 #include "Tools/lumenor/CommandLine.h"
 #include "Tools/lumenor/Generators.h"
 #include "Tools/lumenor/Output.h"
+#include "Tools/lumenor/PrintScript.h"
 
 #include <cerrno>
 #include <csignal>
@@ -296,6 +297,11 @@ int help(const Invocation& invocation) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (const auto printed = PrintScript::handle(arguments, PrintScript::callingUser())) {
+        Output::writeLine(STDOUT_FILENO, printed->out);
+        Output::writeLine(STDERR_FILENO, printed->err);
+        return printed->status;
+    }
     const CommandLine::Result result = CommandLine::parse(arguments, findAgent);
     if (const auto* error = std::get_if<CommandLine::UsageError>(&result)) {
         return Reporter(error->json, error->color).usage(error->message);

@@ -41,8 +41,9 @@ TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     const Finished on = lumenor({"on", "--for", "30m"});
     EXPECT_EQ(on.status, 0) << on.err;
     EXPECT_TRUE(on.out.starts_with("Keeping the Mac awake — Until ")) << on.out;
-    // Into a pipe the emoji that only decorate are left out.
-    EXPECT_TRUE(on.out.ends_with(". Lid-closed mode isn't set up yet: run `lumenor setup` once.\n"))
+    EXPECT_TRUE(
+        on.out.ends_with(". ⚠️ Lid-closed mode is unavailable: the system won't let Lumenor "
+                         "hold the lid.\n"))
         << on.out;
     EXPECT_EQ(on.err, "");
 
@@ -219,3 +220,17 @@ TEST_F(CommandTool, APendingSleepShowsInTheStatusUntilCancelled) {
     EXPECT_EQ(lumenor({"cancel-sleep"}).out, "No sleep was pending.\n");
     EXPECT_EQ(lumenor({"status"}).out.find("Sleeping"), std::string::npos);
 }
+
+namespace {
+
+// This app has no desktop, so no administrator dialog could be shown: setup must not pretend.
+TEST_F(CommandTool, SetupThatCannotStartFailsWithTheReason) {
+    const Finished setup = lumenor({"setup"});
+    EXPECT_EQ(setup.status, 1);
+    EXPECT_EQ(setup.out, "");
+    EXPECT_TRUE(setup.err.find("lumenor setup --print-script | sudo sh") != std::string::npos ||
+                setup.err.find("install the sudo package first") != std::string::npos)
+        << setup.err;
+}
+
+} // namespace

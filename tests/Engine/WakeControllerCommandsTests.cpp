@@ -11,7 +11,8 @@ namespace {
 
 using Options = std::map<std::string, std::string>;
 
-const std::string notSetUp = ". ⚠️ Lid-closed mode isn't set up yet: run `lumenor setup` once.";
+const std::string notSetUp =
+    ". ⚠️ Lid-closed mode is unavailable: the system won't let Lumenor hold the lid.";
 
 class WakeControllerCommands : public ::testing::Test {
 protected:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 
@@ -84,36 +85,92 @@ TEST_F(WakeControllerLid, NothingStartsWhileASleepAttemptRuns) {
     EXPECT_TRUE(h.privileged->tasks.empty());
 }
 
-TEST_F(WakeControllerLid, SetupAndRemovalRunBehindThePromptOneAtATime) {
+TEST_F(WakeControllerLid, SetupRunsBehindOnePromptOrSaysWhyItCannotStart) {
+    h.power->setupBlocked = "Lumenor can't ask for administrator approval here: pkexec is not "
+                            "installed.";
+    auto response = h->handle({"setup", {}});
+    EXPECT_FALSE(response.ok);
+    EXPECT_EQ(response.message, *h.power->setupBlocked);
+    EXPECT_EQ(h->lastEvent(), "Setup failed: " + *h.power->setupBlocked);
+    EXPECT_EQ(h.background->runAll(), 0u) << "no prompt";
+
+    h.power->setupBlocked.reset();
     h.power->setupError = "Setup was cancelled.";
-    EXPECT_EQ(h->handle({"setup", {}}).message,
-              "Approve the administrator prompt on the Mac to finish setup.");
+    response = h->handle({"setup", {}});
+    EXPECT_TRUE(response.ok);
+    EXPECT_EQ(response.message,
+              "Approve the administrator prompt on the computer to finish setup.");
+    EXPECT_EQ(h->lastEvent(), WakeController::setupExplanation);
     h->runSetup();
     EXPECT_EQ(h.background->runAll(), 1u);
     h.settle();
     EXPECT_EQ(h->lastEvent(), "Setup failed: Setup was cancelled.");
+    EXPECT_FALSE(h->setupInProgress());
 
     h.power->setupError.reset();
     h.power->setHelperInstalled(true);
-    h.power->setHelperWorks(true);
-    h->setMinimumBattery(25);
     h->runSetup();
     h.background->runAll();
     h.settle();
-    EXPECT_EQ(h->lastEvent(), "Lid-closed mode is ready");
-    EXPECT_EQ(h.power->installedFloors, (std::vector<int>{10, 25}));
-    EXPECT_TRUE(h->lidModeActive());
+    EXPECT_EQ(h->lastEvent(), "Setup failed: the helper was installed, but sudo -n doesn't run it");
 
-    // The helper vanishes before its removal could switch the mode off: nobody is left to ask.
-    EXPECT_EQ(h->handle({"uninstall-helper", {}}).message,
-              "Approve the administrator prompt to remove the helper.");
+    h.power->setHelperWorks(true);
+    h->runSetup();
+    h.background->runAll();
+    h.settle();
+    EXPECT_EQ(h->lastEvent(), "Scheduled wake is ready");
+    EXPECT_EQ(h->snapshot().wakeHelperReady, true);
+    EXPECT_TRUE(h->lidModeActive());
+    EXPECT_EQ(h->handle({"setup", {}}).message, "Scheduled wake is already set up.");
+
+    // Removing the wake helper leaves the lid alone, until nothing is left to ask for it.
+    h->runUninstall();
+    EXPECT_FALSE(h->wakeHelperReady());
     h.power->setHelperInstalled(false);
-    h.power->queuedResults["lid-off"] = {{1, "sudo: not found"}};
+    h.power->setHelperWorks(false);
+    h.background->runAll();
+    h.settle();
+    EXPECT_EQ(h.power->count("uninstallHelper"), 1);
+    EXPECT_FALSE(h->lidModeActive());
+    EXPECT_EQ(calls("lid-off"), 0);
+}
+
+// On Linux the lid is the app's own logind inhibitor: no helper, and maybe another holder.
+TEST(WakeControllerLinuxLid, NeedsNoHelperAndNamesAnotherHolder) {
+    EngineHarness h;
+    h.power->lidInProcess = true;
+    h.power->setLidModeWorks(true);
+    const auto own = static_cast<uint32_t>(getpid());
+    h.power->inhibitors = std::vector<PowerControl::Inhibitor>{
+        {"sleep:idle:handle-lid-switch", "Lumenor", "Lid-closed mode", "block", 1000, own},
+        {"handle-lid-switch", "Power Manager", "lid", "block", 1000, own + 1}};
+    h->refreshHelper();
+    h->startSession(SessionKind::indefinite());
     h.settle();
     EXPECT_TRUE(h->lidModeActive());
-    h.tickAfter(10);
-    EXPECT_FALSE(h->lidModeActive());
-    EXPECT_EQ(calls("lid-off"), 1);
+    EXPECT_FALSE(h->wakeHelperReady());
+    EXPECT_EQ(h->snapshot().lidHandledBy, "Power Manager");
+    const std::string note = "Power Manager handles the lid itself, so its own lid setting "
+                             "decides what closing the lid does";
+    EXPECT_EQ(h->lastEvent(), "⚠️ " + note);
+    EXPECT_EQ(h->handle({"on", {}}).message,
+              "Keeping the Mac awake — Indefinitely. ⚠️ " + note + ".");
+    h->setMinimumBattery(25);
+    EXPECT_EQ(h.power->lidBatteryFloor, 25) << "the in-process lid-on refuses at the floor";
+
+    // Without the wake helper a sleep arms nothing, but still gives the lid back first.
+    h->setRemoteWakeEnabled(true);
+    h->requestSleepFromMenu();
+    h.tickAfter(2);
+    h.settle();
+    EXPECT_EQ(h.power->helperCalls, (Words{"lid-on", "lid-off"}));
+    EXPECT_FALSE(h->remoteCycleArmed());
+
+    // The other holder is looked for again once a minute.
+    h.power->inhibitors->pop_back();
+    h.tickAt(utc(2026, 3, 1, 18, 1, 0));
+    h.settle();
+    EXPECT_FALSE(h->lidHandledBy());
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
 
-#include "LumenorCore/PrivilegedInstall.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +52,7 @@ TEST_F(WakeControllerSleep, ArmsTheWakeThenLeavesLidModeThenSleeps) {
 
     const auto epoch = std::to_string(epochSeconds(h.clock.now()) + 15 * 60);
     h.settle();
-    const std::string helper = "run /usr/bin/sudo -n " + PrivilegedInstall::helperPath;
+    const std::string helper = "helper";
     EXPECT_EQ(h.power->journal,
               (Words{"assert " + systemAssertionType + " off", helper + " schedule-wake " + epoch,
                      helper + " lid-off", "sleepNow"}));
@@ -124,8 +123,8 @@ TEST_F(WakeControllerSleep, ResultsForAGoneControllerAreDroppedAndRestDimsLater)
 
     EXPECT_EQ(
         h->handle({"rest", {}}).message,
-        "🖥️ Display off — the Mac stays awake and reachable. ⚠️ Lid-closed mode isn't "
-        "set up yet: run `lumenor setup` once.");
+        "🖥️ Display off — the Mac stays awake and reachable. ⚠️ Lid-closed mode is "
+        "unavailable: the system won't let Lumenor hold the lid.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
     EXPECT_EQ(h.power->count("displaySleepNow"), 0);
     EXPECT_EQ(h.mainThread->delays, std::vector<double>{0.5});

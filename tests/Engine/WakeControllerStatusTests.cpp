@@ -56,24 +56,24 @@ TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastTick) {
     h->setPendingSleep(PendingSleep{h->now() - seconds(30), getpid(), false, "CLI"});
     h->setRemoteWakeInterval(42);
 
-    EXPECT_EQ(
-        h->snapshot(),
-        (LumenorStatus{.awake = true,
-                       .sessionDescription = "While Safari is running",
-                       .holdUntil = h->now() + seconds(599),
-                       .lidClosedMode = true,
-                       .lidClosedModeActive = false,
-                       .lidClosedModeAvailable = false,
-                       .keepDisplayOn = false,
-                       .pendingSleepAt = h->now(), // past its time: due now
-                       .pendingSleepWaitingForPid = getpid(),
-                       .remoteWakeEnabled = false,
-                       .remoteWakeIntervalMinutes = 42,
-                       .remoteWakeCycleArmed = false,
-                       .onBattery = true,
-                       .batteryPercent = 82,
-                       .holds = std::vector<LumenorHold>{{"a", "", h->now() + seconds(59)},
-                                                         {"b", "", h->now() + seconds(599)}}}));
+    EXPECT_EQ(h->snapshot(),
+              (LumenorStatus{.awake = true,
+                             .sessionDescription = "While Safari is running",
+                             .holdUntil = h->now() + seconds(599),
+                             .lidClosedMode = true,
+                             .lidClosedModeActive = false,
+                             .lidClosedModeAvailable = false,
+                             .keepDisplayOn = false,
+                             .pendingSleepAt = h->now(), // past its time: due now
+                             .pendingSleepWaitingForPid = getpid(),
+                             .remoteWakeEnabled = false,
+                             .remoteWakeIntervalMinutes = 42,
+                             .remoteWakeCycleArmed = false,
+                             .onBattery = true,
+                             .batteryPercent = 82,
+                             .holds = std::vector<LumenorHold>{{"a", "", h->now() + seconds(59)},
+                                                               {"b", "", h->now() + seconds(599)}},
+                             .wakeHelperReady = false}));
 }
 
 TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {

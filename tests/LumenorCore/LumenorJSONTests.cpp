@@ -81,6 +81,13 @@ TEST(LumenorJSONTests, EncodingEscapesSortsAndOmits) {
 
     status.holdUntil = halfPastSix;
     status.sessionEndsAt = halfPastSix - 1h;
+    status.wakeHelperReady = false;
+    status.lidHandledBy = "Power Manager";
+    const std::string encoded = LumenorJSON::line(status);
+    EXPECT_NE(encoded.find(R"("lidClosedModeAvailable":true,"lidHandledBy":"Power Manager",)"),
+              std::string::npos);
+    EXPECT_TRUE(encoded.ends_with(R"("wakeHelperReady":false})"
+                                  "\n"));
     const LumenorResponse full{true, "line\nbreak/slash \"quoted\" 🌙", status};
     EXPECT_EQ(decode<LumenorResponse>(LumenorJSON::line(full)), full);
 }

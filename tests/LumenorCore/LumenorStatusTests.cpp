@@ -58,6 +58,23 @@ TEST(LumenorStatusTests, OptionalLinesComeInOrder) {
     status.lidClosedModeActive = false;
     status.lidClosedModeAvailable = true;
     EXPECT_EQ(status.summary(six), normal + "\n😴 Sleeping in 38s");
+
+    // An app that tells lid and wake apart says which one is missing, and who has the lid.
+    status.pendingSleepAt.reset();
+    status.pendingSleepWaitingForPid.reset();
+    status.remoteWakeEnabled = true;
+    status.wakeHelperReady = false;
+    status.lidClosedModeAvailable = false;
+    EXPECT_EQ(status.summary(six),
+              normal + "\n⚠️ Lid-closed mode is unavailable: the system won't let Lumenor hold "
+                       "the lid\n⚠️ Remote wake needs one-time setup: run `lumenor setup`");
+    status.lidClosedModeActive = true;
+    status.lidHandledBy = "Power Manager";
+    status.wakeHelperReady = true;
+    EXPECT_EQ(status.summary(six),
+              normal +
+                  "\n⚠️ Power Manager handles the lid itself — its own lid setting decides "
+                  "what closing the lid does\n📡 Remote wake checks every 30 min while asleep");
 }
 
 TEST(LumenorStatusTests, HoldsAreNamedAndOtherInhibitorsListed) {

@@ -69,12 +69,13 @@ ShellResult runProcess(const std::vector<std::string>& argv,
 }
 
 ShellSandbox::ShellSandbox() : root_(temporaryFolder("lumenor-sandbox")) {
-    for (const char* dir :
-         {"fake/loaded", "private/tmp", "Library/LaunchDaemons", "etc/sudoers.d", "var/db"})
+    for (const char* dir : {"fake/loaded", "private/tmp", "tmp", "Library/LaunchDaemons",
+                            "etc/sudoers.d", "var/db", "var/lib", "usr/local"})
         fs::create_directories(root_ / dir);
+    write("/sys/class/rtc/rtc0/wakealarm", "");
     for (const char* tool :
-         {"/usr/bin/pmset", "/bin/launchctl", "/usr/bin/logger", "/usr/bin/lockf", "/usr/bin/date",
-          "/usr/bin/install", "/usr/bin/base64"}) {
+         {"/usr/bin/pmset", "/bin/launchctl", "/usr/bin/logger", "/usr/bin/lockf", "/usr/bin/flock",
+          "/usr/sbin/rtcwake", "/usr/bin/date", "/usr/bin/install", "/usr/bin/base64"}) {
         spit(at(tool), slurp(LUMENOR_SOURCE_DIR "/tests/LumenorCore/StandInTools.sh"));
         fs::permissions(at(tool), fs::perms::owner_all);
     }
@@ -95,8 +96,9 @@ fs::path ShellSandbox::at(std::string_view absolute) const {
 
 std::string ShellSandbox::rewrite(std::string_view text) const {
     static const std::regex paths(
-        R"((^|[^\w./-])(/Library/|/var/db/|/etc/sudoers\.d/|/private/tmp/|/bin/launchctl\b|)"
-        R"(/usr/bin/(lockf|base64|install|pmset|logger|date)\b))");
+        R"((^|[^\w./-])(/Library/|/var/db/|/var/lib/|/usr/local/|/etc/sudoers\.d/|/private/tmp/|)"
+        R"(/tmp/|/sys/class/rtc/|/bin/launchctl\b|/usr/sbin/rtcwake\b|)"
+        R"(/usr/bin/(lockf|flock|base64|install|pmset|logger|date)\b))");
     const std::string r = root_.string();
     const auto relocate = [&](std::string_view part) {
         std::string out = std::regex_replace(std::string(part), paths, "$1" + r + "$2");

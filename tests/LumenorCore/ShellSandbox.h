@@ -18,13 +18,16 @@ struct ShellResult {
 ShellResult runProcess(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment, std::string_view input = {});
 
-/// A private root folder in which shell scripts written for macOS run for real under /bin/sh.
-/// `rewrite` prefixes their absolute paths (/Library, /var/db, /etc/sudoers.d, /private/tmp, the
-/// macOS tools, the script's PATH) with the root, also inside base64 payloads.
+/// A private root folder in which the helper's shell scripts run for real under /bin/sh.
+/// `rewrite` prefixes their absolute paths (/Library, /var/db, /var/lib, /usr/local,
+/// /etc/sudoers.d, /private/tmp, /tmp, /sys/class/rtc, the system tools, the script's PATH) with
+/// the root, also inside base64 payloads.
 /// The tools are stand-ins, one script (StandInTools.sh) under every name. Their fake world lives
 /// in files under /fake: pmset's SleepDisabled, source, percent and schedule (scheduled wakes),
-/// launchctl's loaded/<label>, logger's syslog. lockf is flock waiting at most 5 seconds, so that
-/// a helper that locks itself fails fast; date +%s reads `now`. Every call is recorded in calls
+/// launchctl's loaded/<label>, logger's syslog, rtcwake's alarm (rtcwake fails without
+/// /sys/class/rtc/rtc0/wakealarm and, while /fake/slow exists, takes a moment and then records
+/// "rtcwake done"). lockf and flock are the real flock waiting at most 5 seconds, so that a
+/// helper that locks itself fails fast; date +%s reads `now`. Every call is recorded in calls
 /// (sandbox root removed); a call that starts with a prefix listed in intercepts exits at once.
 class ShellSandbox {
 public:

@@ -1,5 +1,5 @@
 #!/bin/sh
-# The stand-ins for macOS tools that ShellSandbox.h describes, all in one.
+# The stand-ins for the system tools that ShellSandbox.h describes, all in one.
 FAKE="$SANDBOX_ROOT/fake"
 tool=${0##*/}
 call=$(printf '%s\n' "$tool $*" | sed "s|$SANDBOX_ROOT||g")
@@ -56,15 +56,37 @@ lockf() {
     exec /usr/bin/flock -w 5 "$@"
 }
 
+flock() {
+    shift 2
+    exec /usr/bin/flock -w 5 "$@"
+}
+
+rtcwake() {
+    if [ ! -e "$SANDBOX_ROOT/sys/class/rtc/rtc0/wakealarm" ]; then
+        echo "rtcwake: /dev/rtc0 not enabled for wakeup events" >&2
+        exit 1
+    fi
+    case "$2" in
+        no) echo "$4" > "$FAKE/alarm" ;;
+        disable) rm -f "$FAKE/alarm" ;;
+        *) exit 64 ;;
+    esac
+    if [ -e "$FAKE/slow" ]; then
+        sleep 0.3
+        echo "rtcwake done" >> "$FAKE/calls"
+    fi
+}
+
 date() {
     case "$1" in
         +%s) echo "$SANDBOX_NOW" ;;
         -r) exec /usr/bin/date -d "@$2" "$3" ;;
+        -d) exec /usr/bin/date -d "$2" "$3" ;;
         *) exit 64 ;;
     esac
 }
 
-# Always called as install [-d] -o root -g wheel -m <mode> [<file>] <target>.
+# Always called as install [-d] -o root -g <wheel|root> -m <mode> [<file>] <target>.
 install() {
     if [ "$1" = -d ]; then
         mkdir -p "$8" && chmod "$7" "$8"
@@ -74,7 +96,7 @@ install() {
 }
 
 base64() {
-    [ "$1" = -D ] || exit 64
+    [ "$1" = -D ] || [ "$1" = -d ] || exit 64
     exec /usr/bin/base64 -d
 }
 

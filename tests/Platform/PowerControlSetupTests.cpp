@@ -1,13 +1,15 @@
-// The administrator prompt with a stand-in dialog tool, and turning the display off.
+// The administrator prompt with a stand-in pkexec, and turning the display off.
 #include "Lumenor/Platform/PowerControl.h"
 #include "Lumenor/Platform/PowerControlDetail.h"
-#include "LumenorCore/PrivilegedInstall.h"
+#include "LumenorCore/PrivilegedInstallLinux.h"
 #include "Platform/PlatformTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <tuple>
 
 namespace {
 
@@ -15,6 +17,8 @@ using PowerControl::RunResult;
 using PowerControl::SetupError;
 using PowerControl::detail::installHelperFor;
 using PowerControl::detail::runAsAdminWith;
+using PowerControl::detail::setupBlockerFor;
+using PowerControl::detail::SetupTools;
 using namespace ::testing;
 
 /// Matches a call that throws a SetupError of `kind` whose text matches `text`.
@@ -30,34 +34,70 @@ std::string tool(const TemporaryFolder& folder, const std::string& name, const s
     return file.string();
 }
 
-TEST(Setup, WithoutTheDialogToolSaysWhatIsMissingAndUnsafeUsersGetNoPrompt) {
-    const auto missing = throwsSetupError(
-        SetupError::Kind::failed, StrEq("Lumenor can't ask for administrator approval on this "
-                                        "system: /usr/bin/osascript is missing."));
-    EXPECT_THAT([] { PowerControl::runAsAdmin("true", "Lumenor test"); }, missing);
-    EXPECT_THAT(
-        [] { installHelperFor("root\nALL", 10); },
-        throwsSetupError(SetupError::Kind::badUser, StrEq("Unsupported user name for sudoers.")));
+const std::string instead =
+    ". Run this in a terminal instead: lumenor setup --print-script | sudo sh";
+const std::string noAgent = "Lumenor can't ask for administrator approval here: no polkit "
+                            "authentication agent is running" +
+                            instead;
+const std::string noPkexec =
+    "Lumenor can't ask for administrator approval here: pkexec is not installed" + instead;
+
+TEST(Setup, RefusesBeforeAnyPromptWhenItCannotWork) {
+    TemporaryFolder folder;
+    const SetupTools present{tool(folder, "pkexec", "exit 0"), tool(folder, "sudo", "exit 0"),
+                             tool(folder, "visudo", "exit 0")};
+    EXPECT_EQ(setupBlockerFor(present, "alice", true), std::nullopt);
+    const std::string absent = (folder.path() / "absent").string();
+    auto without = [&](std::string SetupTools::*member) {
+        SetupTools tools = present;
+        tools.*member = absent;
+        return tools;
+    };
+    const std::vector<std::tuple<SetupTools, std::string, bool, std::string>> cases{
+        {present, "Defaults", true, "Unsupported user name for sudoers."},
+        {without(&SetupTools::sudo), "alice", true,
+         "Scheduled wake needs sudo, and " + absent +
+             " is missing: install the sudo package first."},
+        {without(&SetupTools::visudo), "alice", true,
+         "Scheduled wake needs visudo, and " + absent +
+             " is missing: install the sudo package first."},
+        {without(&SetupTools::pkexec), "alice", true, noPkexec},
+        {present, "alice", false, noAgent},
+    };
+    for (const auto& [tools, user, session, message] : cases)
+        EXPECT_EQ(setupBlockerFor(tools, user, session), message) << message;
 }
 
-TEST(Setup, HandsTheScriptToTheDialogAsOneAppleScriptCommand) {
+TEST(Setup, HandsTheInstallScriptToPkexecAndReadsItsAnswer) {
     TemporaryFolder folder;
-    // This dialog refuses with its arguments as its text.
-    const std::string echo = tool(folder, "echo", "printf '%s|' \"$@\"; exit 1");
-    EXPECT_THAT([&] { runAsAdminWith(echo, "echo hi", "Lumenor will remove it."); },
-                throwsSetupError(SetupError::Kind::failed,
-                                 StrEq("-e|do shell script \"" +
-                                       PrivilegedInstall::inlineCommand("echo hi") +
-                                       "\" with prompt \"Lumenor will remove it.\" with "
-                                       "administrator privileges|")));
-    // A prompt cannot end the string literal it is placed in.
-    EXPECT_THAT([&] { runAsAdminWith(echo, "true", "say \"hi\\"); },
-                throwsSetupError(SetupError::Kind::failed,
-                                 HasSubstr("with prompt \"say \\\"hi\\\\\" with")));
-    // A refusal without a text is a cancel; approval is silent.
-    EXPECT_THAT([&] { runAsAdminWith(tool(folder, "no", "exit 1"), "true", "p"); },
-                throwsSetupError(SetupError::Kind::failed, StrEq("Setup was cancelled.")));
-    EXPECT_NO_THROW(runAsAdminWith(tool(folder, "yes", "exit 0"), "true", "p"));
+    const auto handed = folder.path() / "handed";
+    const std::string approve =
+        tool(folder, "approve",
+             "[ \"$1 $2\" = '/bin/sh -c' ] || exit 9\nprintf '%s' \"$3\" > " + handed.string());
+    installHelperFor("alice", approve);
+    std::ifstream in(handed);
+    EXPECT_EQ(
+        std::string(std::istreambuf_iterator<char>(in), {}),
+        PrivilegedInstallLinux::inlineCommand(PrivilegedInstallLinux::installScript("alice")));
+    std::filesystem::remove(handed);
+    EXPECT_THAT(
+        [&] { installHelperFor("a b", approve); },
+        throwsSetupError(SetupError::Kind::badUser, StrEq("Unsupported user name for sudoers.")));
+    EXPECT_FALSE(std::filesystem::exists(handed)) << "no prompt for a name sudoers can't hold";
+
+    const std::vector<std::pair<std::string, std::string>> answers{
+        {"exit 126", "Setup was cancelled."},
+        {"echo 'Error executing command as another user: No authentication agent found.'; exit 127",
+         noAgent},
+        {"echo 'visudo: syntax error'; exit 1", "visudo: syntax error"},
+        {"exit 1", "Setup was cancelled."},
+    };
+    for (const auto& [body, message] : answers)
+        EXPECT_THAT([&] { runAsAdminWith(tool(folder, "pkexec", body), "true", "setup"); },
+                    throwsSetupError(SetupError::Kind::failed, StrEq(message)))
+            << body;
+    EXPECT_THAT([&] { runAsAdminWith((folder.path() / "none").string(), "true", "setup"); },
+                throwsSetupError(SetupError::Kind::failed, StrEq(noPkexec)));
 }
 
 TEST(DisplaySleep, NeedsAnXDisplayAndXset) {

@@ -1,6 +1,7 @@
 // Assertions, sleep and wake against a private dbus-daemon on which python-dbusmock plays logind
 // (the system bus) and the screen saver (the session bus). One bus serves the whole program:
 // QtDBus keeps its bus connections for the life of the process.
+#include "Lumenor/Platform/LidInhibitor.h"
 #include "Lumenor/Platform/LinuxWorkspace.h"
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
@@ -16,9 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <future>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -183,6 +186,96 @@ TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return woke.count() > 0; }));
     QTest::qWait(100);
     EXPECT_EQ(woke.count(), 1);
+}
+
+/// The inhibitors on the lid switch that logind holds now.
+std::vector<PowerControl::Inhibitor> lidHolders() {
+    std::vector<PowerControl::Inhibitor> holders;
+    const auto listed = PowerControl::listInhibitors();
+    for (const auto& inhibitor : listed.value()) {
+        if (inhibitor.blocks("handle-lid-switch")) {
+            holders.push_back(inhibitor);
+        }
+    }
+    return holders;
+}
+
+using PowerControl::RunResult;
+
+TEST(SystemBus, LidInhibitorHoldsTheLidWhileWantedAndGivesItBackBelowTheFloor) {
+    std::atomic<int64_t> percent = 80;
+    LidInhibitor lid(
+        {.lease = std::chrono::minutes(1), .batteryCheck = std::chrono::milliseconds(20)}, [&] {
+            return PowerControl::Battery{true, percent.load()};
+        });
+    lid.setBatteryFloor(10);
+    EXPECT_TRUE(lid.available());
+    EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); })) << "the trial is given back";
+    EXPECT_EQ(lid.answer("renew"), (RunResult{1, ""}));
+
+    EXPECT_EQ(lid.answer("lid-on"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.answer("lid-on"), (RunResult{0, ""}));
+    EXPECT_EQ(lidHolders(),
+              (std::vector<PowerControl::Inhibitor>{{"sleep:idle:handle-lid-switch", "Lumenor",
+                                                     "Lid-closed mode", "block", 1000, 123456}}))
+        << "one inhibitor, on the lid switch";
+    EXPECT_EQ(lid.answer("renew"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.answer("lid-off"), (RunResult{0, ""}));
+    EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
+    EXPECT_EQ(lid.answer("lid-off"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.answer("renew"), (RunResult{1, ""}));
+
+    ASSERT_EQ(lid.answer("lid-on").code, 0);
+    percent = 9;
+    EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); })) << "the watchdog let go";
+    EXPECT_EQ(lid.answer("renew").code, 1);
+    EXPECT_EQ(lid.answer("lid-on"), (RunResult{3, "battery below 10%"}));
+    EXPECT_TRUE(lidHolders().empty());
+}
+
+TEST(SystemBus, AStalledControllerLosesTheLidAfterTheLease) {
+    LidInhibitor lid({.lease = std::chrono::milliseconds(200)},
+                     [] { return PowerControl::Battery{}; });
+    ASSERT_EQ(lid.answer("lid-on").code, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lid.held() && lidHolders().empty(); }));
+    EXPECT_EQ(lid.answer("renew").code, 1) << "so the controller notices";
+}
+
+TEST(SystemBus, AnotherHolderOfTheLidSwitchIsNamed) {
+    {
+        const QVariant held = call(login1, manager, "Inhibit",
+                                   {"handle-lid-switch", "Power Manager", "lid action", "block"});
+        const auto listed = PowerControl::listInhibitors().value();
+        EXPECT_EQ(PowerControl::lidHandledBy(listed, static_cast<uint32_t>(getpid())),
+                  "Power Manager");
+        // Our own inhibitor is never another program's.
+        EXPECT_EQ(PowerControl::lidHandledBy(listed, listed.at(0).pid), std::nullopt);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
+}
+
+// The lid inhibitor lives on the app's own descriptor: nothing is left to clean up after kill -9.
+TEST(SystemBus, KillingTheAppGivesTheLidBackAtOnce) {
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LUMENOR_HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const auto lumenor = [&](const QStringList& arguments) {
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor", arguments);
+        return tool.waitForFinished(10000) ? tool.exitCode() : -1;
+    };
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.start(LUMENOR_BINARY_DIR "/Lumenor.app/Contents/MacOS/Lumenor");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor({"on"}) == 0; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !lidHolders().empty(); }, 10000));
+    EXPECT_EQ(lidHolders().at(0).why, "Lid-closed mode");
+    ::kill(static_cast<pid_t>(app.processId()), SIGKILL);
+    app.waitForFinished();
+    EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "Support/FakePowerPlatform.h"
 
-#include "LumenorCore/PrivilegedInstall.h"
-
 #include <algorithm>
 
 namespace {
@@ -45,21 +43,14 @@ FakePowerPlatform::makeAssertion(const std::string& type, const std::string& rea
     return std::make_unique<FakeAssertion>(*this, type, reason);
 }
 
-PowerControl::RunResult FakePowerPlatform::run(const std::string& tool,
-                                               const std::vector<std::string>& arguments,
-                                               double timeout) {
-    std::string words;
-    for (const auto& argument : arguments) {
-        words += " " + argument;
+PowerControl::RunResult FakePowerPlatform::helper(const std::vector<std::string>& words) {
+    std::string line;
+    for (const auto& word : words) {
+        line += (line.empty() ? "" : " ") + word;
     }
-    journal.push_back("run " + tool + words);
-    lastRunTimeout = timeout;
-    const std::string prefix = " -n " + PrivilegedInstall::helperPath + " ";
-    if (tool != "/usr/bin/sudo" || !words.starts_with(prefix)) {
-        return {};
-    }
-    helperCalls.push_back(words.substr(prefix.size()));
-    const std::string& subcommand = arguments[2];
+    journal.push_back("helper " + line);
+    helperCalls.push_back(line);
+    const std::string& subcommand = words.at(0);
     if (duringHelperCall) {
         duringHelperCall(subcommand);
     }
@@ -71,19 +62,30 @@ PowerControl::RunResult FakePowerPlatform::run(const std::string& tool,
     return standingResults[subcommand];
 }
 
+bool FakePowerPlatform::helperAnswers(const std::string& subcommand) {
+    const bool lidWord = subcommand == "lid-on" || subcommand == "renew" || subcommand == "lid-off";
+    return (lidInProcess && lidWord) || helperInstalled_;
+}
+
 bool FakePowerPlatform::helperWorks() {
     journal.push_back("helperWorks");
     return helperWorks_;
 }
 
-void FakePowerPlatform::runAsAdmin(const std::string&, const std::string&) {
+bool FakePowerPlatform::lidModeWorks() {
+    journal.push_back("lidModeWorks");
+    return lidWorks_;
+}
+
+void FakePowerPlatform::installHelper() {
+    journal.push_back("installHelper");
     if (setupError) {
         throw PowerControl::SetupError::failed(*setupError);
     }
 }
 
-void FakePowerPlatform::installHelper(int minimumBattery) {
-    installedFloors.push_back(minimumBattery);
+void FakePowerPlatform::uninstallHelper() {
+    journal.push_back("uninstallHelper");
     if (setupError) {
         throw PowerControl::SetupError::failed(*setupError);
     }

@@ -17,7 +17,11 @@ public:
     void setBattery(PowerControl::Battery battery) { battery_ = battery; }
     void setLidClosed(bool closed) { lidClosed_ = closed; }
     void setHelperInstalled(bool installed) { helperInstalled_ = installed; }
-    void setHelperWorks(bool works) { helperWorks_ = works; }
+    /// The wake helper works, and (unless set apart with setLidModeWorks) so does the lid.
+    void setHelperWorks(bool works) { helperWorks_ = lidWorks_ = works; }
+    void setLidModeWorks(bool works) { lidWorks_ = works; }
+    /// Plays Linux: the lid words are answered in-process, installed helper or not.
+    bool lidInProcess = false;
 
     /// Helper results by subcommand ("lid-on"): queued ones first, once each, then the
     /// standing one, else success.
@@ -28,21 +32,22 @@ public:
     /// Assertion types whose acquisition is refused.
     std::set<std::string> refusedAssertions;
     PowerControl::RunResult sleepNowResult;
-    /// installHelper and runAsAdmin throw SetupError::failed with this text while set.
+    /// installHelper and uninstallHelper throw SetupError::failed with this text while set.
     std::optional<std::string> setupError;
+    /// What setupBlocker answers.
+    std::optional<std::string> setupBlocked;
 
     /// What listInhibitors answers; none plays a machine without logind.
     std::optional<std::vector<PowerControl::Inhibitor>> inhibitors =
         std::vector<PowerControl::Inhibitor>{};
 
-    /// "run <tool> <args…>", "sleepNow", "displaySleepNow", "wakeDisplay", "helperWorks",
-    /// "assert <type> on|off".
+    /// "helper <words…>", "sleepNow", "displaySleepNow", "wakeDisplay", "helperWorks",
+    /// "lidModeWorks", "installHelper", "uninstallHelper", "assert <type> on|off".
     std::vector<std::string> journal;
-    /// The words after the helper path of each helper call ("schedule-wake 1772388001").
+    /// The words of each helper call ("schedule-wake 1772388001").
     std::vector<std::string> helperCalls;
-    double lastRunTimeout = 0;
     std::set<std::string> held;
-    std::vector<int> installedFloors;
+    int lidBatteryFloor = 0;
 
     long count(const std::string& action) const;
     void clearRecords();
@@ -51,13 +56,15 @@ public:
                                                            const std::string& reason) override;
     PowerControl::Battery battery() override { return battery_; }
     bool isLidClosed() override { return lidClosed_; }
-    PowerControl::RunResult run(const std::string& tool, const std::vector<std::string>& arguments,
-                                double timeout) override;
-    bool isHelperInstalled() override { return helperInstalled_; }
+    PowerControl::RunResult helper(const std::vector<std::string>& words) override;
+    bool helperAnswers(const std::string& subcommand) override;
     bool helperWorks() override;
+    bool lidModeWorks() override;
+    void setLidBatteryFloor(int percent) override { lidBatteryFloor = percent; }
     void wakeDisplay() override { journal.push_back("wakeDisplay"); }
-    void runAsAdmin(const std::string& script, const std::string& prompt) override;
-    void installHelper(int minimumBattery) override;
+    std::optional<std::string> setupBlocker() override { return setupBlocked; }
+    void installHelper() override;
+    void uninstallHelper() override;
     PowerControl::RunResult sleepNow() override;
     PowerControl::RunResult displaySleepNow() override;
     std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override {
@@ -69,4 +76,5 @@ private:
     bool lidClosed_ = false;
     bool helperInstalled_ = false;
     bool helperWorks_ = false;
+    bool lidWorks_ = false;
 };

@@ -1,0 +1,204 @@
+#include "LumenorCore/PrivilegedInstallLinux.h"
+
+#include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/PrivilegedInstall.h"
+#include "LumenorCore/PrivilegedInstallText.h"
+#include "ShellSandbox.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace PrivilegedInstallLinux;
+using LumenorPaths::sudoersPath;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+const std::vector<std::string> toolEnvironment{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+const std::string tool = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
+
+TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
+    ShellSandbox box;
+    box.write(sudoersPath, sudoers("alice"));
+    const auto check =
+        runProcess({"/usr/sbin/visudo", "-cf", box.at(sudoersPath).string()}, toolEnvironment);
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    EXPECT_THAT(sudoers("alice"), EndsWith("\nalice ALL=(root) NOPASSWD: " + helperPath + "\n"));
+
+    for (const auto& script : {helperScript(), installScript("alice"), uninstallScript()}) {
+        const auto lint =
+            runProcess({"/usr/bin/shellcheck", "-s", "sh", "-"}, toolEnvironment, script);
+        EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
+    }
+    const std::string command = inlineCommand(installScript("alice"));
+    EXPECT_THAT(command, EndsWith("' | /usr/bin/base64 -d | /bin/sh"));
+    const auto decoded =
+        runProcess({"/bin/sh", "-c", command.substr(0, command.rfind(" | "))}, toolEnvironment);
+    EXPECT_EQ(decoded.out, installScript("alice"));
+
+    // Words sudoers reads as its own keywords never become the user of a rule.
+    for (const char* name : {"Defaults", "ALL", "User_Alias", "cmnd_alias", "me_ALIAS"}) {
+        EXPECT_FALSE(PrivilegedInstall::isSafeUserName(name)) << name;
+        EXPECT_THROW(installScript(name), std::invalid_argument) << name;
+    }
+    for (const char* name : {"defaults", "alias", "aliased", "Alice"})
+        EXPECT_TRUE(PrivilegedInstall::isSafeUserName(name)) << name;
+}
+
+class LinuxScripts : public ::testing::Test {
+protected:
+    ShellResult helper(const std::string& arguments) {
+        return box.run(helperPath + " " + arguments);
+    }
+    void placeHelper() {
+        box.write(helperPath, box.rewrite(helperScript()));
+        fs::permissions(box.at(helperPath), fs::perms::owner_all);
+    }
+    std::string at(long long offset) const { return std::to_string(box.now + offset); }
+    std::optional<std::string> wake() const { return box.read(stateDirectory + "/wake"); }
+    std::optional<std::string> alarm() const { return box.read("/fake/alarm"); }
+    bool nothingInstalled() const {
+        return !box.exists(helperDirectory) && !box.exists(sudoersPath) &&
+               !box.exists(stateDirectory) && fs::is_empty(box.at("/tmp"));
+    }
+    ShellResult printed(const std::string& command) const {
+        return runProcess({tool, command, "--print-script"}, toolEnvironment);
+    }
+    std::ptrdiff_t firstCall(std::string_view prefix) const {
+        const auto all = box.calls();
+        return std::ranges::find_if(all, [&](const auto& c) { return c.starts_with(prefix); }) -
+               all.begin();
+    }
+
+    ShellSandbox box;
+};
+
+TEST_F(LinuxScripts, ScheduleWakeValidatesAndTracksOneAlarm) {
+    placeHelper();
+    for (const auto& [argument, message] :
+         {std::pair<std::string, std::string>{"''", "bad timestamp"},
+          {"12a", "bad timestamp"},
+          {"-5", "bad timestamp"},
+          {"17000000600", "timestamp out of range"},
+          {at(59), "timestamp out of range"},
+          {at(86401), "timestamp out of range"}}) {
+        const auto result = helper("schedule-wake " + argument);
+        EXPECT_EQ(result.status, 2) << argument;
+        EXPECT_EQ(result.err, "schedule-wake: " + message + "\n") << argument;
+    }
+    EXPECT_TRUE(box.calls("rtcwake").empty());
+
+    // The sandbox's clock reads 11/14/23 22:13:20 UTC.
+    EXPECT_EQ(helper("schedule-wake " + at(60)).status, 0);
+    EXPECT_EQ(helper("schedule-wake " + at(86400)).status, 0);
+    EXPECT_EQ(alarm(), at(86400) + "\n");
+    EXPECT_EQ(wake(), "11/15/23 22:13:20\n");
+    EXPECT_EQ(box.mode(stateDirectory), 0700u);
+    EXPECT_EQ(box.mode(stateDirectory + "/wake"), 0600u);
+    EXPECT_EQ(box.calls("rtcwake"),
+              (std::vector<std::string>{"rtcwake -m no -t " + at(60), "rtcwake -m disable",
+                                        "rtcwake -m no -t " + at(86400)}));
+    EXPECT_THAT(box.read("/fake/syslog").value_or(""),
+                EndsWith("lumenor: wake scheduled for 11/15/23 22:13:20\n"));
+    EXPECT_EQ(helper("status").out, "wake=1 rtc=1\n");
+
+    // A refused alarm leaves no wake tracked: the old one was cancelled first.
+    box.interceptCalls("rtcwake -m no", 1);
+    EXPECT_EQ(helper("schedule-wake " + at(120)).status, 1);
+    EXPECT_FALSE(alarm() || wake());
+    box.write("/fake/intercepts", "");
+
+    ASSERT_EQ(helper("schedule-wake " + at(60)).status, 0);
+    EXPECT_EQ(helper("cancel-wake").status, 0);
+    EXPECT_FALSE(alarm() || wake());
+    EXPECT_EQ(helper("cancel-wake").status, 0);
+
+    fs::remove(box.at("/sys/class/rtc/rtc0/wakealarm"));
+    EXPECT_EQ(helper("status").out, "wake=0 rtc=0 (this computer has no wake-capable clock)\n");
+    const auto usage = helper("lid-on");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.err, "usage: " + helperPath +
+                             " schedule-wake <epoch>|cancel-wake|status|begin-maintenance\n");
+    EXPECT_EQ(box.calls("flock").back(),
+              "flock -w 60 " + stateDirectory + "/lock " + helperPath + " lid-on");
+}
+
+TEST_F(LinuxScripts, ConcurrentInvocationsTakeTurns) {
+    placeHelper();
+    box.write("/fake/slow", "");
+    const auto result = box.run(helperPath + " schedule-wake " + at(100) + " & " + helperPath +
+                                " schedule-wake " + at(200) + " & wait");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto calls = box.calls("rtcwake");
+    ASSERT_EQ(calls.size(), 6u) << "two alarms set, one cancelled";
+    for (std::size_t i = 0; i < calls.size(); i += 2) {
+        EXPECT_NE(calls[i], "rtcwake done");
+        EXPECT_EQ(calls[i + 1], "rtcwake done") << "an rtcwake started while another ran";
+    }
+    EXPECT_EQ(alarm(), calls[4].substr(calls[4].rfind(' ') + 1) + "\n");
+}
+
+TEST_F(LinuxScripts, PrintedSetupInstallsAndPrintedRemovalLeavesNothing) {
+    const auto setup = printed("setup");
+    ASSERT_EQ(setup.status, 0) << setup.err;
+    auto result = box.run(setup.out);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(box.calls("install -d"),
+              std::vector<std::string>{"install -d -o root -g root -m 755 " + helperDirectory});
+    for (const auto& [path, mode] :
+         {std::pair<std::string, unsigned>{helperPath, 0755}, {sudoersPath, 0440}})
+        EXPECT_EQ(box.mode(path), mode) << path;
+    EXPECT_LT(firstCall("install -o root -g root -m 755"),
+              firstCall("install -o root -g root -m 440"));
+    EXPECT_EQ(box.read(helperPath), box.rewrite(helperScript()));
+    EXPECT_TRUE(fs::is_empty(box.at("/tmp")));
+    EXPECT_EQ(helper("status").out, "wake=0 rtc=1\n");
+
+    // A reinstall first cancels the wake the old helper tracks.
+    ASSERT_EQ(helper("schedule-wake " + at(600)).status, 0);
+    box.write("/fake/calls", "");
+    result = box.run(inlineCommand(installScript("alice")));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_LT(firstCall("rtcwake -m disable"), firstCall("install"));
+    EXPECT_FALSE(alarm() || wake() || box.exists(stateDirectory + "/maintenance"));
+    EXPECT_EQ(box.read(sudoersPath), box.rewrite(sudoers("alice")));
+
+    const auto removal = printed("uninstall-helper");
+    ASSERT_EQ(removal.status, 0);
+    result = box.run(removal.out);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(nothingInstalled());
+    EXPECT_EQ(box.run(removal.out).status, 0) << "nothing to remove is no failure";
+}
+
+TEST_F(LinuxScripts, FailedInstallsLeaveNothingBehind) {
+    ASSERT_EQ(box.run(installScript("alice")).status, 0);
+    auto script = installScript("alice");
+    const auto rule = PrivilegedInstall::text::emit(sudoers("alice"), "$T/sudoers", "-d");
+    script.replace(script.find(rule), rule.size(),
+                   PrivilegedInstall::text::emit("alice ALL=(root\n", "$T/sudoers", "-d"));
+    auto result = box.run(script);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("syntax error"));
+    EXPECT_TRUE(nothingInstalled()) << "the earlier installation is gone too";
+
+    box.interceptCalls("install -o root -g root -m 440", 1);
+    EXPECT_EQ(box.run(installScript("alice")).status, 1);
+    EXPECT_TRUE(nothingInstalled());
+    box.write("/fake/intercepts", "");
+
+    fs::remove(box.at("/sys/class/rtc/rtc0/wakealarm"));
+    box.write("/fake/calls", "");
+    result = box.run(installScript("alice"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "This computer has no wake-capable clock, so it can't wake on a schedule.\n");
+    EXPECT_TRUE(box.calls("install").empty());
+    EXPECT_TRUE(nothingInstalled());
+}
+
+} // namespace
