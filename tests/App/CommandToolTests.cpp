@@ -41,9 +41,8 @@ TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     const Finished on = lumenor({"on", "--for", "30m"});
     EXPECT_EQ(on.status, 0) << on.err;
     EXPECT_TRUE(on.out.starts_with("Keeping the Mac awake — Until ")) << on.out;
-    EXPECT_TRUE(
-        on.out.ends_with(". ⚠️ Lid-closed mode is unavailable: the system won't let Lumenor "
-                         "hold the lid.\n"))
+    EXPECT_TRUE(on.out.ends_with(". Lid-closed mode is unavailable: the system won't let Lumenor "
+                                 "hold the lid.\n"))
         << on.out;
     EXPECT_EQ(on.err, "");
 

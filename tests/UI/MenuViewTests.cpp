@@ -275,9 +275,9 @@ TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
     };
     part("sessionSwitch")->setFocus(Qt::TabFocusReason);
     const std::vector<std::string> order{
-        "sessionSwitch",    "indefinitelyRow", "minutesRow",  "hoursRow",      "untilRow",
-        "appsRow",          "downloadRow",     "setupButton", "displayOption", "moreRow",
-        "restScreenButton", "sleepNowButton",  "quitButton",  "sessionSwitch"};
+        "sessionSwitch",    "indefinitelyRow", "minutesRow", "hoursRow",      "untilRow",
+        "appsRow",          "downloadRow",     "lidOption",  "displayOption", "moreRow",
+        "restScreenButton", "sleepNowButton",  "quitButton", "sessionSwitch"};
     for (std::size_t i = 1; i < order.size(); ++i) {
         press(Qt::Key_Tab);
         EXPECT_EQ(focused(), order[i]) << "after " << order[i - 1];
