@@ -163,6 +163,16 @@ public:
         name(key);
         appendString(out, value);
     }
+    void strings(std::string_view key, const std::vector<std::string>& values) {
+        name(key);
+        out += '[';
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                out += ',';
+            appendString(out, values[i]);
+        }
+        out += ']';
+    }
     void instant(std::string_view key, Instant value) {
         name(key);
         appendInstant(out, value);
@@ -181,6 +191,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.integer("batteryPercent", *status.batteryPercent);
     if (status.holdUntil)
         object.instant("holdUntil", *status.holdUntil);
+    if (status.inhibitorsHeld)
+        object.strings("inhibitorsHeld", *status.inhibitorsHeld);
     object.boolean("keepDisplayOn", status.keepDisplayOn);
     object.boolean("lidClosedMode", status.lidClosedMode);
     object.boolean("lidClosedModeActive", status.lidClosedModeActive);
@@ -190,6 +202,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.instant("pendingSleepAt", *status.pendingSleepAt);
     if (status.pendingSleepWaitingForPid)
         object.integer("pendingSleepWaitingForPid", *status.pendingSleepWaitingForPid);
+    if (status.problem)
+        object.string("problem", *status.problem);
     object.boolean("remoteWakeCycleArmed", status.remoteWakeCycleArmed);
     object.boolean("remoteWakeEnabled", status.remoteWakeEnabled);
     object.integer("remoteWakeIntervalMinutes", status.remoteWakeIntervalMinutes);
@@ -204,9 +218,10 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
 
 constexpr std::array<std::string_view, 2> requestKeys{"command", "options"};
 constexpr std::array<std::string_view, 3> responseKeys{"message", "ok", "status"};
-constexpr std::array<std::string_view, 15> statusKeys{"awake",
+constexpr std::array<std::string_view, 17> statusKeys{"awake",
                                                       "batteryPercent",
                                                       "holdUntil",
+                                                      "inhibitorsHeld",
                                                       "keepDisplayOn",
                                                       "lidClosedMode",
                                                       "lidClosedModeActive",
@@ -214,6 +229,7 @@ constexpr std::array<std::string_view, 15> statusKeys{"awake",
                                                       "onBattery",
                                                       "pendingSleepAt",
                                                       "pendingSleepWaitingForPid",
+                                                      "problem",
                                                       "remoteWakeCycleArmed",
                                                       "remoteWakeEnabled",
                                                       "remoteWakeIntervalMinutes",
@@ -250,12 +266,19 @@ public:
     bool binary(binary_t&) override { return scalar(nullptr); }
 
     bool start_object(std::size_t) override {
-        if (skipped > 0 || !wanted() || open.size() >= 2)
+        if (skipped > 0 || !wanted() || open.size() >= 2 ||
+            (!open.empty() && open.back()->is_array()))
             return skip(Json::object());
         open.push_back(place(Json::object()));
         return true;
     }
-    bool start_array(std::size_t) override { return skip(Json::array()); }
+    // A wanted array keeps its scalars (a list of names); what nests inside it is cut off.
+    bool start_array(std::size_t) override {
+        if (skipped > 0 || !wanted() || open.empty() || open.back()->is_array())
+            return skip(Json::array());
+        open.push_back(place(Json::array()));
+        return true;
+    }
     bool end_object() override { return close(); }
     bool end_array() override { return close(); }
 
@@ -288,6 +311,8 @@ private:
             root = std::move(value);
             return &root;
         }
+        if (open.back()->is_array())
+            return &open.back()->emplace_back(std::move(value));
         return &((*open.back())[pendingKey] = std::move(value));
     }
     bool scalar(Json value) {
@@ -402,6 +427,20 @@ public:
         const Json* value = optional(key);
         return value ? std::optional(asInteger<Integer>(key, *value)) : std::nullopt;
     }
+    std::optional<std::vector<std::string>> optionalStrings(std::string_view key) const {
+        const Json* value = optional(key);
+        if (!value)
+            return std::nullopt;
+        if (!value->is_array())
+            fail(key, "must be a list of strings");
+        std::vector<std::string> strings;
+        for (const Json& item : *value) {
+            if (!item.is_string())
+                fail(key, "must be a list of strings");
+            strings.push_back(item.get<std::string>());
+        }
+        return strings;
+    }
     std::optional<Instant> optionalInstant(std::string_view key) const {
         const Json* value = optional(key);
         if (!value)
@@ -469,6 +508,8 @@ LumenorStatus readStatus(const Reader& reader) {
         .remoteWakeCycleArmed = reader.boolean("remoteWakeCycleArmed"),
         .onBattery = reader.boolean("onBattery"),
         .batteryPercent = reader.optionalInteger<std::int64_t>("batteryPercent"),
+        .inhibitorsHeld = reader.optionalStrings("inhibitorsHeld"),
+        .problem = reader.optionalString("problem"),
     };
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 /// A snapshot of the app's state for clients.
 struct LumenorStatus {
@@ -30,8 +31,13 @@ struct LumenorStatus {
     bool onBattery;
     /// Charge in percent, when known.
     std::optional<std::int64_t> batteryPercent = std::nullopt;
+    /// The mechanisms holding the machine or its display awake now, in a fixed order
+    /// ("logind", "portal", "power-manager", "screensaver"); none while nothing is held.
+    std::optional<std::vector<std::string>> inhibitorsHeld = std::nullopt;
+    /// What keeps Lumenor from doing what it was asked, in words; none when all is well.
+    std::optional<std::string> problem = std::nullopt;
 
-    /// One to five lines for a person, joined by line feeds; reads only this record and `now`.
+    /// One to six lines for a person, joined by line feeds; reads only this record and `now`.
     std::string summary(Instant now) const;
 
     bool operator==(const LumenorStatus&) const = default;

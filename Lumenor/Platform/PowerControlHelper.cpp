@@ -4,9 +4,8 @@
 #include "Lumenor/Platform/PowerControlDetail.h"
 
 #include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/PrivilegedInstall.h"
-
-#include <QStandardPaths>
 
 #include <cstdlib>
 #include <pwd.h>
@@ -19,8 +18,8 @@ namespace {
 
 constexpr double helperTimeout = 20;
 constexpr double dialogTimeout = 300;
-const std::string installPrompt =
-    "Lumenor needs to install a small helper so your Mac can stay awake with the lid closed.";
+const std::string installPrompt = "Lumenor needs to install a small helper so your " +
+                                  LumenorWords::machine() + " can stay awake with the lid closed.";
 
 /// The prompt as the body of an AppleScript string literal. The app's own prompts need no
 /// escaping; any other text must not be able to end the literal early.
@@ -102,18 +101,6 @@ void runAsAdmin(const std::string& script, const std::string& prompt) {
 
 void installHelper(int minimumBattery) {
     detail::installHelperFor(detail::currentUserName(), minimumBattery);
-}
-
-RunResult displaySleepNow() {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
-        return {1, "Can't turn the display off here: there is no X display (DISPLAY is not set)."};
-    }
-    const QString xset = QStandardPaths::findExecutable(QStringLiteral("xset"));
-    if (xset.isEmpty()) {
-        return {1, "Can't turn the display off here: xset is not installed."};
-    }
-    return run(xset.toStdString(), {"dpms", "force", "off"}, helperTimeout);
 }
 
 } // namespace PowerControl

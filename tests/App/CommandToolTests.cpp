@@ -30,7 +30,7 @@ protected:
 TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     const Finished on = lumenor({"on", "--for", "30m"});
     EXPECT_EQ(on.status, 0) << on.err;
-    EXPECT_TRUE(on.out.starts_with("Keeping the Mac awake — Until ")) << on.out;
+    EXPECT_TRUE(on.out.starts_with("Keeping the computer awake — Until ")) << on.out;
     EXPECT_TRUE(
         on.out.ends_with(". ⚠️ Lid-closed mode isn't set up yet: run `lumenor setup` once.\n"))
         << on.out;
@@ -70,8 +70,8 @@ TEST_F(CommandTool, SleepAfterTaskWaitsForTheAgentRunItIsPartOf) {
     const Finished run = ::run(QString::fromStdString(agent), {"-c", script, "-p"}, environment);
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string agentPid = run.out.substr(0, run.out.find('\n'));
-    EXPECT_NE(run.out.find("😴 The Mac will sleep once the current Copilot task (pid " + agentPid +
-                           ") has finished and replied."),
+    EXPECT_NE(run.out.find("😴 The computer will sleep once the current Copilot task (pid " +
+                           agentPid + ") has finished and replied."),
               std::string::npos)
         << run.out;
 
@@ -83,7 +83,7 @@ TEST_F(CommandTool, SleepAfterTaskWaitsForTheAgentRunItIsPartOf) {
 TEST_F(CommandTool, APendingSleepShowsInTheStatusUntilCancelled) {
     const Finished sleep = lumenor({"sleep", "--in", "10m"});
     EXPECT_EQ(sleep.status, 0) << sleep.err;
-    EXPECT_TRUE(sleep.out.starts_with("😴 The Mac will sleep in 10 minutes.")) << sleep.out;
+    EXPECT_TRUE(sleep.out.starts_with("😴 The computer will sleep in 10 minutes.")) << sleep.out;
     const std::string text = lumenor({"status"}).out;
     EXPECT_TRUE(text.find("\n😴 Sleeping in 10m 0") != std::string::npos ||
                 text.find("\n😴 Sleeping in 9m 5") != std::string::npos)

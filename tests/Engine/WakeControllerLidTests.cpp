@@ -87,7 +87,7 @@ TEST_F(WakeControllerLid, NothingStartsWhileASleepAttemptRuns) {
 TEST_F(WakeControllerLid, SetupAndRemovalRunBehindThePromptOneAtATime) {
     h.power->setupError = "Setup was cancelled.";
     EXPECT_EQ(h->handle({"setup", {}}).message,
-              "Approve the administrator prompt on the Mac to finish setup.");
+              "Approve the administrator prompt on the computer to finish setup.");
     h->runSetup();
     EXPECT_EQ(h.background->runAll(), 1u);
     h.settle();
