@@ -3,6 +3,7 @@
 #include "Lumenor/Platform/PowerControl.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ public:
     virtual void installHelper(int minimumBattery) = 0;
     virtual PowerControl::RunResult sleepNow() = 0;
     virtual PowerControl::RunResult displaySleepNow() = 0;
+    /// Why sleepNow cannot work here; none when it may. May block briefly on the system bus.
+    virtual std::optional<std::string> sleepProblem() = 0;
+    /// Why displaySleepNow cannot work here; none when it may. Starts no process.
+    virtual std::optional<std::string> displaySleepProblem() = 0;
 };
 
 /// The real power layer: each call goes straight to PowerControl.
@@ -53,4 +58,8 @@ public:
     void installHelper(int minimumBattery) override { PowerControl::installHelper(minimumBattery); }
     PowerControl::RunResult sleepNow() override { return PowerControl::sleepNow(); }
     PowerControl::RunResult displaySleepNow() override { return PowerControl::displaySleepNow(); }
+    std::optional<std::string> sleepProblem() override { return PowerControl::sleepProblem(); }
+    std::optional<std::string> displaySleepProblem() override {
+        return PowerControl::displaySleepProblem();
+    }
 };

@@ -25,9 +25,13 @@ public:
     std::map<std::string, PowerControl::RunResult> standingResults;
     /// Called with the subcommand while a helper call runs.
     std::function<void(const std::string&)> duringHelperCall;
-    /// Assertion types whose acquisition is refused.
+    /// Assertion types whose acquisition is refused, with the failure it gives.
     std::set<std::string> refusedAssertions;
+    std::string refusal = "no login manager (logind) on the system bus";
     PowerControl::RunResult sleepNowResult;
+    PowerControl::RunResult displaySleepNowResult;
+    std::optional<std::string> sleepProblemResult;
+    std::optional<std::string> displaySleepProblemResult;
     /// installHelper and runAsAdmin throw SetupError::failed with this text while set.
     std::optional<std::string> setupError;
 
@@ -56,6 +60,8 @@ public:
     void installHelper(int minimumBattery) override;
     PowerControl::RunResult sleepNow() override;
     PowerControl::RunResult displaySleepNow() override;
+    std::optional<std::string> sleepProblem() override { return sleepProblemResult; }
+    std::optional<std::string> displaySleepProblem() override { return displaySleepProblemResult; }
 
 private:
     PowerControl::Battery battery_;
