@@ -3,6 +3,7 @@
 
 #include "LumenorCore/DurationParser.h"
 #include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/ProcessTree.h"
 
 #include <QString>
@@ -138,8 +139,15 @@ LumenorResponse WakeController::commandOn(const Options& options) {
         return reply(false, failure);
     }
     startSession(*kind);
+    // The session stays even when nothing holds the machine: the tick keeps trying.
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
+    if (auto refused = settingsRefusal()) {
+        return *refused;
+    }
     const std::string title = session_ ? session_->title(clock_()) : std::string();
-    return reply(true, "Keeping the Mac awake — " + title + lidNote());
+    return reply(true, "Keeping the " + LumenorWords::machine() + " awake — " + title + lidNote());
 }
 
 std::optional<SessionKind> WakeController::sessionKind(const Options& options,
@@ -190,18 +198,28 @@ std::optional<SessionKind> WakeController::sessionKind(const Options& options,
 
 LumenorResponse WakeController::commandOff(const Options&) {
     endSession("turned off via CLI");
-    return reply(true,
-                 "Keep-awake session ended. The Mac follows its normal sleep settings again.");
+    return reply(true, "Keep-awake session ended. The " + LumenorWords::machine() +
+                           " follows its normal sleep settings again.");
 }
 
 LumenorResponse WakeController::commandWake(const Options&) {
     wake();
-    return reply(true, "☀️ Mac is awake and will stay awake" + lidNote());
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
+    return reply(true, "☀️ " + LumenorWords::NamedMachine() + " is awake and will stay awake" +
+                           lidNote());
 }
 
 LumenorResponse WakeController::commandRest(const Options&) {
-    rest();
-    return reply(true, "🖥️ Display off — the Mac stays awake and reachable" + lidNote());
+    if (const auto problem = rest()) {
+        return reply(false, "Couldn't turn the display off: " + *problem + ".");
+    }
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
+    return reply(true, "🖥️ Display off — the " + LumenorWords::machine() +
+                           " stays awake and reachable" + lidNote());
 }
 
 LumenorResponse WakeController::commandSleep(const Options& options) {
@@ -215,6 +233,13 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
         } else {
             return reply(false, "Couldn't understand delay “" + *text + "”.");
         }
+    }
+    // A sleep that cannot happen here is refused now rather than failing later.
+    if (const auto problem = power_->sleepProblem()) {
+        const std::string text =
+            "Couldn't put the " + LumenorWords::machine() + " to sleep: " + *problem + ".";
+        log("⚠️ " + text);
+        return reply(false, text);
     }
     const std::string* pidText = option(options, "after_pid");
     const auto waitForPid = pidText != nullptr ? decimal<int32_t>(*pidText) : std::nullopt;
@@ -230,7 +255,7 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
 
 std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid, bool force,
                                               double delay) const {
-    std::string text = "😴 The Mac will sleep";
+    std::string text = "😴 The " + LumenorWords::machine() + " will sleep";
     auto holds = activeHolds();
     holds.erase(remoteCheckHold); // the listening window never delays a sleep
     if (waitForPid && ProcessTree::isAlive(*waitForPid)) {
@@ -261,7 +286,8 @@ LumenorResponse WakeController::commandSetup(const Options&) {
         return reply(true, "Lid-closed mode is already set up.");
     }
     runSetup();
-    return reply(true, "Approve the administrator prompt on the Mac to finish setup.");
+    return reply(true, "Approve the administrator prompt on the " + LumenorWords::machine() +
+                           " to finish setup.");
 }
 
 LumenorResponse WakeController::commandUninstallHelper(const Options&) {
@@ -283,6 +309,9 @@ LumenorResponse WakeController::commandHold(const Options& options) {
         seconds = *parsed;
     }
     hold(*id, seconds);
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
     return reply(true,
                  "Holding awake for " + DurationParser::formatSpoken(seconds) + " (" + *id + ")");
 }
@@ -318,6 +347,9 @@ LumenorResponse WakeController::commandSet(const Options& options) {
         if (const auto percent = decimal<long long>(*text)) {
             setMinimumBattery(clampedSetting(*percent, 1, 50));
         }
+    }
+    if (auto refused = settingsRefusal()) {
+        return *refused;
     }
     return reply(true, "Settings updated.\n" + snapshot().summary(now_));
 }

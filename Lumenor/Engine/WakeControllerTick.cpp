@@ -28,9 +28,8 @@ void WakeController::tick() {
     if (batteryTooLow() && lidModeActive_ && !lidOpInFlight_) {
         log("Battery low — lid-closed mode off");
     }
-    if (!sleeping_) {
-        reconcileLid();
-    }
+    // Also takes the inhibitors again when none could be held so far.
+    applyPowerState();
 }
 
 void WakeController::expireSession() {
@@ -107,6 +106,7 @@ void WakeController::applyPowerState() {
     const bool awake = isAwake();
     systemAssertion_->set(awake);
     displayAssertion_->set(awake && session_.has_value() && keepDisplayOn_);
+    noteInhibitors(awake);
     reconcileLid();
 }
 

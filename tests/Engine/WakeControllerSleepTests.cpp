@@ -75,7 +75,9 @@ TEST_F(WakeControllerSleep, FailuresKeepTheMachineAwakeAndCancelTheWake) {
     EXPECT_TRUE(h->lidModeActive()) << "the helper still owns the sleep setting";
     EXPECT_FALSE(h->remoteCycleArmed());
     EXPECT_FALSE(probe.awaitingWake());
-    EXPECT_EQ(h.logMessages().back(), "⚠️ Could not put the Mac to sleep");
+    EXPECT_EQ(
+        h.logMessages().back(),
+        "⚠️ Could not put the computer to sleep: lid-closed mode could not be switched off");
     h.settle(); // the wake is cancelled and lid-off tried again
     EXPECT_EQ(h.power->helperCalls,
               (Words{"schedule-wake " + std::to_string(epochSeconds(h.clock.now()) + 15 * 60),
@@ -122,10 +124,9 @@ TEST_F(WakeControllerSleep, ResultsForAGoneControllerAreDroppedAndRestDimsLater)
     EXPECT_EQ(h.logMessages().back(), "Going to sleep — requested by CLI") << "no completion ran";
     EXPECT_FALSE(h->lastEvent());
 
-    EXPECT_EQ(
-        h->handle({"rest", {}}).message,
-        "🖥️ Display off — the Mac stays awake and reachable. ⚠️ Lid-closed mode isn't "
-        "set up yet: run `lumenor setup` once.");
+    EXPECT_EQ(h->handle({"rest", {}}).message, "🖥️ Display off — the computer stays awake and "
+                                               "reachable. ⚠️ Lid-closed mode isn't "
+                                               "set up yet: run `lumenor setup` once.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
     EXPECT_EQ(h.power->count("displaySleepNow"), 0);
     EXPECT_EQ(h.mainThread->delays, std::vector<double>{0.5});
@@ -139,7 +140,7 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     auto send = [this](std::map<std::string, std::string> options) {
         return h->handle({"sleep", std::move(options)});
     };
-    EXPECT_EQ(send({}).message, "😴 The Mac will sleep in 20 seconds" + unreachable);
+    EXPECT_EQ(send({}).message, "😴 The computer will sleep in 20 seconds" + unreachable);
     EXPECT_EQ(h->pendingSleep(),
               (PendingSleep{h.clock.now() + std::chrono::seconds(20), std::nullopt, false, "CLI"}));
     EXPECT_EQ(h.logMessages().back(), "Sleep requested by CLI");
@@ -155,10 +156,10 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
 
     h->hold("task", 600);
     EXPECT_EQ(send({{"in", "  NOW  "}, {"after_pid", std::to_string(getpid())}}).message,
-              "😴 The Mac will sleep once the current Copilot task (pid " +
+              "😴 The computer will sleep once the current Copilot task (pid " +
                   std::to_string(getpid()) + ") has finished and replied" + unreachable);
     EXPECT_EQ(send({{"in", "0s"}, {"after_pid", std::to_string(deadPid)}}).message,
-              "😴 The Mac will sleep after running tasks finish" + unreachable);
+              "😴 The computer will sleep after running tasks finish" + unreachable);
 
     // The listening window is no task to wait for: only the quiet ten seconds after the
     // released hold delay this one.
@@ -166,9 +167,10 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     h.readyHelper();
     h->setRemoteWakeEnabled(true);
     h->hold(WakeController::remoteCheckHold, 180);
-    EXPECT_EQ(send({{"in", "0"}}).message,
-              "😴 The Mac will sleep in 0 seconds. It will wake every 15 min for ~3 min to check "
-              "Telegram (send /wake). Cancel with `lumenor cancel-sleep`.");
+    EXPECT_EQ(
+        send({{"in", "0"}}).message,
+        "😴 The computer will sleep in 0 seconds. It will wake every 15 min for ~3 min to check "
+        "Telegram (send /wake). Cancel with `lumenor cancel-sleep`.");
     h.tickAfter(9);
     EXPECT_FALSE(probe.sleeping());
     h.tickAfter(1);

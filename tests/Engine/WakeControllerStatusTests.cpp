@@ -63,7 +63,8 @@ TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastTick) {
                                             .remoteWakeIntervalMinutes = 42,
                                             .remoteWakeCycleArmed = false,
                                             .onBattery = true,
-                                            .batteryPercent = 82}));
+                                            .batteryPercent = 82,
+                                            .inhibitorsHeld = std::vector<std::string>{"logind"}}));
 }
 
 TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
@@ -77,6 +78,7 @@ TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
     EXPECT_EQ(h.logLines(),
               (std::vector<std::string>{
                   "2026-03-01T18:00:01Z Started: Indefinitely",
+                  "2026-03-01T18:00:01Z Keeping awake with logind",
                   "2026-03-01T18:00:01Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
                   "password is required line 2",
                   "2026-03-01T18:00:01Z again"}));

@@ -43,9 +43,9 @@ TEST(WakeControllerTick, ProcessAndAppSessionsEndWhenTheirProcessIsGone) {
     h.tickAfter(1);
     // A replaced session writes no end line.
     EXPECT_EQ(h.logMessages(),
-              (Words{"Started: While Safari is running", "Session ended — Safari quit",
-                     "Started: While tests runs", "Started: While build runs",
-                     "Session ended — process 2147483647 finished"}));
+              (Words{"Started: While Safari is running", "Keeping awake with logind",
+                     "Session ended — Safari quit", "Started: While tests runs",
+                     "Started: While build runs", "Session ended — process 2147483647 finished"}));
 }
 
 TEST(WakeControllerTick, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWindow) {
@@ -65,7 +65,7 @@ TEST(WakeControllerTick, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWi
     EXPECT_FALSE(h->remoteListeningUntil());
     EXPECT_EQ(probe.lastHoldEndedAt(), h.clock.now());
     EXPECT_EQ(h.power->journal, Words{"assert " + systemAssertionType + " off"});
-    EXPECT_TRUE(h.logLines().empty());
+    EXPECT_EQ(h.logMessages(), Words{"Keeping awake with logind"}) << "the end writes no line";
 }
 
 TEST(WakeControllerTick, HoldsAloneNeverKeepTheDisplayOn) {
@@ -90,7 +90,8 @@ TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
     EXPECT_FALSE(h->session());
     EXPECT_TRUE(h->holds().empty());
     EXPECT_FALSE(h.power->held.contains(systemAssertionType));
-    EXPECT_EQ(h.logMessages(), (Words{"Started: Indefinitely", "Session ended — battery below 10%",
+    EXPECT_EQ(h.logMessages(), (Words{"Started: Indefinitely", "Keeping awake with logind",
+                                      "Session ended — battery below 10%",
                                       "Battery below 10% — stopped keeping awake"}));
 
     // Holds alone: the same line, and the floor applies as soon as it is switched on.
@@ -98,12 +99,12 @@ TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
     h->hold("task", 600);
     h->setStopOnLowBattery(true);
     EXPECT_TRUE(h->holds().empty());
-    EXPECT_EQ(h.logMessages().size(), 4u);
+    EXPECT_EQ(h.logMessages().size(), 5u);
     EXPECT_EQ(h.logMessages().back(), "Battery below 10% — stopped keeping awake");
 
     // With nothing running the floor has nothing to do.
     h.tickAt(boundary + std::chrono::seconds(15));
-    EXPECT_EQ(h.logMessages().size(), 4u);
+    EXPECT_EQ(h.logMessages().size(), 5u);
 }
 
 TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
