@@ -1,6 +1,7 @@
 // The Lumenor app: the one instance that serves the control socket and keeps the machine awake.
 
 #include "Lumenor/App/AppDelegate.h"
+#include "Lumenor/App/SingleInstance.h"
 #include "Lumenor/App/TerminationSignals.h"
 #include "Lumenor/UI/Snapshot.h"
 
@@ -113,9 +114,10 @@ int main(int argc, char** argv) {
         return renderSnapshot(argc, argv, *snapshot);
     }
 
-    // A second copy leaves before it touches the display or the controller.
-    if (AppDelegate::anotherInstanceServes()) {
-        return 0;
+    // A second copy leaves before it touches the display, the controller or the socket.
+    SingleInstance instance;
+    if (const auto status = instance.takeOrExplain()) {
+        return *status;
     }
     QCoreApplication::setOrganizationName("Lumenor");
     QCoreApplication::setApplicationName("Lumenor");
@@ -125,7 +127,10 @@ int main(int argc, char** argv) {
     AppDelegate delegate;
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
-    delegate.takeOver();
+    if (!delegate.takeOver()) {
+        delegate.applicationWillTerminate();
+        return 1;
+    }
     const int status = app->exec();
     delegate.applicationWillTerminate();
     return status;

@@ -1,11 +1,13 @@
 // The real app and command, each run in a private home: single instance, take-over of a stale
-// socket, orderly termination, and serving on without a socket.
+// socket, orderly termination, and quitting with the reason when the socket cannot be served.
 
 #include "App/Processes.h"
 
 #include <gtest/gtest.h>
 
 #include <QTest>
+
+#include <fstream>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -28,6 +30,7 @@ TEST(AppLifecycle, ASecondInstanceLeavesTheFirstServing) {
 
     Child second(appPath, {}, first->processEnvironment());
     EXPECT_EQ(second.waitFor(20000), 0) << second.err();
+    EXPECT_EQ(second.err(), "Lumenor is already running.\n");
     EXPECT_EQ(first->waitFor(0), std::nullopt);
     const Finished ping = lumenor(sandbox, {"ping"});
     EXPECT_EQ(ping.status, 0);
@@ -54,19 +57,69 @@ TEST(AppLifecycle, TakesOverAStaleSocketAndRemovesItsOwnOnTermination) {
     EXPECT_FALSE(std::filesystem::exists(sandbox.socketPath()));
 }
 
-TEST(AppLifecycle, ServesOnWithoutASocketWhosePathIsTooLong) {
-    Sandbox sandbox(80);
-    ASSERT_GT(sandbox.socketPath().string().size(), 103u);
-    auto app = startApp(sandbox);
-    const auto log = sandbox.home() / "Library/Application Support/Lumenor/lumenor.log";
-    const std::string warning = "⚠️ Couldn't open control socket: socket path too long";
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return readFile(log).find(warning) != std::string::npos; }, 20000))
-        << "log: " << readFile(log) << "\napp: " << app->err();
-    EXPECT_EQ(app->waitFor(500), std::nullopt) << "the app must keep running";
-    const Finished status = lumenor(sandbox, {"status"});
-    EXPECT_EQ(status.status, 3);
-    EXPECT_EQ(status.err, "Lumenor can't be reached (socket path too long).\n");
+TEST(AppLifecycle, TwentySimultaneousStartsLeaveOneApp) {
+    Sandbox sandbox;
+    std::vector<std::unique_ptr<Child>> apps;
+    for (int i = 0; i < 20; ++i) {
+        apps.push_back(startApp(sandbox, false));
+    }
+    int left = 0;
+    for (auto& app : apps) {
+        if (const auto status = app->waitFor(20000)) {
+            EXPECT_EQ(*status, 0);
+            EXPECT_EQ(app->err(), "Lumenor is already running.\n");
+            ++left;
+        }
+    }
+    EXPECT_EQ(left, 19);
+    EXPECT_EQ(lumenor(sandbox, {"ping"}).out, "pong\n");
+}
+
+TEST(AppLifecycle, QuitsNamingThePathAndCauseWhenItCannotServe) {
+    struct Case {
+        std::size_t homeLength;
+        std::filesystem::path fileInTheWay; // relative to the home
+        std::string message;                // after the home
+    };
+    const Case cases[] = {
+        {80, {}, ""},
+        {0, ".local/state/lumenor/lumenor.sock", ""},
+        {0, ".local/state/lumenor", ""},
+    };
+    for (const Case& c : cases) {
+        Sandbox sandbox(c.homeLength);
+        const std::string socket = sandbox.socketPath().string();
+        if (!c.fileInTheWay.empty()) {
+            std::filesystem::create_directories((sandbox.home() / c.fileInTheWay).parent_path());
+            std::ofstream(sandbox.home() / c.fileInTheWay) << "not a socket";
+        }
+        auto app = startApp(sandbox);
+        EXPECT_EQ(app->waitFor(20000), 1) << socket;
+        const std::string expected =
+            c.homeLength > 0
+                ? "Lumenor can't serve its control socket at " + socket + ": path too long (" +
+                      std::to_string(socket.size()) + " bytes; a socket path holds at most 103).\n"
+            : c.fileInTheWay.filename() == "lumenor.sock"
+                ? "Lumenor can't serve its control socket at " + socket +
+                      ": a file is in the way.\n"
+                : "Lumenor can't use its folder " + sandbox.socketPath().parent_path().string() +
+                      ": a file is in the way.\n";
+        EXPECT_TRUE(app->err().ends_with(expected)) << app->err();
+    }
+}
+
+TEST(AppLifecycle, WithoutLogindTheCommandSaysItCannotKeepAwakeAndFails) {
+    Sandbox sandbox;
+    sandbox.withLogind = false;
+    auto app = startApp(sandbox, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000))
+        << app->err();
+    const Finished on = lumenor(sandbox, {"on", "--for", "1h"});
+    EXPECT_EQ(on.status, 1);
+    EXPECT_TRUE(on.err.starts_with("Couldn't keep the computer awake: no login manager (logind) "
+                                   "on the system bus. "))
+        << on.err << on.out;
+    EXPECT_NE(lumenor(sandbox, {"status"}).out.find("🌙 Normal"), std::string::npos);
 }
 
 TEST(AppLifecycle, CommandExitsThreeWhenNoAppRuns) {
