@@ -46,6 +46,22 @@ TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     EXPECT_EQ(bad.err, "Couldn't understand duration “soon”. Try 30m, 2h, 1h30m.\n");
 }
 
+TEST_F(CommandTool, SettingsLogAndSocketAreOwnerOnly) {
+    EXPECT_EQ(lumenor({"set", "--display", "on"}).status, 0);
+    EXPECT_EQ(lumenor({"on", "--for", "1m"}).status, 0); // an event for the log
+    const auto mode = [](const std::filesystem::path& path) {
+        return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
+    };
+    using std::filesystem::perms;
+    const std::filesystem::path settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
+    EXPECT_NE(readFile(settings).find("keepDisplayOn=true"), std::string::npos);
+    for (const auto& file :
+         {settings, sandbox.socketPath().parent_path() / "lumenor.log", sandbox.socketPath()})
+        EXPECT_EQ(mode(file), perms::owner_read | perms::owner_write) << file;
+    for (const auto& folder : {settings.parent_path(), sandbox.socketPath().parent_path()})
+        EXPECT_EQ(mode(folder), perms::owner_all) << folder;
+}
+
 TEST_F(CommandTool, HoldsAreTakenAndReleasedById) {
     const Finished hold = lumenor({"hold", "task-7", "--for", "2h"});
     EXPECT_EQ(hold.status, 0);

@@ -41,7 +41,9 @@ std::filesystem::path Sandbox::socketPath() const {
 
 QProcessEnvironment Sandbox::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME"}) {
+    // The XDG folders default to the sandbox's home.
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
         environment.remove(name);
     }
     const QString bus = withLogind ? QString::fromLatin1(busWithLogind())
@@ -49,7 +51,6 @@ QProcessEnvironment Sandbox::environment() const {
     environment.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
     environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
     environment.insert("LUMENOR_HOME", QString::fromStdString(home_.string()));
-    environment.insert("XDG_CONFIG_HOME", root_.filePath("config"));
     return environment;
 }
 

@@ -84,6 +84,23 @@ TEST_F(WakeControllerSleep, FailuresKeepTheMachineAwakeAndCancelTheWake) {
                      "lid-off", "cancel-wake", "lid-off"}));
 }
 
+TEST_F(WakeControllerSleep, AFailedSuspendGivesBackTheSessionAndHoldsAndSaysWhy) {
+    h->startSession(SessionKind::indefinite());
+    h->hold("task", 600);
+    h.power->sleepNowResult = {1, "logind refused: Access denied"};
+    h->requestSleepFromMenu();
+    h.tickAfter(2);
+    EXPECT_FALSE(h->session()) << "cleared while the attempt runs";
+    h.settle();
+    EXPECT_EQ(h.power->count("sleepNow"), 1);
+    EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
+    EXPECT_TRUE(h->activeHolds().contains("task"));
+    EXPECT_TRUE(h.power->held.contains(systemAssertionType));
+    EXPECT_FALSE(h->pendingSleep()) << "no endless retry";
+    EXPECT_EQ(h.logMessages().back(),
+              "⚠️ Could not put the computer to sleep: logind refused: Access denied");
+}
+
 TEST_F(WakeControllerSleep, WakeOrANewHoldCancelsAnAttemptBeforeItSleeps) {
     h.readyHelper();
     h.power->clearRecords();
@@ -124,9 +141,10 @@ TEST_F(WakeControllerSleep, ResultsForAGoneControllerAreDroppedAndRestDimsLater)
     EXPECT_EQ(h.logMessages().back(), "Going to sleep — requested by CLI") << "no completion ran";
     EXPECT_FALSE(h->lastEvent());
 
-    EXPECT_EQ(h->handle({"rest", {}}).message, "🖥️ Display off — the computer stays awake and "
-                                               "reachable. ⚠️ Lid-closed mode isn't "
-                                               "set up yet: run `lumenor setup` once.");
+    EXPECT_EQ(h->handle({"rest", {}}).message,
+              "🖥️ Display off — the computer stays awake and "
+              "reachable. ⚠️ Lid-closed mode isn't "
+              "set up yet: run `lumenor setup` once.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
     EXPECT_EQ(h.power->count("displaySleepNow"), 0);
     EXPECT_EQ(h.mainThread->delays, std::vector<double>{0.5});
