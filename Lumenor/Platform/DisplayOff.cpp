@@ -1,7 +1,11 @@
-// Turning the display off: `xset dpms force off` on X11, sway's own command on sway; other
-// Wayland desktops offer no common way, and saying so beats pretending.
+// Turning the display off: `xset dpms force off` on X11; on Wayland the compositor's own way
+// where one is known (GNOME's power-save mode, sway's command). Elsewhere saying so beats
+// pretending.
+#include "Lumenor/Platform/DBusCall.h"
 #include "Lumenor/Platform/PowerControl.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusVariant>
 #include <QStandardPaths>
 
 #include <cstdlib>
@@ -11,26 +15,38 @@ namespace PowerControl {
 namespace {
 
 constexpr double displayTimeout = 20;
+const QString mutter = QStringLiteral("org.gnome.Mutter.DisplayConfig");
+/// Mutter's power-save modes: 0 on, 3 off.
+constexpr int mutterPowerOff = 3;
 
 bool environmentSet(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
 
-struct Command {
+bool mutterRuns() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()->isServiceRegistered(mutter).value();
+}
+
+/// How the display goes off here: a program to run, GNOME's bus call, or none (`problem`).
+struct Way {
+    bool gnome = false;
     std::string tool;
     std::vector<std::string> arguments;
 };
 
-/// The command that turns the display off here, or why there is none (in `problem`).
-std::optional<Command> displayOffCommand(std::string& problem) {
+std::optional<Way> displayOffWay(std::string& problem) {
     if (environmentSet("WAYLAND_DISPLAY")) {
         const QString swaymsg = QStandardPaths::findExecutable(QStringLiteral("swaymsg"));
         if (environmentSet("SWAYSOCK") && !swaymsg.isEmpty()) {
-            return Command{swaymsg.toStdString(), {"output * dpms off"}};
+            return Way{false, swaymsg.toStdString(), {"output * dpms off"}};
         }
-        problem = "this Wayland desktop offers no way for apps to turn the display off (only "
-                  "sway's is known)";
+        if (mutterRuns()) {
+            return Way{true, {}, {}};
+        }
+        problem = "this Wayland desktop offers no way for apps to turn the display off (GNOME's "
+                  "and sway's are known)";
         return std::nullopt;
     }
     if (!environmentSet("DISPLAY")) {
@@ -42,14 +58,26 @@ std::optional<Command> displayOffCommand(std::string& problem) {
         problem = "xset is not installed (Debian package x11-xserver-utils)";
         return std::nullopt;
     }
-    return Command{xset.toStdString(), {"dpms", "force", "off"}};
+    return Way{false, xset.toStdString(), {"dpms", "force", "off"}};
+}
+
+RunResult gnomePowerOff() {
+    const QDBusMessage reply = DBusCall::callRunning(
+        QDBusConnection::sessionBus(), mutter, QStringLiteral("/org/gnome/Mutter/DisplayConfig"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"),
+        {mutter, QStringLiteral("PowerSaveMode"),
+         QVariant::fromValue(QDBusVariant(mutterPowerOff))});
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        return {0, ""};
+    }
+    return {1, "GNOME refused: " + DBusCall::errorText(reply).toStdString()};
 }
 
 } // namespace
 
 std::optional<std::string> displaySleepProblem() {
     std::string problem;
-    if (displayOffCommand(problem)) {
+    if (displayOffWay(problem)) {
         return std::nullopt;
     }
     return problem;
@@ -57,13 +85,16 @@ std::optional<std::string> displaySleepProblem() {
 
 RunResult displaySleepNow() {
     std::string problem;
-    const auto command = displayOffCommand(problem);
-    if (!command) {
+    const auto way = displayOffWay(problem);
+    if (!way) {
         return {1, problem};
     }
-    RunResult result = run(command->tool, command->arguments, displayTimeout);
+    if (way->gnome) {
+        return gnomePowerOff();
+    }
+    RunResult result = run(way->tool, way->arguments, displayTimeout);
     if (result.code != 0 && result.output.empty()) {
-        result.output = command->tool + " failed with status " + std::to_string(result.code);
+        result.output = way->tool + " failed with status " + std::to_string(result.code);
     }
     return result;
 }

@@ -10,6 +10,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -68,6 +69,8 @@ std::vector<QVariantList> calls(const QString& service, const QString& method) {
 const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString requestPath = portalPath + "/request/1_1/lumenor";
+const QString mutter = QStringLiteral("org.gnome.Mutter.DisplayConfig");
+const QString mutterPath = QStringLiteral("/org/gnome/Mutter/DisplayConfig");
 const QString powerManager = QStringLiteral("org.freedesktop.PowerManagement");
 const QString powerManagerPath = QStringLiteral("/org/freedesktop/PowerManagement/Inhibit");
 
@@ -101,6 +104,7 @@ public:
         ASSERT_TRUE(bus_->startMock(
             {powerManager, powerManagerPath, "org.freedesktop.PowerManagement.Inhibit"},
             powerManager));
+        ASSERT_TRUE(bus_->startMock({mutter, mutterPath, mutter}, mutter));
         bus_->addMethods(powerManager, powerManagerPath,
                          {{"", "Inhibit", "ss", "u", "ret = 7"}, {"", "UnInhibit", "u", "", ""}});
     }
@@ -175,6 +179,21 @@ TEST(SystemBus, SleepNowSuspendsOnceAndWakeDisplayDeclaresActivity) {
     PowerControl::wakeDisplay();
     EXPECT_TRUE(
         QTest::qWaitFor([] { return calls(screenSaver, "SimulateUserActivity").size() == 1; }));
+}
+
+TEST(SystemBus, OnGnomeWaylandTheDisplayGoesOffThroughMutter) {
+    call(mutter, mutterPath, mockInterface, "AddProperty",
+         {mutter, "PowerSaveMode", QVariant::fromValue(QDBusVariant(0))});
+    ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    ::unsetenv("SWAYSOCK");
+    EXPECT_EQ(PowerControl::displaySleepProblem(), std::nullopt);
+    EXPECT_EQ(PowerControl::displaySleepNow(), (PowerControl::RunResult{0, ""}));
+    EXPECT_EQ(call(mutter, mutterPath, "org.freedesktop.DBus.Properties", "Get",
+                   {mutter, "PowerSaveMode"})
+                  .value<QDBusVariant>()
+                  .variant(),
+              QVariant(3));
+    ::unsetenv("WAYLAND_DISPLAY");
 }
 
 TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
