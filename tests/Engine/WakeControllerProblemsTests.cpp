@@ -13,10 +13,6 @@ using PowerControl::systemAssertionType;
 const std::string noLogind =
     "Couldn't keep the computer awake: no login manager (logind) on the system bus.";
 
-long occurrences(const std::vector<std::string>& lines, const std::string& line) {
-    return std::ranges::count(lines, line);
-}
-
 TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedEveryTickAndLoggedOnce) {
     const std::vector<LumenorRequest> requests{
         {"on", {{"for", "1h"}}}, {"hold", {{"id", "task"}}}, {"wake", {}}};
@@ -33,7 +29,7 @@ TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedEveryTickAndLoggedOn
         for (int second = 0; second < 3; ++second) {
             h.tickAfter(1);
         }
-        EXPECT_EQ(occurrences(h.logMessages(), "⚠️ " + noLogind), 1) << request.command;
+        EXPECT_EQ(std::ranges::count(h.logMessages(), "⚠️ " + noLogind), 1) << request.command;
         EXPECT_EQ(h->statusLine(), noLogind);
         EXPECT_NE(h->snapshot().summary(h.clock.now()).find("\n⚠️ " + noLogind),
                   std::string::npos);
