@@ -42,8 +42,8 @@ public:
     uint32_t id() const { return id_; }
 
     /// The mechanisms holding the assertion now ("logind", "portal", "power-manager",
-    /// "screensaver"); empty while it is not held.
-    virtual std::vector<std::string> heldBy() const = 0;
+    /// "screensaver"); empty while it is not held, and for assertions that name none.
+    virtual std::vector<std::string> heldBy() const { return {}; }
     /// Why the last take held nothing, in words for people; empty after a take that held.
     virtual std::string failure() const { return {}; }
 

@@ -7,7 +7,6 @@
 #include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/PrivilegedInstall.h"
 
-#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
