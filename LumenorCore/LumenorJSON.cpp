@@ -163,6 +163,16 @@ public:
         name(key);
         appendString(out, value);
     }
+    void strings(std::string_view key, const std::vector<std::string>& values) {
+        name(key);
+        out += '[';
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                out += ',';
+            appendString(out, values[i]);
+        }
+        out += ']';
+    }
     void instant(std::string_view key, Instant value) {
         name(key);
         appendInstant(out, value);
@@ -216,6 +226,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.name("holds");
         appendList(out, *status.holds, appendHold);
     }
+    if (status.inhibitorsHeld)
+        object.strings("inhibitorsHeld", *status.inhibitorsHeld);
     object.boolean("keepDisplayOn", status.keepDisplayOn);
     object.boolean("lidClosedMode", status.lidClosedMode);
     object.boolean("lidClosedModeActive", status.lidClosedModeActive);
@@ -231,6 +243,8 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
         object.instant("pendingSleepAt", *status.pendingSleepAt);
     if (status.pendingSleepWaitingForPid)
         object.integer("pendingSleepWaitingForPid", *status.pendingSleepWaitingForPid);
+    if (status.problem)
+        object.string("problem", *status.problem);
     object.boolean("remoteWakeCycleArmed", status.remoteWakeCycleArmed);
     object.boolean("remoteWakeEnabled", status.remoteWakeEnabled);
     object.integer("remoteWakeIntervalMinutes", status.remoteWakeIntervalMinutes);
@@ -247,10 +261,11 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
 
 constexpr std::array<std::string_view, 2> requestKeys{"command", "options"};
 constexpr std::array<std::string_view, 3> responseKeys{"message", "ok", "status"};
-constexpr std::array<std::string_view, 19> statusKeys{"awake",
+constexpr std::array<std::string_view, 21> statusKeys{"awake",
                                                       "batteryPercent",
                                                       "holdUntil",
                                                       "holds",
+                                                      "inhibitorsHeld",
                                                       "keepDisplayOn",
                                                       "lidClosedMode",
                                                       "lidClosedModeActive",
@@ -260,6 +275,7 @@ constexpr std::array<std::string_view, 19> statusKeys{"awake",
                                                       "otherInhibitors",
                                                       "pendingSleepAt",
                                                       "pendingSleepWaitingForPid",
+                                                      "problem",
                                                       "remoteWakeCycleArmed",
                                                       "remoteWakeEnabled",
                                                       "remoteWakeIntervalMinutes",
@@ -275,8 +291,9 @@ struct ListShape {
 
 constexpr std::array<std::string_view, 4> holdKeys{"id", "label", "pid", "until"};
 constexpr std::array<std::string_view, 5> inhibitorKeys{"mode", "pid", "what", "who", "why"};
-constexpr std::array<ListShape, 2> statusLists{
-    {{"holds", holdKeys}, {"otherInhibitors", inhibitorKeys}}};
+// A list of names keeps its strings; objects inside it keep nothing.
+constexpr std::array<ListShape, 3> statusLists{
+    {{"holds", holdKeys}, {"inhibitorsHeld", {}}, {"otherInhibitors", inhibitorKeys}}};
 
 // The members a record reads: keys of the top object, and keys inside its nested object
 // (none means every key, as for a request's options); lists of objects in the object at
@@ -496,6 +513,20 @@ public:
         const Json* value = optional(key);
         return value ? std::optional(asInteger<Integer>(key, *value)) : std::nullopt;
     }
+    std::optional<std::vector<std::string>> optionalStrings(std::string_view key) const {
+        const Json* value = optional(key);
+        if (!value)
+            return std::nullopt;
+        if (!value->is_array())
+            fail(key, "must be a list of strings");
+        std::vector<std::string> strings;
+        for (const Json& item : *value) {
+            if (!item.is_string())
+                fail(key, "must be a list of strings");
+            strings.push_back(item.get<std::string>());
+        }
+        return strings;
+    }
     std::optional<Instant> optionalInstant(std::string_view key) const {
         const Json* value = optional(key);
         if (!value)
@@ -614,6 +645,8 @@ LumenorStatus readStatus(const Reader& reader) {
         .otherInhibitors = reader.optionalList<LumenorInhibitor>("otherInhibitors", readInhibitor),
         .wakeHelperReady = reader.optionalBoolean("wakeHelperReady"),
         .lidHandledBy = reader.optionalString("lidHandledBy"),
+        .inhibitorsHeld = reader.optionalStrings("inhibitorsHeld"),
+        .problem = reader.optionalString("problem"),
     };
 }
 

@@ -36,6 +36,14 @@ std::optional<std::string> accountHome() {
     return std::nullopt;
 }
 
+// The XDG base directory variables count only when absolute; anything else is to be ignored.
+std::optional<std::string> absoluteEnvironment(const char* name) {
+    auto value = nonEmptyEnvironment(name);
+    if (value && value->front() == '/')
+        return value;
+    return std::nullopt;
+}
+
 } // namespace
 
 std::filesystem::path homeDirectory() {
@@ -48,7 +56,9 @@ std::filesystem::path homeDirectory() {
 }
 
 std::filesystem::path supportDirectory() {
-    return homeDirectory() / "Library" / "Application Support" / "Lumenor";
+    if (auto state = absoluteEnvironment("XDG_STATE_HOME"))
+        return std::filesystem::path(*state) / "lumenor";
+    return homeDirectory() / ".local" / "state" / "lumenor";
 }
 
 std::string socketPath() {
@@ -61,6 +71,21 @@ std::filesystem::path stateFile() {
 
 std::filesystem::path logFile() {
     return supportDirectory() / "lumenor.log";
+}
+
+std::filesystem::path lockFile() {
+    return supportDirectory() / "lumenor.lock";
+}
+
+std::filesystem::path settingsFile() {
+    const auto config = absoluteEnvironment("XDG_CONFIG_HOME");
+    const std::filesystem::path base =
+        config ? std::filesystem::path(*config) : homeDirectory() / ".config";
+    return base / "Lumenor" / "Lumenor.conf";
+}
+
+std::filesystem::path legacySupportDirectory() {
+    return homeDirectory() / "Library" / "Application Support" / "Lumenor";
 }
 
 } // namespace LumenorPaths

@@ -1,4 +1,5 @@
 #include "LumenorCore/LumenorStatus.h"
+#include "LumenorCore/LumenorWords.h"
 
 #include "LumenorCore/DurationParser.h"
 
@@ -45,11 +46,15 @@ std::string stateLine(const LumenorStatus& status, Instant now) {
             line += " (" + remaining(*status.sessionEndsAt, now) + " left)";
         return line;
     }
-    if (const auto holds = activeHolds(status, now); !holds.empty())
+    if (const auto holds = activeHolds(status, now); status.awake && !holds.empty())
         return "☀️ Awake — held for " + holdPhrase(holds, now);
-    if (status.holdUntil && *status.holdUntil > now)
+    if (status.awake && status.holdUntil && *status.holdUntil > now)
         return "☀️ Awake — held for a task (" + remaining(*status.holdUntil, now) + " left)";
-    return "🌙 Normal — the Mac follows its usual sleep settings";
+    return "🌙 Normal — the " + LumenorWords::machine() + " follows its usual sleep settings";
+}
+
+std::string problemLine(const LumenorStatus& status) {
+    return status.problem ? "⚠️ " + *status.problem : std::string();
 }
 
 std::string lidLine(const LumenorStatus& status) {
@@ -106,8 +111,8 @@ std::string inhibitorLine(const LumenorStatus& status) {
 
 std::string LumenorStatus::summary(Instant now) const {
     std::string text = stateLine(*this, now);
-    for (const std::string& line : {lidLine(*this), sleepLine(*this, now), remoteLine(*this),
-                                    powerLine(*this), inhibitorLine(*this)}) {
+    for (const std::string& line : {problemLine(*this), lidLine(*this), sleepLine(*this, now),
+                                    remoteLine(*this), powerLine(*this), inhibitorLine(*this)}) {
         if (!line.empty())
             text += "\n" + line;
     }

@@ -69,6 +69,11 @@ struct LumenorStatus {
     /// Another program holding logind's lid switch: its own lid setting decides what closing
     /// the lid does.
     std::optional<std::string> lidHandledBy = std::nullopt;
+    /// The mechanisms holding the machine or its display awake now, in a fixed order
+    /// ("logind", "portal", "power-manager", "screensaver"); none while nothing is held.
+    std::optional<std::vector<std::string>> inhibitorsHeld = std::nullopt;
+    /// What keeps Lumenor from doing what it was asked, in words; none when all is well.
+    std::optional<std::string> problem = std::nullopt;
 
     /// One to six lines for a person, joined by line feeds; reads only this record and `now`.
     std::string summary(Instant now) const;

@@ -13,6 +13,7 @@ namespace {
 class BenchAssertion : public PowerControl::Assertion {
 public:
     using Assertion::Assertion;
+    std::vector<std::string> heldBy() const override { return {"logind"}; }
 
 protected:
     uint32_t acquire() override { return 1; }
@@ -40,6 +41,8 @@ public:
     PowerControl::RunResult sleepNow() override { return {}; }
     PowerControl::RunResult displaySleepNow() override { return {}; }
     std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override { return {}; }
+    std::optional<std::string> sleepProblem() override { return std::nullopt; }
+    std::optional<std::string> displaySleepProblem() override { return std::nullopt; }
 };
 
 class BenchWorkspace : public Workspace {

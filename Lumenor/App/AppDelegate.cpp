@@ -1,18 +1,19 @@
 #include "Lumenor/App/AppDelegate.h"
 
+#include "Lumenor/App/SingleInstance.h"
 #include "Lumenor/Engine/WakeController.h"
 #include "Lumenor/UI/AgentAccess.h"
 #include "Lumenor/UI/StatusPanelController.h"
 #include "LumenorCore/LumenorClient.h"
 #include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/LumenorServer.h"
-#include "LumenorCore/UnixSocketError.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMetaObject>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -100,7 +101,7 @@ LumenorResponse AppDelegate::showPanel() {
     return {.ok = true, .message = "Showing the panel.", .status = controller.snapshot()};
 }
 
-void AppDelegate::takeOver() {
+bool AppDelegate::takeOver() {
     ownsLifecycle_ = true;
     WakeController::shared().start();
     AgentAccess::refreshIfInstalled();
@@ -109,10 +110,10 @@ void AppDelegate::takeOver() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
         statusPanel_ = std::make_unique<StatusPanelController>(WakeController::shared());
     }
-    startServer();
+    return startServer();
 }
 
-void AppDelegate::startServer() {
+bool AppDelegate::startServer() {
     hop_ = std::make_shared<MainThreadHop>([this] { return showPanel(); });
     auto server = std::make_shared<LumenorServer>(
         LumenorPaths::socketPath(),
@@ -122,15 +123,13 @@ void AppDelegate::startServer() {
         // Only a started server is kept: stopping one that never bound would remove whatever
         // socket sits at the path, perhaps a newer instance's.
         server_ = std::move(server);
-    } catch (const UnixSocketError& error) {
-        WakeController::shared().log(std::string("⚠️ Couldn't open control socket: ") +
-                                     error.what());
-    } catch (const std::filesystem::filesystem_error& error) {
-        WakeController::shared().log("⚠️ Couldn't open control socket: " +
-                                     error.code().message());
+        return true;
     } catch (const std::exception& error) {
-        WakeController::shared().log(std::string("⚠️ Couldn't open control socket: ") +
-                                     error.what());
+        // An app nobody can reach is no use: it says why and quits.
+        const std::string message = socketFailureMessage(LumenorPaths::socketPath(), error);
+        WakeController::shared().log("⚠️ " + message);
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return false;
     }
 }
 

@@ -34,10 +34,10 @@ public:
     LumenorResponse showPanel();
 
     /// Starts the controller, refreshes agent access, shows the tray item (with a display),
-    /// then opens the control socket; a socket that cannot be opened is
-    /// logged and the app serves on without it. Main thread, once, with the event loop about
-    /// to run.
-    void takeOver();
+    /// then opens the control socket. False when the socket cannot be served: the reason,
+    /// naming the path, is then logged and on standard error, and the app should quit. Main
+    /// thread, once, with the event loop about to run.
+    bool takeOver();
 
     /// Stops the server (removing the socket file), then shuts the controller down. Does
     /// nothing unless takeOver ran; safe to call again.
@@ -48,7 +48,7 @@ public:
 private:
     class MainThreadHop;
 
-    void startServer();
+    bool startServer();
 
     std::shared_ptr<MainThreadHop> hop_;
     std::shared_ptr<LumenorServer> server_;

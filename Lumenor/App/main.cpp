@@ -1,6 +1,7 @@
 // The Lumenor app: the one instance that serves the control socket and keeps the machine awake.
 
 #include "Lumenor/App/AppDelegate.h"
+#include "Lumenor/App/SingleInstance.h"
 #include "Lumenor/App/TerminationSignals.h"
 #include "Lumenor/UI/Snapshot.h"
 
@@ -159,13 +160,17 @@ int main(int argc, char** argv) {
         return renderSnapshot(argc, argv, *snapshot);
     }
 
-    // A second copy leaves before it touches the display or the controller, after asking the
-    // running one to show its panel: launching the app from a menu should show something.
-    if (AppDelegate::anotherInstanceServes()) {
-        if (const auto refusal = AppDelegate::askToShowPanel()) {
-            std::fprintf(stderr, "Lumenor is already running: %s\n", refusal->c_str());
+    // A second copy leaves before it touches the display, the controller or the socket, after
+    // asking the running one to show its panel: launching the app from a menu should show
+    // something.
+    SingleInstance instance;
+    if (const auto status = instance.takeOrExplain()) {
+        if (instance.anotherServes()) {
+            const auto refusal = AppDelegate::askToShowPanel();
+            std::fprintf(stderr, "Lumenor is already running%s\n",
+                         refusal ? (": " + *refusal).c_str() : ".");
         }
-        return 0;
+        return *status;
     }
     QCoreApplication::setOrganizationName("Lumenor");
     QCoreApplication::setApplicationName("Lumenor");
@@ -175,7 +180,10 @@ int main(int argc, char** argv) {
     AppDelegate delegate;
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
-    delegate.takeOver();
+    if (!delegate.takeOver()) {
+        delegate.applicationWillTerminate();
+        return 1;
+    }
     const int status = app->exec();
     delegate.applicationWillTerminate();
     return status;

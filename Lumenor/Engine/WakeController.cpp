@@ -1,10 +1,15 @@
 #include "Lumenor/Engine/WakeController.h"
 
+#include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/PrivilegedInstall.h"
+
 #include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <unistd.h>
 
 namespace {
 
@@ -107,8 +112,42 @@ void WakeController::loadSettings() {
 }
 
 void WakeController::storeSetting(const char* key, const QVariant& value) {
+    if (defaults_->status() == QSettings::AccessError) {
+        // QSettings keeps reporting its first error; only a fresh store on the same file can
+        // tell whether this save works.
+        auto fresh = std::make_shared<QSettings>(defaults_->fileName(), defaults_->format());
+        for (const QString& name : defaults_->allKeys()) {
+            fresh->setValue(name, defaults_->value(name));
+        }
+        defaults_ = std::move(fresh);
+    }
     defaults_->setValue(QLatin1String(key), value);
     defaults_->sync();
+    std::optional<std::string> problem;
+    if (defaults_->status() == QSettings::AccessError) {
+        problem = "Couldn't save settings to " + defaults_->fileName().toStdString() + ": " +
+                  settingsFailure() + ".";
+    }
+    if (problem != settingsProblem_) {
+        publish(settingsProblem_, problem);
+        if (problem) {
+            log("⚠️ " + *problem);
+        }
+    }
+}
+
+std::string WakeController::settingsFailure() const {
+    // QSettings only says "access error"; the file system says which.
+    const std::filesystem::path file = defaults_->fileName().toStdString();
+    if (std::filesystem::is_directory(file)) {
+        return "a folder is in the way";
+    }
+    for (const auto& place : {file, file.parent_path()}) {
+        if (std::filesystem::exists(place) && ::access(place.c_str(), W_OK) != 0) {
+            return LumenorPaths::describeFailure(std::error_code(errno, std::system_category()));
+        }
+    }
+    return "the file could not be written";
 }
 
 void WakeController::setLidClosedMode(bool on) {

@@ -111,8 +111,9 @@ public:
     /// session, else in a new indefinite one. Lights the display.
     void wake();
     /// Keeps the machine awake and reachable (an indefinite session unless one runs) and turns
-    /// the display off half a second later.
-    void rest();
+    /// the display off half a second later. When the display cannot be turned off here, does
+    /// nothing, logs why and returns the reason.
+    std::optional<std::string> rest();
     /// The menu's sleep button: a forced sleep two seconds from now, examined at once.
     void requestSleepFromMenu();
     /// Asks on the privileged queue whether lid-closed mode can be had, whether the wake helper
@@ -134,6 +135,11 @@ public:
     std::map<std::string, Instant> activeHolds() const;
     /// A session exists or a hold is active.
     bool isAwake() const;
+    /// isAwake, and a sleep inhibitor is actually held: the machine is kept awake.
+    bool keptAwake() const;
+    /// What keeps Lumenor from doing what it was asked now (nothing holds the machine awake, the
+    /// settings cannot be saved), in words; none when all is well.
+    std::optional<std::string> problem() const;
     /// On battery with a charge (100 when unknown) below minimumBattery.
     bool batteryTooLow() const;
 
@@ -215,6 +221,17 @@ private:
     // Settings (WakeController.cpp)
     void loadSettings();
     void storeSetting(const char* key, const QVariant& value);
+    /// Why the store could not be written, in words.
+    std::string settingsFailure() const;
+
+    // Inhibitors and problems (WakeControllerInhibitors.cpp)
+    /// Logs a change of the mechanisms held and of the keep-awake problem.
+    void noteInhibitors(bool wanted);
+    std::vector<std::string> inhibitorsHeld() const;
+    /// The reply for a request to keep awake that nothing could carry out; none when held.
+    std::optional<LumenorResponse> keepAwakeRefusal() const;
+    /// The reply for a command whose settings could not be saved; none when they were.
+    std::optional<LumenorResponse> settingsRefusal() const;
 
     // Tick and power state (WakeControllerTick.cpp)
     void expireSession();
@@ -255,6 +272,8 @@ private:
     // Sleep requests (WakeControllerSleep.cpp)
     /// What the background half of a sleep attempt found.
     struct SleepOutcome {
+        /// Why the machine did not sleep, when it did not and nobody cancelled.
+        std::string failure;
         bool scheduled = false;
         /// None when "lid-off" was not attempted.
         std::optional<bool> lidOff;
@@ -273,6 +292,8 @@ private:
                                   const SleepPlan& plan, const MainHop& hop);
     void sleepFinished(const std::shared_ptr<SleepOperation>& operation,
                        const SleepOutcome& outcome);
+    /// Gives back the session and holds a failed sleep cleared, unless newer ones took over.
+    void restoreAfterFailedSleep();
 
     // Remote wake (WakeControllerRemote.cpp)
     void remoteCycleStep();
@@ -337,6 +358,16 @@ private:
     Instant lastHoldEndedAt_ = distantPast;
     std::optional<FileWatch> fileWatch_;
     bool sleeping_ = false;
+    /// What a sleep attempt cleared, given back when the machine could not sleep.
+    struct Cleared {
+        std::optional<KeepAwakeSession> session;
+        std::map<std::string, Instant> holds;
+    };
+    std::optional<Cleared> clearedForSleep_;
+    std::optional<std::string> keepAwakeProblem_;
+    std::optional<std::string> settingsProblem_;
+    std::vector<std::string> loggedInhibitors_;
+    bool logFailing_ = false;
     bool awaitingWake_ = false;
     std::vector<QMetaObject::Connection> observers_;
     /// Labels, processes and display wishes of the holds, beside the id→expiry map.

@@ -3,6 +3,7 @@
 
 #include "LumenorCore/DurationParser.h"
 #include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/ProcessTree.h"
 
 #include <QString>
@@ -215,8 +216,15 @@ LumenorResponse WakeController::commandOn(const Options& options) {
         return reply(false, failure);
     }
     startSession(*kind);
+    // The session stays even when nothing holds the machine: the tick keeps trying.
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
+    if (auto refused = settingsRefusal()) {
+        return *refused;
+    }
     const std::string title = session_ ? session_->title(clock_()) : std::string();
-    return reply(true, "Keeping the Mac awake — " + title + lidNote());
+    return reply(true, "Keeping the " + LumenorWords::machine() + " awake — " + title + lidNote());
 }
 
 std::optional<SessionKind> WakeController::sessionKind(const Options& options,
@@ -269,22 +277,32 @@ LumenorResponse WakeController::commandOff(const Options&) {
     endSession("turned off via CLI");
     // Saying "normal settings" while a hold still keeps it up would be untrue.
     if (const std::string holds = holdsText(); !holds.empty()) {
-        return reply(true, "Keep-awake session ended, but these holds still keep the computer "
-                           "awake:\n" +
-                               holds + "\nRelease them with `lumenor release ID`.");
+        return reply(true, "Keep-awake session ended, but these holds still keep the " +
+                               LumenorWords::machine() + " awake:\n" + holds +
+                               "\nRelease them with `lumenor release ID`.");
     }
-    return reply(true,
-                 "Keep-awake session ended. The Mac follows its normal sleep settings again.");
+    return reply(true, "Keep-awake session ended. The " + LumenorWords::machine() +
+                           " follows its normal sleep settings again.");
 }
 
 LumenorResponse WakeController::commandWake(const Options&) {
     wake();
-    return reply(true, "☀️ Mac is awake and will stay awake" + lidNote());
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
+    return reply(true, "☀️ " + LumenorWords::NamedMachine() + " is awake and will stay awake" +
+                           lidNote());
 }
 
 LumenorResponse WakeController::commandRest(const Options&) {
-    rest();
-    return reply(true, "🖥️ Display off — the Mac stays awake and reachable" + lidNote());
+    if (const auto problem = rest()) {
+        return reply(false, "Couldn't turn the display off: " + *problem + ".");
+    }
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
+    return reply(true, "🖥️ Display off — the " + LumenorWords::machine() +
+                           " stays awake and reachable" + lidNote());
 }
 
 LumenorResponse WakeController::commandSleep(const Options& options) {
@@ -298,6 +316,13 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
         } else {
             return reply(false, "Couldn't understand delay “" + *text + "”.");
         }
+    }
+    // A sleep that cannot happen here is refused now rather than failing later.
+    if (const auto problem = power_->sleepProblem()) {
+        const std::string text =
+            "Couldn't put the " + LumenorWords::machine() + " to sleep: " + *problem + ".";
+        log("⚠️ " + text);
+        return reply(false, text);
     }
     const std::string* pidText = option(options, "after_pid");
     const auto waitForPid = pidText != nullptr ? decimal<int32_t>(*pidText) : std::nullopt;
@@ -320,7 +345,7 @@ std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid,
     }
     const std::string taskOwner =
         requestedBy.empty() || requestedBy.back() == ' ' ? requestedBy : requestedBy + " ";
-    std::string text = "😴 The Mac will sleep";
+    std::string text = "😴 The " + LumenorWords::machine() + " will sleep";
     auto holds = activeHolds();
     holds.erase(remoteCheckHold); // the listening window never delays a sleep
     if (waitForPid && ProcessTree::isAlive(*waitForPid)) {
@@ -353,7 +378,8 @@ LumenorResponse WakeController::commandSetup(const Options&) {
     if (const auto blocker = runSetup()) {
         return reply(false, *blocker);
     }
-    return reply(true, "Approve the administrator prompt on the computer to finish setup.");
+    return reply(true, "Approve the administrator prompt on the " + LumenorWords::machine() +
+                           " to finish setup.");
 }
 
 LumenorResponse WakeController::commandUninstallHelper(const Options&) {
@@ -388,6 +414,9 @@ LumenorResponse WakeController::commandHold(const Options& options) {
     }
     const std::optional<int32_t> pid = details.pid;
     hold(*id, seconds, std::move(details));
+    if (auto refused = keepAwakeRefusal()) {
+        return *refused;
+    }
     if (pid && !option(options, "for")) {
         return reply(true,
                      "Holding awake while process " + std::to_string(*pid) + " runs (" + *id + ")");
@@ -443,6 +472,9 @@ LumenorResponse WakeController::commandSet(const Options& options) {
             setMinimumBattery(clampedSetting(*percent, 1, 50));
             notes += clampNote("Battery floor", *percent, minimumBattery_, "%");
         }
+    }
+    if (auto refused = settingsRefusal()) {
+        return *refused;
     }
     return reply(true, "Settings updated.\n" + notes + snapshot().summary(now_));
 }

@@ -1,6 +1,7 @@
 #include "Lumenor/Engine/InstantMath.h"
 #include "Lumenor/Engine/WakeController.h"
 
+#include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/ProcessTree.h"
 
 #include <algorithm>
@@ -40,6 +41,7 @@ void WakeController::performSleep(const std::string& reason) {
     auto operation = std::make_shared<SleepOperation>();
     sleepOperation_ = operation;
     sleeping_ = true;
+    clearedForSleep_ = Cleared{session_, activeHolds()};
     awaitingWake_ = true;
 
     publish(pendingSleep_, std::optional<PendingSleep>());
@@ -49,6 +51,7 @@ void WakeController::performSleep(const std::string& reason) {
     fileWatch_.reset();
     systemAssertion_->set(false);
     displayAssertion_->set(false);
+    noteInhibitors(false);
 
     const SleepPlan plan{
         .arm = remoteWakeEnabled_ && wakeHelperReady_,
@@ -78,9 +81,14 @@ void WakeController::sleepInBackground(PowerPlatform& power, const std::function
     }
     if (!operation->cancelled() && plan.helperInstalled) {
         outcome.lidOff = power.helper({"lid-off"}).code == 0;
+        if (!*outcome.lidOff) {
+            outcome.failure = "lid-closed mode could not be switched off";
+        }
     }
     if (!operation->cancelled() && outcome.lidOff.value_or(true)) {
-        outcome.slept = power.sleepNow().code == 0;
+        const PowerControl::RunResult result = power.sleepNow();
+        outcome.slept = result.code == 0;
+        outcome.failure = result.output;
     }
     outcome.cancelled = operation->cancelled();
     hop.post([operation, outcome](WakeController& controller) {
@@ -97,16 +105,43 @@ void WakeController::sleepFinished(const std::shared_ptr<SleepOperation>& operat
     if (outcome.lidOff) {
         publish(lidModeActive_, !*outcome.lidOff);
     }
-    if (!outcome.slept) {
-        if (outcome.scheduled) {
-            postHelper({"cancel-wake"});
-        }
-        publish(remoteCycleArmed_, false);
-        awaitingWake_ = false;
-        log(outcome.cancelled ? "Sleep cancelled — staying awake"
-                              : "⚠️ Could not put the Mac to sleep");
+    if (outcome.slept) {
+        clearedForSleep_.reset();
+        applyPowerState();
+        return;
     }
+    if (outcome.scheduled) {
+        postHelper({"cancel-wake"});
+    }
+    publish(remoteCycleArmed_, false);
+    awaitingWake_ = false;
+    if (!outcome.cancelled) {
+        restoreAfterFailedSleep();
+    }
+    clearedForSleep_.reset();
     applyPowerState();
+    // Last, so that the panel shows why the machine is still up.
+    if (outcome.cancelled) {
+        log("Sleep cancelled — staying awake");
+    } else {
+        log("⚠️ Could not put the " + LumenorWords::machine() + " to sleep" +
+            (outcome.failure.empty() ? "" : ": " + outcome.failure));
+    }
+}
+
+void WakeController::restoreAfterFailedSleep() {
+    if (!clearedForSleep_) {
+        return;
+    }
+    if (!session_ && clearedForSleep_->session) {
+        publish(session_, clearedForSleep_->session);
+    }
+    for (const auto& [id, expiry] : clearedForSleep_->holds) {
+        if (expiry > clock_() && holds_.find(id) == holds_.end()) {
+            emit aboutToChange();
+            holds_[id] = expiry;
+        }
+    }
 }
 
 void WakeController::wake() {
@@ -121,17 +156,25 @@ void WakeController::wake() {
     log("Woken remotely");
 }
 
-void WakeController::rest() {
+std::optional<std::string> WakeController::rest() {
+    if (auto problem = power_->displaySleepProblem()) {
+        log("⚠️ Couldn't turn the display off: " + *problem);
+        return problem;
+    }
     if (!session_) {
         startSession(SessionKind::indefinite());
     }
     cancelSleep(true);
     log("Resting — display off, still reachable");
-    mainThread_->postAfter(displayOffDelay, [alive = std::weak_ptr<int>(alive_), power = power_] {
-        if (alive.lock()) {
-            power->displaySleepNow();
+    mainThread_->postAfter(displayOffDelay, [hop = mainHop(), power = power_] {
+        const PowerControl::RunResult result = power->displaySleepNow();
+        if (result.code != 0) {
+            hop.post([output = result.output](WakeController& controller) {
+                controller.log("⚠️ Couldn't turn the display off: " + output);
+            });
         }
     });
+    return std::nullopt;
 }
 
 void WakeController::requestSleepFromMenu() {

@@ -2,12 +2,15 @@
 #include "Lumenor/Engine/WakeController.h"
 
 #include "LumenorCore/DurationParser.h"
+#include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/ProcessTree.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -33,22 +36,32 @@ std::string oneLine(std::string message) {
     return message;
 }
 
-void append(const std::filesystem::path& file, const std::string& bytes) {
-    std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
+// Appends the bytes; returns why not when they could not all be written.
+std::optional<std::string> append(const std::filesystem::path& file, const std::string& bytes) {
+    try {
+        LumenorPaths::createPrivateDirectory(file.parent_path());
+    } catch (const std::filesystem::filesystem_error& error) {
+        return LumenorPaths::describeFailure(error.code());
+    }
     const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return;
+        return LumenorPaths::describeFailure(std::error_code(errno, std::system_category()));
     }
     size_t written = 0;
+    int error = 0;
     while (written < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (n <= 0) {
+            error = n < 0 ? errno : EIO;
             break;
         }
         written += static_cast<size_t>(n);
     }
     ::close(fd);
+    if (error != 0) {
+        return std::error_code(error, std::system_category()).message();
+    }
+    return std::nullopt;
 }
 
 std::optional<Instant> latest(const std::map<std::string, Instant>& holds) {
@@ -65,7 +78,14 @@ std::optional<Instant> latest(const std::map<std::string, Instant>& holds) {
 
 void WakeController::log(const std::string& message) {
     publish(lastEvent_, std::optional<std::string>(message));
-    append(logFile_, iso8601(clock_()) + " " + oneLine(message) + "\n");
+    const auto failure = append(logFile_, iso8601(clock_()) + " " + oneLine(message) + "\n");
+    // One line when the log stops taking events, not one per event.
+    if (failure && !logFailing_) {
+        std::fprintf(stderr,
+                     "Lumenor: couldn't write the log %s: %s; events still show in the panel.\n",
+                     logFile_.c_str(), failure->c_str());
+    }
+    logFailing_ = failure.has_value();
 }
 
 std::string WakeController::statusLine() const {
@@ -86,6 +106,9 @@ std::string WakeController::statusLine() const {
         }
         const Instant due = std::max(pendingSleep_->notBefore, addSeconds(lastHoldEndedAt_, 10));
         return "Sleeping in " + remaining(due);
+    }
+    if (keepAwakeProblem_ && isAwake()) {
+        return *keepAwakeProblem_;
     }
     if (session_) {
         if (const auto end = session_->kind.endsAt()) {
@@ -129,7 +152,7 @@ std::string WakeController::holdName(const std::vector<LumenorHold>& holds) cons
 
 LumenorStatus WakeController::snapshot() const {
     LumenorStatus status{
-        .awake = isAwake(),
+        .awake = keptAwake(),
         .lidClosedMode = lidClosedMode_,
         .lidClosedModeActive = lidModeActive_,
         .lidClosedModeAvailable = helperReady_,
@@ -152,5 +175,9 @@ LumenorStatus WakeController::snapshot() const {
         status.pendingSleepAt = std::max(now_, pendingSleep_->notBefore);
         status.pendingSleepWaitingForPid = pendingSleep_->waitForPid;
     }
+    if (auto held = inhibitorsHeld(); !held.empty()) {
+        status.inhibitorsHeld = std::move(held);
+    }
+    status.problem = problem();
     return status;
 }

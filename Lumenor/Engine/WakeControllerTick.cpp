@@ -34,9 +34,9 @@ void WakeController::tick() {
     if (lidClosedMode_ && epochSeconds(now_) % lidHandlerEverySeconds == 0) {
         checkLidHandler();
     }
-    if (!sleeping_) {
-        reconcileLid();
-    }
+    // Also takes the inhibitors again when none could be held so far; ends in the lid
+    // reconciliation.
+    applyPowerState();
 }
 
 void WakeController::expireSession() {
@@ -143,6 +143,7 @@ void WakeController::applyPowerState() {
         });
     systemAssertion_->set(awake);
     displayAssertion_->set(awake && ((session_.has_value() && keepDisplayOn_) || holdWantsDisplay));
+    noteInhibitors(awake);
     reconcileLid();
 }
 

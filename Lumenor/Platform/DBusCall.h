@@ -28,6 +28,15 @@ QDBusMessage call(const QDBusConnection& bus, const QString& service, const QStr
                   const QString& interface, const QString& method,
                   const QList<QVariant>& arguments = {}, int timeoutMs = defaultTimeoutMs);
 
+/// Like call, but only a service that runs already answers: the bus starts none for it, so a
+/// missing optional service fails at once instead of after an activation attempt.
+QDBusMessage callRunning(const QDBusConnection& bus, const QString& service, const QString& path,
+                         const QString& interface, const QString& method,
+                         const QList<QVariant>& arguments = {});
+
+/// True when `reply` says the service is not on the bus (or there is no bus at all).
+bool isMissingService(const QDBusMessage& reply);
+
 /// Sends a method call and does not wait for, or look at, any answer.
 void send(const QDBusConnection& bus, const QString& service, const QString& path,
           const QString& interface, const QString& method, const QList<QVariant>& arguments = {});

@@ -41,8 +41,14 @@ public:
     /// Not 0 exactly while the assertion is held.
     uint32_t id() const { return id_; }
 
-    /// Takes or releases the assertion. Taking twice holds one; a refused take leaves id 0
-    /// silently, so the next set(true) tries again.
+    /// The mechanisms holding the assertion now ("logind", "portal", "power-manager",
+    /// "screensaver"); empty while it is not held, and for assertions that name none.
+    virtual std::vector<std::string> heldBy() const { return {}; }
+    /// Why the last take held nothing, in words for people; empty after a take that held.
+    virtual std::string failure() const { return {}; }
+
+    /// Takes or releases the assertion. Taking twice holds one; a refused take leaves id 0,
+    /// with failure() saying why, so the next set(true) tries again.
     void set(bool on) {
         if (on && id_ == 0) {
             id_ = acquire();
@@ -80,8 +86,9 @@ private:
 inline const std::string systemAssertionType = "PreventUserIdleSystemSleep";
 inline const std::string displayAssertionType = "PreventUserIdleDisplaySleep";
 
-/// A system assertion (logind sleep:idle inhibitor) or a display assertion (screen-saver
-/// inhibit), chosen by `type`.
+/// A system assertion (logind's sleep:idle inhibitor, the desktop portal's suspend|idle
+/// inhibitor and the power manager's, held together) or a display assertion (the screen
+/// saver's inhibitor and the portal's idle one), chosen by `type`. Held while any part is.
 std::unique_ptr<Assertion> makeAssertion(const std::string& type, const std::string& reason);
 
 /// Internal batteries and mains supplies under `powerSupplyRoot`.
@@ -124,7 +131,15 @@ std::optional<std::string> setupBlocker();
 /// Suspends the machine now; code 0 on success.
 RunResult sleepNow();
 
-/// Turns the display off now where the display server allows it; code 0 on success.
+/// Turns the display off now where the display server allows it; code 0 on success, else the
+/// reason in the output.
 RunResult displaySleepNow();
+
+/// Why displaySleepNow cannot work here (no X display, no xset, a Wayland desktop without a
+/// known way); none when it may. Starts no process.
+std::optional<std::string> displaySleepProblem();
+
+/// Why sleepNow cannot work here, asking logind; none when it may.
+std::optional<std::string> sleepProblem();
 
 } // namespace PowerControl

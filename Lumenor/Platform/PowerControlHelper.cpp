@@ -4,12 +4,10 @@
 #include "Lumenor/Platform/PowerControlDetail.h"
 
 #include "LumenorCore/LumenorPaths.h"
+#include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/PrivilegedInstall.h"
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
-#include <QStandardPaths>
-
-#include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -144,18 +142,6 @@ std::optional<std::string> setupBlocker() {
     };
     return detail::setupBlockerFor(detail::SetupTools{}, detail::currentUserName(),
                                    present("DISPLAY") || present("WAYLAND_DISPLAY"));
-}
-
-RunResult displaySleepNow() {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
-        return {1, "Can't turn the display off here: there is no X display (DISPLAY is not set)."};
-    }
-    const QString xset = QStandardPaths::findExecutable(QStringLiteral("xset"));
-    if (xset.isEmpty()) {
-        return {1, "Can't turn the display off here: xset is not installed."};
-    }
-    return run(xset.toStdString(), {"dpms", "force", "off"}, helperTimeout);
 }
 
 } // namespace PowerControl

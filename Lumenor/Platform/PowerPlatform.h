@@ -43,6 +43,10 @@ public:
     virtual PowerControl::RunResult displaySleepNow() = 0;
     /// Every inhibitor logind holds; none when logind cannot be asked. May block a few seconds.
     virtual std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() = 0;
+    /// Why sleepNow cannot work here; none when it may. May block briefly on the system bus.
+    virtual std::optional<std::string> sleepProblem() = 0;
+    /// Why displaySleepNow cannot work here; none when it may. Starts no process.
+    virtual std::optional<std::string> displaySleepProblem() = 0;
 };
 
 /// The real power layer: PowerControl, with lid-closed mode held by the app itself.
@@ -70,6 +74,10 @@ public:
     PowerControl::RunResult displaySleepNow() override { return PowerControl::displaySleepNow(); }
     std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override {
         return PowerControl::listInhibitors();
+    }
+    std::optional<std::string> sleepProblem() override { return PowerControl::sleepProblem(); }
+    std::optional<std::string> displaySleepProblem() override {
+        return PowerControl::displaySleepProblem();
     }
 
 private:

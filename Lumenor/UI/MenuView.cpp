@@ -12,6 +12,7 @@
 #include "Lumenor/UI/StepperRow.h"
 #include "Lumenor/UI/SymbolTable.h"
 #include "Lumenor/UI/ToggleSwitch.h"
+#include "LumenorCore/LumenorWords.h"
 
 #include <QDateTimeEdit>
 #include <QHBoxLayout>
@@ -347,7 +348,8 @@ void MenuView::buildActions(QVBoxLayout* stack) {
         QStringLiteral("display"), QStringLiteral("Rest Screen"), MenuTheme::teal,
         [this] { controller_.rest(); }, this);
     restScreen->setObjectName(QStringLiteral("restScreenButton"));
-    restScreen->setToolTip(QStringLiteral("Screen off, Mac stays awake and reachable"));
+    restScreen->setToolTip(QString::fromStdString("Screen off, " + LumenorWords::namedMachine() +
+                                                  " stays awake and reachable"));
     actions->addWidget(restScreen);
     auto* sleep = new PillButton(
         QStringLiteral("moon.zzz.fill"), QStringLiteral("Sleep Now"), MenuTheme::indigo,

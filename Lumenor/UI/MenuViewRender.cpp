@@ -116,7 +116,7 @@ void MenuView::render() {
 }
 
 void MenuView::renderHeader() {
-    const bool awake = controller_.isAwake();
+    const bool awake = controller_.keptAwake();
     const bool dark = MenuTheme::isDark(palette());
     headerIcon_->setSymbol(awake ? QStringLiteral("sun.max.fill") : QStringLiteral("moon.fill"));
     if (awake) {

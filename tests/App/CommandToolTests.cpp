@@ -40,9 +40,9 @@ protected:
 TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     const Finished on = lumenor({"on", "--for", "30m"});
     EXPECT_EQ(on.status, 0) << on.err;
-    EXPECT_TRUE(on.out.starts_with("Keeping the Mac awake — Until ")) << on.out;
-    EXPECT_TRUE(on.out.ends_with(". Lid-closed mode is unavailable: the system won't let Lumenor "
-                                 "hold the lid.\n"))
+    EXPECT_TRUE(on.out.starts_with("Keeping the computer awake — Until ")) << on.out;
+    // The private bus's logind grants the lid too.
+    EXPECT_TRUE(on.out.ends_with(", even with the lid closed.\n"))
         << on.out;
     EXPECT_EQ(on.err, "");
 
@@ -55,6 +55,22 @@ TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.out, "");
     EXPECT_EQ(bad.err, "Couldn't understand duration “soon”. Try 30m, 2h, 1h30m.\n");
+}
+
+TEST_F(CommandTool, SettingsLogAndSocketAreOwnerOnly) {
+    EXPECT_EQ(lumenor({"set", "--display", "on"}).status, 0);
+    EXPECT_EQ(lumenor({"on", "--for", "1m"}).status, 0); // an event for the log
+    const auto mode = [](const std::filesystem::path& path) {
+        return std::filesystem::status(path).permissions() & std::filesystem::perms::all;
+    };
+    using std::filesystem::perms;
+    const std::filesystem::path settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
+    EXPECT_NE(readFile(settings).find("keepDisplayOn=true"), std::string::npos);
+    for (const auto& file :
+         {settings, sandbox.socketPath().parent_path() / "lumenor.log", sandbox.socketPath()})
+        EXPECT_EQ(mode(file), perms::owner_read | perms::owner_write) << file;
+    for (const auto& folder : {settings.parent_path(), sandbox.socketPath().parent_path()})
+        EXPECT_EQ(mode(folder), perms::owner_all) << folder;
 }
 
 TEST_F(CommandTool, HoldsAreTakenListedExtendedReleasedAndExpire) {
@@ -196,8 +212,8 @@ TEST_F(CommandTool, SleepAfterTaskWaitsForTheAgentRunItIsPartOf) {
     const Finished run = ::run(QString::fromStdString(agent), {"-c", script, "-p"}, environment);
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string agentPid = run.out.substr(0, run.out.find('\n'));
-    EXPECT_NE(run.out.find("The Mac will sleep once the current Copilot task (pid " + agentPid +
-                           ") has finished and replied."),
+    EXPECT_NE(run.out.find("The computer will sleep once the current Copilot task (pid " +
+                           agentPid + ") has finished and replied."),
               std::string::npos)
         << run.out;
 
@@ -209,7 +225,7 @@ TEST_F(CommandTool, SleepAfterTaskWaitsForTheAgentRunItIsPartOf) {
 TEST_F(CommandTool, APendingSleepShowsInTheStatusUntilCancelled) {
     const Finished sleep = lumenor({"sleep", "--in", "10m"});
     EXPECT_EQ(sleep.status, 0) << sleep.err;
-    EXPECT_TRUE(sleep.out.starts_with("The Mac will sleep in 10 minutes.")) << sleep.out;
+    EXPECT_TRUE(sleep.out.starts_with("The computer will sleep in 10 minutes.")) << sleep.out;
     const std::string text = lumenor({"status"}).out;
     EXPECT_TRUE(text.find("\nSleeping in 10m 0") != std::string::npos ||
                 text.find("\nSleeping in 9m 5") != std::string::npos)

@@ -1,6 +1,30 @@
 #include "App/Processes.h"
 
+#include "Support/PrivateBus.h"
+
+#include <QCoreApplication>
 #include <QFile>
+
+namespace {
+
+/// One bus for the whole test program, with logind played by dbusmock; started on first use.
+QByteArray busWithLogind() {
+    static const QByteArray address = [] {
+        static int argc = 1;
+        static char* argv[] = {const_cast<char*>("lumenor-app-tests"), nullptr};
+        if (QCoreApplication::instance() == nullptr) {
+            new QCoreApplication(argc, argv); // never deleted, like the bus
+        }
+        auto* bus = new PrivateBus;
+        const bool ready =
+            !bus->address().isEmpty() &&
+            bus->startMock({"--template", "logind"}, QStringLiteral("org.freedesktop.login1"));
+        return ready ? bus->address() : QByteArray();
+    }();
+    return address;
+}
+
+} // namespace
 
 Sandbox::Sandbox(std::size_t homeLength) {
     home_ = std::filesystem::path(root_.path().toStdString()) / "home";
@@ -12,16 +36,21 @@ Sandbox::Sandbox(std::size_t homeLength) {
 }
 
 std::filesystem::path Sandbox::socketPath() const {
-    return home_ / "Library/Application Support/Lumenor/lumenor.sock";
+    return home_ / ".local/state/lumenor/lumenor.sock";
 }
 
 QProcessEnvironment Sandbox::environment() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    // The XDG folders default to the sandbox's home.
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
         environment.remove(name);
     }
+    const QString bus = withLogind ? QString::fromLatin1(busWithLogind())
+                                   : QStringLiteral("unix:path=/nonexistent/lumenor-bus");
+    environment.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
     environment.insert("LUMENOR_HOME", QString::fromStdString(home_.string()));
-    environment.insert("XDG_CONFIG_HOME", root_.filePath("config"));
     return environment;
 }
 

@@ -19,8 +19,11 @@ public:
 
     std::filesystem::path home() const { return home_; }
     std::filesystem::path socketPath() const;
-    /// This process's environment without any display, pointed at the sandbox.
+    /// This process's environment without any display, pointed at the sandbox, and at a
+    /// private bus on which a mock logind serves unless `withLogind` is false (then at no bus).
     QProcessEnvironment environment() const;
+
+    bool withLogind = true;
 
 private:
     QTemporaryDir root_;

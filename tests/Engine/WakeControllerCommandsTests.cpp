@@ -35,7 +35,8 @@ TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
     EXPECT_TRUE(response.ok);
     EXPECT_EQ(h->session()->kind, SessionKind::until(h.clock.now() + std::chrono::minutes(30)));
     EXPECT_FALSE(h->lidClosedMode());
-    EXPECT_EQ(response.message, "Keeping the Mac awake — " + h->session()->title(h.clock.now()) +
+    EXPECT_EQ(response.message, "Keeping the computer awake — " +
+                                    h->session()->title(h.clock.now()) +
                                     " (lid-closed mode is off — closing the lid will sleep it).");
 
     // Flags stick even when the kind is rejected; the running session stays.
@@ -47,7 +48,7 @@ TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
 
     response = send("on", {{"pid", std::to_string(getpid())}, {"app", "Safari"}});
     EXPECT_EQ(h->session()->kind, SessionKind::process(getpid(), ""));
-    EXPECT_EQ(response.message, "Keeping the Mac awake — While process " +
+    EXPECT_EQ(response.message, "Keeping the computer awake — While process " +
                                     std::to_string(getpid()) + " runs" + notSetUp);
 
     WakeControllerProbe(h.controller()).setHelperReady(true);
@@ -55,7 +56,7 @@ TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
     h->setMinimumBattery(30);
     h->setStopOnLowBattery(false);
     EXPECT_EQ(send("on").message,
-              "Keeping the Mac awake — Indefinitely. ⚠️ Battery is low, so "
+              "Keeping the computer awake — Indefinitely. ⚠️ Battery is low, so "
               "closing the lid will sleep it.");
 }
 
@@ -86,7 +87,7 @@ TEST_F(WakeControllerCommands, OnFindsApplicationsAndFilesOrSaysWhatItCannotFind
     const auto response = send("on", {{"file", "~/Downloads/big.iso"}});
     unsetenv("LUMENOR_HOME");
     EXPECT_EQ(h->session()->kind, SessionKind::file(*h.workspace->files.begin()));
-    EXPECT_EQ(response.message, "Keeping the Mac awake — While big.iso downloads" + notSetUp);
+    EXPECT_EQ(response.message, "Keeping the computer awake — While big.iso downloads" + notSetUp);
 }
 
 TEST_F(WakeControllerCommands, HoldReleaseOffAndUnknownWords) {
@@ -101,7 +102,7 @@ TEST_F(WakeControllerCommands, HoldReleaseOffAndUnknownWords) {
 
     send("on");
     EXPECT_EQ(send("off").message,
-              "Keep-awake session ended. The Mac follows its normal sleep settings again.");
+              "Keep-awake session ended. The computer follows its normal sleep settings again.");
     EXPECT_EQ(h.logMessages().back(), "Session ended — turned off via CLI");
     for (const std::string word : {"Status", ""}) {
         expectRejected(word, {}, "Unknown command “" + word + "”.");

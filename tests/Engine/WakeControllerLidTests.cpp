@@ -154,7 +154,7 @@ TEST(WakeControllerLinuxLid, NeedsNoHelperAndNamesAnotherHolder) {
                              "decides what closing the lid does";
     EXPECT_EQ(h->lastEvent(), "⚠️ " + note);
     EXPECT_EQ(h->handle({"on", {}}).message,
-              "Keeping the Mac awake — Indefinitely. ⚠️ " + note + ".");
+              "Keeping the computer awake — Indefinitely. ⚠️ " + note + ".");
     h->setMinimumBattery(25);
     EXPECT_EQ(h.power->lidBatteryFloor, 25) << "the in-process lid-on refuses at the floor";
 

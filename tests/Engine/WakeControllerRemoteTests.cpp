@@ -62,7 +62,7 @@ TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
     // Waking it in the next window keeps it up and ends the cycle with its scheduled wake.
     h.workspace->fireWake();
     EXPECT_EQ(h->handle({"wake", {}}).message,
-              "☀️ Mac is awake and will stay awake, even with the lid closed.");
+              "☀️ The computer is awake and will stay awake, even with the lid closed.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
     EXPECT_FALSE(h->remoteCycleArmed());
     EXPECT_EQ(h.power->count("wakeDisplay"), 1);

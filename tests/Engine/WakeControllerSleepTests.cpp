@@ -2,7 +2,6 @@
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
 
-
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -74,11 +73,30 @@ TEST_F(WakeControllerSleep, FailuresKeepTheMachineAwakeAndCancelTheWake) {
     EXPECT_TRUE(h->lidModeActive()) << "the helper still owns the sleep setting";
     EXPECT_FALSE(h->remoteCycleArmed());
     EXPECT_FALSE(probe.awaitingWake());
-    EXPECT_EQ(h.logMessages().back(), "⚠️ Could not put the Mac to sleep");
+    EXPECT_EQ(
+        h.logMessages().back(),
+        "⚠️ Could not put the computer to sleep: lid-closed mode could not be switched off");
     h.settle(); // the wake is cancelled and lid-off tried again
     EXPECT_EQ(h.power->helperCalls,
               (Words{"schedule-wake " + std::to_string(epochSeconds(h.clock.now()) + 15 * 60),
                      "lid-off", "cancel-wake", "lid-off"}));
+}
+
+TEST_F(WakeControllerSleep, AFailedSuspendGivesBackTheSessionAndHoldsAndSaysWhy) {
+    h->startSession(SessionKind::indefinite());
+    h->hold("task", 600);
+    h.power->sleepNowResult = {1, "logind refused: Access denied"};
+    h->requestSleepFromMenu();
+    h.tickAfter(2);
+    EXPECT_FALSE(h->session()) << "cleared while the attempt runs";
+    h.settle();
+    EXPECT_EQ(h.power->count("sleepNow"), 1);
+    EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
+    EXPECT_TRUE(h->activeHolds().contains("task"));
+    EXPECT_TRUE(h.power->held.contains(systemAssertionType));
+    EXPECT_FALSE(h->pendingSleep()) << "no endless retry";
+    EXPECT_EQ(h.logMessages().back(),
+              "⚠️ Could not put the computer to sleep: logind refused: Access denied");
 }
 
 TEST_F(WakeControllerSleep, WakeOrANewHoldCancelsAnAttemptBeforeItSleeps) {
@@ -123,7 +141,7 @@ TEST_F(WakeControllerSleep, ResultsForAGoneControllerAreDroppedAndRestDimsLater)
 
     EXPECT_EQ(
         h->handle({"rest", {}}).message,
-        "🖥️ Display off — the Mac stays awake and reachable. ⚠️ Lid-closed mode is "
+        "🖥️ Display off — the computer stays awake and reachable. ⚠️ Lid-closed mode is "
         "unavailable: the system won't let Lumenor hold the lid.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
     EXPECT_EQ(h.power->count("displaySleepNow"), 0);
@@ -138,7 +156,7 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     auto send = [this](std::map<std::string, std::string> options) {
         return h->handle({"sleep", std::move(options)});
     };
-    EXPECT_EQ(send({}).message, "😴 The Mac will sleep in 20 seconds" + unreachable);
+    EXPECT_EQ(send({}).message, "😴 The computer will sleep in 20 seconds" + unreachable);
     EXPECT_EQ(h->pendingSleep(),
               (PendingSleep{h.clock.now() + std::chrono::seconds(20), std::nullopt, false, "CLI"}));
     EXPECT_EQ(h.logMessages().back(), "Sleep requested by CLI");
@@ -154,13 +172,13 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
 
     h->hold("task", 600);
     EXPECT_EQ(send({{"in", "  NOW  "}, {"after_pid", std::to_string(getpid())}}).message,
-              "😴 The Mac will sleep once the current task (pid " + std::to_string(getpid()) +
+              "😴 The computer will sleep once the current task (pid " + std::to_string(getpid()) +
                   ") has finished and replied" + unreachable);
     EXPECT_EQ(send({{"after_pid", std::to_string(getpid())}, {"by", "Claude Code"}}).message,
-              "😴 The Mac will sleep once the current Claude Code task (pid " +
+              "😴 The computer will sleep once the current Claude Code task (pid " +
                   std::to_string(getpid()) + ") has finished and replied" + unreachable);
     EXPECT_EQ(send({{"in", "0s"}, {"after_pid", std::to_string(deadPid)}}).message,
-              "😴 The Mac will sleep after running tasks finish" + unreachable);
+              "😴 The computer will sleep after running tasks finish" + unreachable);
 
     // The listening window is no task to wait for: only the quiet ten seconds after the
     // released hold delay this one.
@@ -168,9 +186,10 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     h.readyHelper();
     h->setRemoteWakeEnabled(true);
     h->hold(WakeController::remoteCheckHold, 180);
-    EXPECT_EQ(send({{"in", "0"}}).message,
-              "😴 The Mac will sleep in 0 seconds. It will wake every 15 min for ~3 min to check "
-              "Telegram (send /wake). Cancel with `lumenor cancel-sleep`.");
+    EXPECT_EQ(
+        send({{"in", "0"}}).message,
+        "😴 The computer will sleep in 0 seconds. It will wake every 15 min for ~3 min to check "
+        "Telegram (send /wake). Cancel with `lumenor cancel-sleep`.");
     h.tickAfter(9);
     EXPECT_FALSE(probe.sleeping());
     h.tickAfter(1);

@@ -73,7 +73,8 @@ TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastTick) {
                              .batteryPercent = 82,
                              .holds = std::vector<LumenorHold>{{"a", "", h->now() + seconds(59)},
                                                                {"b", "", h->now() + seconds(599)}},
-                             .wakeHelperReady = false}));
+                             .wakeHelperReady = false,
+                             .inhibitorsHeld = std::vector<std::string>{"logind"}}));
 }
 
 TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
@@ -87,6 +88,7 @@ TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
     EXPECT_EQ(h.logLines(),
               (std::vector<std::string>{
                   "2026-03-01T18:00:01Z Started: Indefinitely",
+                  "2026-03-01T18:00:01Z Keeping awake with logind",
                   "2026-03-01T18:00:01Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
                   "password is required line 2",
                   "2026-03-01T18:00:01Z again"}));

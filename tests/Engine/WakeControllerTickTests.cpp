@@ -43,9 +43,9 @@ TEST(WakeControllerTick, ProcessAndAppSessionsEndWhenTheirProcessIsGone) {
     h.tickAfter(1);
     // A replaced session writes no end line.
     EXPECT_EQ(h.logMessages(),
-              (Words{"Started: While Safari is running", "Session ended — Safari quit",
-                     "Started: While tests runs", "Started: While build runs",
-                     "Session ended — process 2147483647 finished"}));
+              (Words{"Started: While Safari is running", "Keeping awake with logind",
+                     "Session ended — Safari quit", "Started: While tests runs",
+                     "Started: While build runs", "Session ended — process 2147483647 finished"}));
 }
 
 TEST(WakeControllerTick, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWindow) {
@@ -68,7 +68,7 @@ TEST(WakeControllerTick, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWi
     // Each task's hold is logged as it ends; the listening window has lines of its own.
     const Words log = h.logMessages();
     EXPECT_EQ(Words(log.end() - 2, log.end()), (Words{"Hold expired: b", "Hold expired: a"}));
-    EXPECT_EQ(log.size(), 4u);
+    EXPECT_EQ(log.size(), 5u);
 }
 
 TEST(WakeControllerTick, HoldsAloneNeverKeepTheDisplayOn) {
@@ -93,21 +93,22 @@ TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
     EXPECT_FALSE(h->session());
     EXPECT_TRUE(h->holds().empty());
     EXPECT_FALSE(h.power->held.contains(systemAssertionType));
-    EXPECT_EQ(h.logMessages(), (Words{"Started: Indefinitely", "Hold taken: task for 10 minutes",
-                                      "Session ended — battery below 10%",
-                                      "Battery below 10% — stopped keeping awake"}));
+    EXPECT_EQ(h.logMessages(),
+              (Words{"Started: Indefinitely", "Keeping awake with logind",
+                     "Hold taken: task for 10 minutes", "Session ended — battery below 10%",
+                     "Battery below 10% — stopped keeping awake"}));
 
     // Holds alone: the same line, and the floor applies as soon as it is switched on.
     h->setStopOnLowBattery(false);
     h->hold("task", 600);
     h->setStopOnLowBattery(true);
     EXPECT_TRUE(h->holds().empty());
-    EXPECT_EQ(h.logMessages().size(), 6u);
+    EXPECT_EQ(h.logMessages().size(), 7u);
     EXPECT_EQ(h.logMessages().back(), "Battery below 10% — stopped keeping awake");
 
     // With nothing running the floor has nothing to do.
     h.tickAt(boundary + std::chrono::seconds(15));
-    EXPECT_EQ(h.logMessages().size(), 6u);
+    EXPECT_EQ(h.logMessages().size(), 7u);
 }
 
 TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {

@@ -197,3 +197,29 @@ TEST(LumenorJSONTests, HoldsAndInhibitorsTravelAsListsOfObjects) {
     EXPECT_EQ(failureOf<LumenorStatus>(withMember(R"("holds":[{"id":"a","label":""}])")),
               "missing key \"holds[0].until\"");
 }
+
+TEST(LumenorJSONTests, InhibitorsAndProblemSitInKeyOrderAndRoundTrip) {
+    LumenorStatus status = exampleStatus();
+    status.inhibitorsHeld = std::vector<std::string>{"logind", "portal"};
+    status.problem = "Couldn't keep the computer awake: a/b.";
+    const std::string text = LumenorJSON::line(status);
+    EXPECT_NE(
+        text.find(R"("holdUntil":"2026-12-05T18:30:00Z","inhibitorsHeld":["logind","portal"],)"
+                  R"("keepDisplayOn")"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(text.find(R"("onBattery":true,"problem":"Couldn't keep the computer awake: a\/b.",)"
+                        R"("remoteWakeCycleArmed")"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(decode<LumenorStatus>(text), status);
+    status.inhibitorsHeld = std::vector<std::string>{};
+    const LumenorResponse response{true, "pong", status};
+    EXPECT_EQ(decode<LumenorResponse>(LumenorJSON::line(response)), response);
+
+    for (const char* member : {R"("inhibitorsHeld":"logind")", R"("inhibitorsHeld":["logind",1])",
+                               R"("inhibitorsHeld":[["logind"]])", R"("inhibitorsHeld":[{}])"})
+        EXPECT_EQ(failureOf<LumenorStatus>(withMember(member)),
+                  "\"inhibitorsHeld\" must be a list of strings")
+            << member;
+}

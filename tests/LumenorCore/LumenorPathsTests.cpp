@@ -3,25 +3,129 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+namespace fs = std::filesystem;
+
+namespace {
+
+unsigned mode(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
+}
+
+std::string contents(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+/// A fresh temporary home, set as LUMENOR_HOME, without XDG variables.
+struct TemporaryHome {
+    TemporaryHome() {
+        char pattern[] = "/tmp/lumenor-paths-XXXXXX";
+        root = ::mkdtemp(pattern);
+        ::setenv("LUMENOR_HOME", root.c_str(), 1);
+        ::unsetenv("XDG_STATE_HOME");
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+    ~TemporaryHome() {
+        fs::permissions(root, fs::perms::owner_all);
+        fs::remove_all(root);
+    }
+    fs::path root;
+};
+
+} // namespace
+
 // Only these tests run in this process, so they may change its environment.
-TEST(LumenorPathsTest, PlacesEverythingUnderTheSupportDirectoryOfTheOverrideOrTheAccount) {
+TEST(LumenorPathsTest, PlacesFollowXdgStateHomeOrTheHomeOfTheOverrideOrTheAccount) {
     const std::string home = "/tmp/lumenor paths test/user1";
     ::setenv("LUMENOR_HOME", home.c_str(), 1);
-    const std::string support = home + "/Library/Application Support/Lumenor";
-    EXPECT_EQ(LumenorPaths::homeDirectory(), home);
-    EXPECT_EQ(LumenorPaths::socketPath(), support + "/lumenor.sock");
-    EXPECT_EQ(LumenorPaths::stateFile().string(), support + "/state.json");
-    EXPECT_EQ(LumenorPaths::logFile().string(), support + "/lumenor.log");
+    ::unsetenv("XDG_CONFIG_HOME");
+    for (const char* state : {static_cast<const char*>(nullptr), "", "relative/state"}) {
+        state ? ::setenv("XDG_STATE_HOME", state, 1) : ::unsetenv("XDG_STATE_HOME");
+        EXPECT_EQ(LumenorPaths::supportDirectory(), home + "/.local/state/lumenor");
+    }
+    ::setenv("XDG_STATE_HOME", "/run/state", 1);
+    EXPECT_EQ(LumenorPaths::socketPath(), "/run/state/lumenor/lumenor.sock");
+    EXPECT_EQ(LumenorPaths::stateFile(), "/run/state/lumenor/state.json");
+    EXPECT_EQ(LumenorPaths::logFile(), "/run/state/lumenor/lumenor.log");
+    EXPECT_EQ(LumenorPaths::lockFile(), "/run/state/lumenor/lumenor.lock");
+    EXPECT_EQ(LumenorPaths::settingsFile(), home + "/.config/Lumenor/Lumenor.conf");
+    ::setenv("XDG_CONFIG_HOME", "/etc/xdg-user", 1);
+    EXPECT_EQ(LumenorPaths::settingsFile(), "/etc/xdg-user/Lumenor/Lumenor.conf");
+    EXPECT_EQ(LumenorPaths::legacySupportDirectory(),
+              home + "/Library/Application Support/Lumenor");
     // Naming a place never creates it.
-    EXPECT_FALSE(std::filesystem::exists("/tmp/lumenor paths test"));
+    EXPECT_FALSE(fs::exists("/tmp/lumenor paths test"));
 
     // An empty override falls back to the account database, not to HOME.
+    ::unsetenv("XDG_STATE_HOME");
     ::setenv("LUMENOR_HOME", "", 1);
     ::setenv("HOME", "/nonexistent/misleading-home", 1);
     EXPECT_EQ(LumenorPaths::supportDirectory(),
-              std::filesystem::path(::getpwuid(::getuid())->pw_dir) /
-                  "Library/Application Support/Lumenor");
+              fs::path(::getpwuid(::getuid())->pw_dir) / ".local/state/lumenor");
+}
+
+TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
+    TemporaryHome home;
+    const mode_t umask = ::umask(0);
+    LumenorPaths::createPrivateFile(LumenorPaths::settingsFile());
+    LumenorPaths::createPrivateDirectory(LumenorPaths::supportDirectory());
+    ::umask(umask);
+    EXPECT_EQ(mode(LumenorPaths::settingsFile()), 0600u);
+    for (const fs::path& folder :
+         {home.root / ".config", LumenorPaths::settingsFile().parent_path(),
+          home.root / ".local/state", LumenorPaths::supportDirectory()})
+        EXPECT_EQ(mode(folder), 0700u) << folder;
+    // An existing, looser settings file is tightened and keeps its contents.
+    write(LumenorPaths::settingsFile(), "[General]\nkeepDisplayOn=true\n");
+    fs::permissions(LumenorPaths::settingsFile(), fs::perms(0644));
+    LumenorPaths::createPrivateFile(LumenorPaths::settingsFile());
+    EXPECT_EQ(mode(LumenorPaths::settingsFile()), 0600u);
+    EXPECT_EQ(contents(LumenorPaths::settingsFile()), "[General]\nkeepDisplayOn=true\n");
+
+    const fs::path blocked = home.root / "blocked";
+    write(blocked, "a file");
+    const std::pair<fs::path, std::string> failures[] = {
+        {blocked / "lumenor", "a file is in the way"},
+        {home.root / std::string(300, 'x'), "path too long"},
+    };
+    for (const auto& [folder, cause] : failures) {
+        try {
+            LumenorPaths::createPrivateDirectory(folder);
+            ADD_FAILURE() << folder << " was created";
+        } catch (const fs::filesystem_error& error) {
+            EXPECT_EQ(LumenorPaths::describeFailure(error.code()), cause) << folder;
+        }
+    }
+}
+
+TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
+    TemporaryHome home;
+    const fs::path legacy = LumenorPaths::legacySupportDirectory();
+    write(legacy / "lumenor.log", "2026-01-01T00:00:00Z old\n");
+    write(legacy / "state.json", "{\"old\":1}");
+    write(LumenorPaths::logFile(), "2026-02-01T00:00:00Z new\n");
+    write(LumenorPaths::stateFile(), "{\"new\":1}");
+    EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
+    EXPECT_EQ(contents(LumenorPaths::logFile()),
+              "2026-01-01T00:00:00Z old\n2026-02-01T00:00:00Z new\n");
+    EXPECT_EQ(mode(LumenorPaths::logFile()), 0600u);
+    EXPECT_EQ(contents(LumenorPaths::stateFile()), "{\"new\":1}");
+    EXPECT_EQ(contents(LumenorPaths::supportDirectory() / "state-earlier.json"), "{\"old\":1}");
+    EXPECT_FALSE(fs::exists(home.root / "Library")) << "emptied folders go";
+
+    // A folder with something else in it stays.
+    write(legacy / "notes.txt", "mine");
+    EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
+    EXPECT_EQ(contents(legacy / "notes.txt"), "mine");
 }

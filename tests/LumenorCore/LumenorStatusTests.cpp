@@ -9,7 +9,7 @@ using namespace std::chrono;
 namespace {
 
 const Instant six = sys_days{2026y / 12 / 5} + 18h;
-const std::string normal = "🌙 Normal — the Mac follows its usual sleep settings";
+const std::string normal = "🌙 Normal — the computer follows its usual sleep settings";
 
 } // namespace
 
@@ -25,11 +25,17 @@ TEST(LumenorStatusTests, StateLineChoosesSessionThenHoldThenNormal) {
     status = LumenorStatus{};
     status.holdUntil = six;
     EXPECT_EQ(status.summary(six), normal);
-    // A description without `awake` is no running session.
+    // Without `awake` (nothing holds the machine) neither a session nor a hold is awake.
     status.sessionDescription = "Indefinitely";
     status.holdUntil = six + 4min + 9s;
-    EXPECT_EQ(status.summary(six), "☀️ Awake — held for a task (4m 09s left)");
+    status.problem =
+        "Couldn't keep the computer awake: no login manager (logind) on the system bus.";
+    EXPECT_EQ(status.summary(six), normal + "\n⚠️ " + *status.problem);
+    status.sessionDescription.reset();
+    status.problem.reset();
     status.awake = true;
+    EXPECT_EQ(status.summary(six), "☀️ Awake — held for a task (4m 09s left)");
+    status.sessionDescription = "Indefinitely";
     EXPECT_EQ(status.summary(six), "☀️ Awake — Indefinitely");
     status.sessionDescription = "Until 19:05";
     status.sessionEndsAt = six + 1h + 5min;

@@ -15,16 +15,19 @@ TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/system_bus", 1);
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/session_bus", 1);
     ensureApplication();
-    for (const std::string& type :
-         {PowerControl::systemAssertionType, PowerControl::displayAssertionType}) {
+    const std::string noLogind = "no login manager (logind) on the system bus";
+    for (const auto& [type, failure] :
+         {std::pair{PowerControl::systemAssertionType, noLogind},
+          {PowerControl::displayAssertionType, "no screen saver service on the session bus"}}) {
         const auto assertion = PowerControl::makeAssertion(type, "Lumenor test");
         assertion->set(true);
         EXPECT_EQ(assertion->id(), 0u) << type;
+        EXPECT_TRUE(assertion->heldBy().empty());
+        EXPECT_EQ(assertion->failure(), failure);
         assertion->set(false);
     }
-    const PowerControl::RunResult result = PowerControl::sleepNow();
-    EXPECT_EQ(result.code, 1);
-    EXPECT_EQ(result.output.rfind("Couldn't suspend: ", 0), 0u) << result.output;
+    EXPECT_EQ(PowerControl::sleepNow(), (PowerControl::RunResult{1, noLogind}));
+    EXPECT_EQ(PowerControl::sleepProblem(), noLogind);
     PowerControl::wakeDisplay();
     EXPECT_FALSE(PowerControl::listInhibitors().has_value());
     LinuxWorkspace workspace; // listens for the end of sleep on a bus that is not there

@@ -100,20 +100,42 @@ TEST(Setup, HandsTheInstallScriptToPkexecAndReadsItsAnswer) {
                 throwsSetupError(SetupError::Kind::failed, StrEq(noPkexec)));
 }
 
-TEST(DisplaySleep, NeedsAnXDisplayAndXset) {
+TEST(DisplaySleep, UsesXsetOrSwayAndOtherwiseSaysWhyNot) {
     TemporaryFolder folder;
     const std::string xset = tool(folder, "xset", "echo \"xset $*\"");
+    tool(folder, "swaymsg", "echo \"swaymsg $*\"");
     const std::string path = std::getenv("PATH");
     ::setenv("PATH", folder.path().c_str(), 1);
-    ::unsetenv("DISPLAY");
-    EXPECT_EQ(PowerControl::displaySleepNow(),
-              (RunResult{1, "Can't turn the display off here: there is no X display (DISPLAY is "
-                            "not set)."}));
-    ::setenv("DISPLAY", ":0", 1);
-    EXPECT_EQ(PowerControl::displaySleepNow(), (RunResult{0, "xset dpms force off"}));
+    struct Case {
+        const char* display;
+        const char* wayland;
+        const char* sway;
+        RunResult expected;
+    };
+    const std::string noWay = "this Wayland desktop offers no way for apps to turn the display off "
+                              "(GNOME's and sway's are known)";
+    // No session bus, so no GNOME: its way is tried against a mock on the system-bus tests.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/session_bus", 1);
+    for (const Case& c : {
+             Case{nullptr, nullptr, nullptr, {1, "there is no X display (DISPLAY is not set)"}},
+             Case{":0", nullptr, nullptr, {0, "xset dpms force off"}},
+             Case{":0", "wayland-0", nullptr, {1, noWay}},
+             Case{nullptr, "wayland-0", "/run/sway.sock", {0, "swaymsg output * dpms off"}},
+         }) {
+        for (const auto& [name, value] : {std::pair{"DISPLAY", c.display},
+                                          {"WAYLAND_DISPLAY", c.wayland},
+                                          {"SWAYSOCK", c.sway}}) {
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        }
+        EXPECT_EQ(PowerControl::displaySleepNow(), c.expected) << c.expected.output;
+        EXPECT_EQ(PowerControl::displaySleepProblem(),
+                  c.expected.code == 0 ? std::nullopt : std::optional(c.expected.output));
+    }
     std::filesystem::remove(xset);
-    EXPECT_EQ(PowerControl::displaySleepNow(),
-              (RunResult{1, "Can't turn the display off here: xset is not installed."}));
+    ::setenv("DISPLAY", ":0", 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    EXPECT_EQ(PowerControl::displaySleepProblem(),
+              "xset is not installed (Debian package x11-xserver-utils)");
     ::setenv("PATH", path.c_str(), 1);
 }
 

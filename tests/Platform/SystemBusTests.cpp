@@ -6,12 +6,13 @@
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
 #include "Platform/PlatformTestSupport.h"
+#include "Support/PrivateBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QProcess>
+#include <QDBusVariant>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -36,10 +37,9 @@ QString pathOf(const QString& service) {
 }
 
 /// Calls a method and returns the first value of its reply; fails the test on an error reply.
-QVariant call(const QString& service, const QString& interface, const QString& method,
-              const QVariantList& arguments = {}) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(service, pathOf(service), interface, method);
+QVariant call(const QString& service, const QString& path, const QString& interface,
+              const QString& method, const QVariantList& arguments = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
     const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 10000);
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
@@ -47,10 +47,16 @@ QVariant call(const QString& service, const QString& interface, const QString& m
     return reply.arguments().value(0);
 }
 
-/// The arguments of each call of `method` the mock has logged.
-std::vector<QVariantList> calls(const QString& service, const QString& method) {
+QVariant call(const QString& service, const QString& interface, const QString& method,
+              const QVariantList& arguments = {}) {
+    return call(service, pathOf(service), interface, method, arguments);
+}
+
+/// The arguments of each call of `method` the mock object at `path` has logged.
+std::vector<QVariantList> calls(const QString& service, const QString& path,
+                                const QString& method) {
     const auto list =
-        call(service, mockInterface, "GetMethodCalls", {method}).value<QDBusArgument>();
+        call(service, path, mockInterface, "GetMethodCalls", {method}).value<QDBusArgument>();
     std::vector<QVariantList> result;
     list.beginArray();
     while (!list.atEnd()) {
@@ -62,57 +68,59 @@ std::vector<QVariantList> calls(const QString& service, const QString& method) {
     return result;
 }
 
-/// The dbus-daemon and its mocks. Every process ends with the bus, or with the test program.
-class PrivateBus : public ::testing::Environment {
+std::vector<QVariantList> calls(const QString& service, const QString& method) {
+    return calls(service, pathOf(service), method);
+}
+
+const QString portal = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString requestPath = portalPath + "/request/1_1/lumenor";
+const QString mutter = QStringLiteral("org.gnome.Mutter.DisplayConfig");
+const QString mutterPath = QStringLiteral("/org/gnome/Mutter/DisplayConfig");
+const QString powerManager = QStringLiteral("org.freedesktop.PowerManagement");
+const QString powerManagerPath = QStringLiteral("/org/freedesktop/PowerManagement/Inhibit");
+
+/// The bus and its mocks: logind on the "system" bus; the screen saver, the desktop portal and
+/// the power manager on the "session" bus, which is the same daemon.
+class Mocks : public ::testing::Environment {
 public:
     void SetUp() override {
         ensureApplication();
-        QProcess& daemon =
-            start("/usr/bin/dbus-daemon",
-                  {"--session", "--nofork", "--address=unix:path=" + folder_.path() + "/bus",
-                   "--print-address=1"});
-        while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
-        }
-        const QByteArray address = daemon.readLine().trimmed();
-        ASSERT_FALSE(address.isEmpty()) << "dbus-daemon did not start";
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        startMock({"--template", "logind"}, login1);
-        startMock({screenSaver, pathOf(screenSaver), screenSaver}, screenSaver);
+        bus_ = std::make_unique<PrivateBus>();
+        ASSERT_FALSE(bus_->address().isEmpty()) << "dbus-daemon did not start";
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address());
+        ASSERT_TRUE(bus_->startMock({"--template", "logind"}, login1));
+        ASSERT_TRUE(bus_->startMock({screenSaver, pathOf(screenSaver), screenSaver}, screenSaver));
         // The cookie is 0, a value a careless caller would take for "not held".
-        for (const QVariantList& method : {QVariantList{"", "Inhibit", "ss", "u", "ret = 0"},
-                                           QVariantList{"", "UnInhibit", "u", "", ""},
-                                           QVariantList{"", "SimulateUserActivity", "", "", ""}}) {
-            call(screenSaver, mockInterface, "AddMethod", method);
-        }
+        bus_->addMethods(screenSaver, pathOf(screenSaver),
+                         {{"", "Inhibit", "ss", "u", "ret = 0"},
+                          {"", "UnInhibit", "u", "", ""},
+                          {"", "SimulateUserActivity", "", "", ""}});
+        ASSERT_TRUE(
+            bus_->startMock({portal, portalPath, "org.freedesktop.portal.Inhibit"}, portal));
+        // Each inhibitor is a request object, to be closed to release it.
+        bus_->addMethods(portal, portalPath,
+                         {{"", "Inhibit", "sua{sv}", "o",
+                           "try:\n    self.AddObject('" + requestPath +
+                               "', 'org.freedesktop.portal.Request', {}, [('Close', '', '', '')])\n"
+                               "except dbus.exceptions.DBusException:\n    pass\n"
+                               "ret = dbus.ObjectPath('" +
+                               requestPath + "')"}});
+        ASSERT_TRUE(bus_->startMock(
+            {powerManager, powerManagerPath, "org.freedesktop.PowerManagement.Inhibit"},
+            powerManager));
+        ASSERT_TRUE(bus_->startMock({mutter, mutterPath, mutter}, mutter));
+        bus_->addMethods(powerManager, powerManagerPath,
+                         {{"", "Inhibit", "ss", "u", "ret = 7"}, {"", "UnInhibit", "u", "", ""}});
     }
-    void TearDown() override { processes_.clear(); }
+    void TearDown() override { bus_.reset(); }
 
 private:
-    QProcess& start(const QString& program, const QStringList& arguments,
-                    QProcess::ProcessChannelMode mode = QProcess::SeparateChannels) {
-        auto& process = *processes_.emplace_back(std::make_unique<QProcess>());
-        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        process.setProcessChannelMode(mode);
-        process.start(program, arguments);
-        return process;
-    }
-    void startMock(const QStringList& arguments, const QString& name) {
-        start("/usr/bin/python3", QStringList{"-m", "dbusmock"} + arguments,
-              QProcess::ForwardedChannels);
-        const bool owned = QTest::qWaitFor(
-            [&] {
-                return QDBusConnection::sessionBus().interface()->isServiceRegistered(name).value();
-            },
-            20000);
-        ASSERT_TRUE(owned) << "the mock did not take " << name.toStdString();
-    }
-
-    QTemporaryDir folder_;
-    std::vector<std::unique_ptr<QProcess>> processes_;
+    std::unique_ptr<PrivateBus> bus_;
 };
 
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new PrivateBus);
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new Mocks);
 
 // The mocks log every call; each test looks only at methods no other test calls.
 
@@ -127,14 +135,19 @@ int inhibitorCount() {
     return count;
 }
 
-TEST(SystemBus, SystemAssertionHoldsOneInhibitorExactlyWhileSet) {
-    const auto assertion = PowerControl::makeAssertion(PowerControl::systemAssertionType,
-                                                       "Lumenor keep-awake session");
-    assertion->set(true);
-    const uint32_t id = assertion->id();
-    EXPECT_NE(id, 0u);
-    assertion->set(true);
-    EXPECT_EQ(assertion->id(), id);
+TEST(SystemBus, EveryMechanismIsHeldTogetherAndReleasedTogether) {
+    const auto system = PowerControl::makeAssertion(PowerControl::systemAssertionType,
+                                                    "Lumenor keep-awake session");
+    const auto display =
+        PowerControl::makeAssertion(PowerControl::displayAssertionType, "Lumenor keep display on");
+    for (int twice = 0; twice < 2; ++twice) {
+        system->set(true);
+        display->set(true);
+    }
+    EXPECT_NE(system->id(), 0u);
+    EXPECT_NE(display->id(), 0u);
+    EXPECT_EQ(system->heldBy(), (std::vector<std::string>{"logind", "portal", "power-manager"}));
+    EXPECT_EQ(display->heldBy(), (std::vector<std::string>{"screensaver", "portal"}));
     EXPECT_EQ(inhibitorCount(), 1);
     const auto listed = PowerControl::listInhibitors();
     ASSERT_TRUE(listed.has_value());
@@ -146,23 +159,27 @@ TEST(SystemBus, SystemAssertionHoldsOneInhibitorExactlyWhileSet) {
     EXPECT_EQ(calls(login1, "Inhibit"),
               (std::vector{
                   QVariantList{"sleep:idle", "Lumenor", "Lumenor keep-awake session", "block"}}));
-    assertion->set(false);
-    EXPECT_EQ(assertion->id(), 0u);
-    // logind drops an inhibitor when the last copy of its descriptor is closed.
-    EXPECT_TRUE(QTest::qWaitFor([] { return inhibitorCount() == 0; }));
-}
-
-TEST(SystemBus, DisplayAssertionHoldsAndReleasesCookieZero) {
-    const auto assertion =
-        PowerControl::makeAssertion(PowerControl::displayAssertionType, "Lumenor keep display on");
-    assertion->set(true);
-    assertion->set(true);
-    EXPECT_NE(assertion->id(), 0u);
+    const auto portalCalls = calls(portal, portalPath, "Inhibit");
+    ASSERT_EQ(portalCalls.size(), 2u);
+    EXPECT_EQ(portalCalls[0].value(1), 4u | 8u) << "suspend and idle";
+    EXPECT_EQ(portalCalls[1].value(1), 8u) << "idle, for the display";
+    EXPECT_EQ(calls(powerManager, powerManagerPath, "Inhibit"),
+              (std::vector{QVariantList{"Lumenor", "Lumenor keep-awake session"}}));
     EXPECT_EQ(calls(screenSaver, "Inhibit"),
               (std::vector{QVariantList{"Lumenor", "Lumenor keep display on"}}));
-    assertion->set(false);
-    EXPECT_EQ(assertion->id(), 0u);
-    ASSERT_TRUE(QTest::qWaitFor([] { return !calls(screenSaver, "UnInhibit").empty(); }));
+
+    system->set(false);
+    display->set(false);
+    EXPECT_EQ(system->id(), 0u);
+    EXPECT_TRUE(system->heldBy().empty());
+    // logind drops an inhibitor when the last copy of its descriptor is closed.
+    EXPECT_TRUE(QTest::qWaitFor([] { return inhibitorCount() == 0; }));
+    EXPECT_TRUE(QTest::qWaitFor([] {
+        return calls(portal, requestPath, "Close").size() == 2 &&
+               !calls(powerManager, powerManagerPath, "UnInhibit").empty() &&
+               !calls(screenSaver, "UnInhibit").empty();
+    }));
+    EXPECT_EQ(calls(powerManager, powerManagerPath, "UnInhibit"), (std::vector{QVariantList{7u}}));
     EXPECT_EQ(calls(screenSaver, "UnInhibit"), (std::vector{QVariantList{0u}}));
 }
 
@@ -170,10 +187,26 @@ TEST(SystemBus, SleepNowSuspendsOnceAndWakeDisplayDeclaresActivity) {
     // The engine suspends from its worker thread, not from the one that owns the connection.
     const auto result = std::async(std::launch::async, PowerControl::sleepNow).get();
     EXPECT_EQ(result, (PowerControl::RunResult{0, ""}));
+    EXPECT_EQ(PowerControl::sleepProblem(), std::nullopt);
     EXPECT_EQ(calls(login1, "Suspend"), (std::vector{QVariantList{false}}));
     PowerControl::wakeDisplay();
     EXPECT_TRUE(
         QTest::qWaitFor([] { return calls(screenSaver, "SimulateUserActivity").size() == 1; }));
+}
+
+TEST(SystemBus, OnGnomeWaylandTheDisplayGoesOffThroughMutter) {
+    call(mutter, mutterPath, mockInterface, "AddProperty",
+         {mutter, "PowerSaveMode", QVariant::fromValue(QDBusVariant(0))});
+    ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    ::unsetenv("SWAYSOCK");
+    EXPECT_EQ(PowerControl::displaySleepProblem(), std::nullopt);
+    EXPECT_EQ(PowerControl::displaySleepNow(), (PowerControl::RunResult{0, ""}));
+    EXPECT_EQ(call(mutter, mutterPath, "org.freedesktop.DBus.Properties", "Get",
+                   {mutter, "PowerSaveMode"})
+                  .value<QDBusVariant>()
+                  .variant(),
+              QVariant(3));
+    ::unsetenv("WAYLAND_DISPLAY");
 }
 
 TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {

@@ -9,9 +9,20 @@ public:
     FakeAssertion(FakePowerPlatform& power, const std::string& type, const std::string& reason)
         : Assertion(type, reason), power_(power) {}
 
+    /// The system assertion stands for logind, the display one for the screen saver.
+    std::vector<std::string> heldBy() const override {
+        if (id() == 0) {
+            return {};
+        }
+        return {type() == PowerControl::displayAssertionType ? "screensaver" : "logind"};
+    }
+    std::string failure() const override { return failure_; }
+
 protected:
     uint32_t acquire() override {
+        failure_.clear();
         if (power_.refusedAssertions.contains(type())) {
+            failure_ = power_.refusal;
             return 0;
         }
         power_.held.insert(type());
@@ -25,6 +36,7 @@ protected:
 
 private:
     FakePowerPlatform& power_;
+    std::string failure_;
 };
 
 } // namespace
@@ -98,5 +110,5 @@ PowerControl::RunResult FakePowerPlatform::sleepNow() {
 
 PowerControl::RunResult FakePowerPlatform::displaySleepNow() {
     journal.push_back("displaySleepNow");
-    return {};
+    return displaySleepNowResult;
 }

@@ -29,9 +29,13 @@ public:
     std::map<std::string, PowerControl::RunResult> standingResults;
     /// Called with the subcommand while a helper call runs.
     std::function<void(const std::string&)> duringHelperCall;
-    /// Assertion types whose acquisition is refused.
+    /// Assertion types whose acquisition is refused, with the failure it gives.
     std::set<std::string> refusedAssertions;
+    std::string refusal = "no login manager (logind) on the system bus";
     PowerControl::RunResult sleepNowResult;
+    PowerControl::RunResult displaySleepNowResult;
+    std::optional<std::string> sleepProblemResult;
+    std::optional<std::string> displaySleepProblemResult;
     /// installHelper and uninstallHelper throw SetupError::failed with this text while set.
     std::optional<std::string> setupError;
     /// What setupBlocker answers.
@@ -70,6 +74,8 @@ public:
     std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override {
         return inhibitors;
     }
+    std::optional<std::string> sleepProblem() override { return sleepProblemResult; }
+    std::optional<std::string> displaySleepProblem() override { return displaySleepProblemResult; }
 
 private:
     PowerControl::Battery battery_;

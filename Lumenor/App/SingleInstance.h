@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+/// Decides which process is the one serving app: the one holding an exclusive lock on
+/// LumenorPaths::lockFile, for as long as it lives. The lock, unlike a probe of the socket,
+/// cannot be won by two processes starting at the same moment.
+class SingleInstance {
+public:
+    SingleInstance() = default;
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    /// Creates the support folder (0700), takes the lock without waiting and, once it is ours,
+    /// moves over what earlier versions left. When this process must not serve, says why on
+    /// standard error and returns its exit status: 0 when another instance holds the lock
+    /// (quietly: see anotherServes), 1 when the folder or lock file cannot be used. None when
+    /// this process serves.
+    std::optional<int> takeOrExplain();
+    /// takeOrExplain found the lock held by a running instance.
+    bool anotherServes() const { return anotherServes_; }
+
+private:
+    int fd_ = -1;
+    bool anotherServes_ = false;
+};
+
+/// Why `path` cannot be served as the control socket, from the error its server start threw:
+/// "Lumenor can't serve its control socket at PATH: CAUSE".
+std::string socketFailureMessage(const std::string& path, const std::exception& error);

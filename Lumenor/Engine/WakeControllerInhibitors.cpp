@@ -1,0 +1,93 @@
+#include "Lumenor/Engine/WakeController.h"
+
+#include "LumenorCore/LumenorWords.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// The order the status lists them in, whichever assertion holds them.
+constexpr std::array<std::string_view, 4> mechanismOrder{"logind", "portal", "power-manager",
+                                                         "screensaver"};
+
+std::size_t rank(const std::string& name) {
+    return static_cast<std::size_t>(std::find(mechanismOrder.begin(), mechanismOrder.end(), name) -
+                                    mechanismOrder.begin());
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+} // namespace
+
+bool WakeController::keptAwake() const {
+    return isAwake() && systemAssertion_->id() != 0;
+}
+
+std::optional<std::string> WakeController::problem() const {
+    return keepAwakeProblem_ ? keepAwakeProblem_ : settingsProblem_;
+}
+
+std::vector<std::string> WakeController::inhibitorsHeld() const {
+    std::vector<std::string> names = systemAssertion_->heldBy();
+    for (auto& name : displayAssertion_->heldBy()) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(std::move(name));
+        }
+    }
+    std::stable_sort(names.begin(), names.end(),
+                     [](const auto& a, const auto& b) { return rank(a) < rank(b); });
+    return names;
+}
+
+void WakeController::noteInhibitors(bool wanted) {
+    // Releasing is told by the end of the session; only a new set of mechanisms is news.
+    const auto held = inhibitorsHeld();
+    if (!held.empty() && held != loggedInhibitors_) {
+        loggedInhibitors_ = held;
+        log("Keeping awake with " + joined(held));
+    }
+    std::optional<std::string> problem;
+    if (wanted && systemAssertion_->id() == 0) {
+        const std::string why = systemAssertion_->failure();
+        problem = "Couldn't keep the " + LumenorWords::machine() +
+                  " awake: " + (why.empty() ? "nothing on this system can hold it awake" : why) +
+                  ".";
+    }
+    if (problem != keepAwakeProblem_) {
+        publish(keepAwakeProblem_, problem);
+        if (problem) {
+            log("⚠️ " + *problem);
+        }
+    }
+}
+
+std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
+    if (!keepAwakeProblem_) {
+        return std::nullopt;
+    }
+    return LumenorResponse{
+        .ok = false,
+        .message = *keepAwakeProblem_ +
+                   " Lumenor keeps the request and tries again every second; run it in a "
+                   "desktop session with systemd-logind, or where a desktop portal or power "
+                   "manager runs.",
+    };
+}
+
+std::optional<LumenorResponse> WakeController::settingsRefusal() const {
+    if (!settingsProblem_) {
+        return std::nullopt;
+    }
+    return LumenorResponse{
+        .ok = false,
+        .message = *settingsProblem_ +
+                   " The new values hold until Lumenor quits; make the file writable to keep them.",
+    };
+}

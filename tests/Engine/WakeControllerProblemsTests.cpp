@@ -1,0 +1,120 @@
+// What the controller does when the system says no: it tells the caller, keeps the request,
+// tries again, and says so once in the log.
+#include "Support/EngineHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using PowerControl::systemAssertionType;
+
+const std::string noLogind =
+    "Couldn't keep the computer awake: no login manager (logind) on the system bus.";
+
+TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedEveryTickAndLoggedOnce) {
+    const std::vector<LumenorRequest> requests{
+        {"on", {{"for", "1h"}}}, {"hold", {{"id", "task"}}}, {"wake", {}}};
+    for (const LumenorRequest& request : requests) {
+        EngineHarness h;
+        h.power->refusedAssertions = {systemAssertionType};
+        const LumenorResponse response = h->handle(request);
+        EXPECT_FALSE(response.ok) << request.command;
+        EXPECT_TRUE(response.message.starts_with(noLogind + " ")) << response.message;
+        EXPECT_TRUE(h->isAwake()) << "the request is kept";
+        EXPECT_FALSE(response.status->awake);
+        EXPECT_EQ(response.status->problem, noLogind);
+        EXPECT_EQ(response.status->inhibitorsHeld, std::nullopt);
+        for (int second = 0; second < 3; ++second) {
+            h.tickAfter(1);
+        }
+        EXPECT_EQ(std::ranges::count(h.logMessages(), "⚠️ " + noLogind), 1) << request.command;
+        EXPECT_EQ(h->statusLine(), noLogind);
+        EXPECT_NE(h->snapshot().summary(h.clock.now()).find("\n⚠️ " + noLogind),
+                  std::string::npos);
+
+        h.power->refusedAssertions.clear();
+        h.tickAfter(1);
+        const LumenorStatus status = h->snapshot();
+        EXPECT_TRUE(status.awake) << request.command;
+        EXPECT_EQ(status.problem, std::nullopt);
+        EXPECT_EQ(status.inhibitorsHeld, std::vector<std::string>{"logind"});
+        EXPECT_EQ(h.logMessages().back(), "Keeping awake with logind");
+    }
+}
+
+TEST(WakeControllerProblems, HeldMechanismsAreListedAndLoggedWhenTheyChange) {
+    EngineHarness h;
+    h->handle({"on", {{"display", "on"}}});
+    EXPECT_EQ(h->snapshot().inhibitorsHeld, (std::vector<std::string>{"logind", "screensaver"}));
+    h->handle({"off", {}});
+    EXPECT_EQ(h->snapshot().inhibitorsHeld, std::nullopt);
+    h->handle({"on", {}});
+    h->handle({"on", {{"display", "off"}}});
+    EXPECT_EQ(h.logMessages(),
+              (Words{"Started: Indefinitely", "Keeping awake with logind, screensaver",
+                     "Session ended — turned off via CLI", "Started: Indefinitely",
+                     "Keeping awake with logind", "Started: Indefinitely"}));
+}
+
+TEST(WakeControllerProblems, DisplayOffAndSleepWithoutAWaySayWhyAndChangeNothing) {
+    EngineHarness h;
+    h.power->displaySleepProblemResult = "there is no X display (DISPLAY is not set)";
+    LumenorResponse response = h->handle({"rest", {}});
+    EXPECT_FALSE(response.ok);
+    EXPECT_EQ(response.message,
+              "Couldn't turn the display off: there is no X display (DISPLAY is not set).");
+    EXPECT_FALSE(h->session());
+    EXPECT_EQ(h.logMessages().back(),
+              "⚠️ Couldn't turn the display off: there is no X display (DISPLAY is not set)");
+
+    // A way that fails when used is logged when it does.
+    h.power->displaySleepProblemResult.reset();
+    h.power->displaySleepNowResult = {1, "xset: unable to open display \":0\""};
+    EXPECT_TRUE(h->handle({"rest", {}}).ok);
+    h.mainThread->runDelayed();
+    h.settle();
+    EXPECT_EQ(h.logMessages().back(),
+              "⚠️ Couldn't turn the display off: xset: unable to open display \":0\"");
+
+    h.power->sleepProblemResult = "no login manager (logind) on the system bus";
+    response = h->handle({"sleep", {{"in", "0"}}});
+    EXPECT_FALSE(response.ok);
+    EXPECT_EQ(response.message, "Couldn't put the computer to sleep: no login manager (logind) "
+                                "on the system bus.");
+    EXPECT_FALSE(h->pendingSleep());
+    EXPECT_TRUE(h->session()) << "the rest session goes on";
+}
+
+TEST(WakeControllerProblems, UnwritableSettingsAndLogAreReportedAndTheAppGoesOn) {
+    EngineHarness h;
+    namespace fs = std::filesystem;
+    // Folders where the files should be stop root as well as anyone.
+    fs::remove(h.settingsPath());
+    fs::create_directories(h.settingsPath());
+    fs::create_directories(h.logFile);
+    testing::internal::CaptureStderr();
+    const LumenorResponse response = h->handle({"set", {{"display", "on"}}});
+    h->log("one more event");
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+
+    const std::string problem =
+        "Couldn't save settings to " + h.settingsPath() + ": a folder is in the way.";
+    EXPECT_FALSE(response.ok);
+    EXPECT_TRUE(response.message.starts_with(problem + " ")) << response.message;
+    EXPECT_EQ(response.status->problem, problem);
+    EXPECT_TRUE(h->keepDisplayOn()) << "the value holds until the app quits";
+    EXPECT_EQ(stderrText, "Lumenor: couldn't write the log " + h.logFile.string() +
+                              ": Is a directory; events still show in the panel.\n");
+    EXPECT_EQ(h->lastEvent(), "one more event");
+
+    fs::remove(h.settingsPath());
+    fs::remove(h.logFile);
+    EXPECT_TRUE(h->handle({"set", {{"display", "off"}}}).ok) << "writable again";
+    EXPECT_EQ(h->snapshot().problem, std::nullopt);
+    h->log("written again");
+    EXPECT_EQ(h.logMessages().back(), "written again");
+}
+
+} // namespace
