@@ -69,15 +69,6 @@ AppDelegate::~AppDelegate() {
     applicationWillTerminate();
 }
 
-bool AppDelegate::anotherInstanceServes() {
-    try {
-        const LumenorRequest ping{.command = "ping", .options = {}};
-        return LumenorClient::send(ping, LumenorPaths::socketPath(), 2).ok;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 std::optional<std::string> AppDelegate::askToShowPanel() {
     try {
         const LumenorRequest show{.command = "show", .options = {}};

@@ -21,10 +21,6 @@ public:
     AppDelegate();
     ~AppDelegate() override;
 
-    /// True when another instance answers "ping" on the control socket within two seconds;
-    /// any failure to reach one means none serves. Needs no application object.
-    static bool anotherInstanceServes();
-
     /// Asks the serving instance to open its panel ("show"); none when it did, else why not
     /// (no display, an older copy that does not know the command, no answer).
     static std::optional<std::string> askToShowPanel();
