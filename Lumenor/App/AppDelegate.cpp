@@ -85,9 +85,17 @@ void AppDelegate::takeOver() {
 
 void AppDelegate::startServer() {
     hop_ = std::make_shared<MainThreadHop>();
+    // Refused peers and malformed requests reach the log through the main thread without
+    // holding up the server's loop.
+    auto* logReceiver = new QObject(this);
     auto server = std::make_shared<LumenorServer>(
         LumenorPaths::socketPath(),
-        [hop = hop_](const LumenorRequest& request) { return hop->handle(request); });
+        [hop = hop_](const LumenorRequest& request) { return hop->handle(request); },
+        [logReceiver](const std::string& line) {
+            QMetaObject::invokeMethod(
+                logReceiver, [line] { WakeController::shared().log(line); },
+                Qt::QueuedConnection);
+        });
     try {
         server->start();
         // Only a started server is kept: stopping one that never bound would remove whatever
