@@ -93,8 +93,7 @@ void AppDelegate::startServer() {
         [hop = hop_](const LumenorRequest& request) { return hop->handle(request); },
         [logReceiver](const std::string& line) {
             QMetaObject::invokeMethod(
-                logReceiver, [line] { WakeController::shared().log(line); },
-                Qt::QueuedConnection);
+                logReceiver, [line] { WakeController::shared().log(line); }, Qt::QueuedConnection);
         });
     try {
         server->start();
