@@ -1,5 +1,6 @@
 #include "Lumenor/App/AppDelegate.h"
 
+#include "Lumenor/Engine/HandOff.h"
 #include "Lumenor/Engine/WakeController.h"
 #include "Lumenor/UI/AgentAccess.h"
 #include "Lumenor/UI/StatusPanelController.h"
@@ -31,14 +32,18 @@ public:
         if (closed_) {
             return response;
         }
+        HandOff::release(&response);
         QMetaObject::invokeMethod(
             receiver_,
             [&] {
+                HandOff::acquire(&response);
                 if (!closed_) {
                     response = WakeController::shared().handle(request);
                 }
+                HandOff::release(&response);
             },
             Qt::BlockingQueuedConnection);
+        HandOff::acquire(&response);
         return response;
     }
 
@@ -92,8 +97,15 @@ void AppDelegate::startServer() {
         LumenorPaths::socketPath(),
         [hop = hop_](const LumenorRequest& request) { return hop->handle(request); },
         [logReceiver](const std::string& line) {
+            auto handed = std::make_shared<std::string>(line);
+            HandOff::release(handed.get());
             QMetaObject::invokeMethod(
-                logReceiver, [line] { WakeController::shared().log(line); }, Qt::QueuedConnection);
+                logReceiver,
+                [handed] {
+                    HandOff::acquire(handed.get());
+                    WakeController::shared().log(*handed);
+                },
+                Qt::QueuedConnection);
         });
     try {
         server->start();
