@@ -215,6 +215,7 @@ private:
     void report(ReportKind kind, const std::string& text);
 
     const int listenFD_;
+    const uid_t uid_ = ::getuid();
     const std::shared_ptr<Shared> shared_;
     int epollFD_ = -1;
     std::unordered_map<int, ConnectionPtr> connections_;
@@ -285,7 +286,7 @@ void ServerLoop::Reactor::acceptAll() {
         if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
             continue;
         }
-        if (peer.uid != ::getuid()) {
+        if (peer.uid != uid_) {
             report(refusedPeer, refusal(peer));
             continue;
         }
