@@ -2,6 +2,7 @@
 PRESET ?= default
 # Every preset builds into build-<preset>, except the default one into build/.
 BUILD_DIR := $(if $(filter default,$(PRESET)),build,build-$(PRESET))
+SECONDS ?= 60
 APP := $(BUILD_DIR)/Lumenor.app/Contents/MacOS/Lumenor
 TOOL := $(BUILD_DIR)/Lumenor.app/Contents/Helpers/lumenor
 
@@ -11,7 +12,7 @@ PREFIX ?= $(HOME)/.local
 DESTDIR ?=
 INSTALL_TREE ?= build-release
 
-.PHONY: all setup configure build test run bench release install uninstall package clean format
+.PHONY: all setup configure build test run bench fuzz release install uninstall package clean format
 
 all: build
 
@@ -41,6 +42,23 @@ bench: build
 		"$$b" --benchmark_counters_tabular=true; \
 	done
 
+# Each fuzz target for $(SECONDS) seconds, starting from its seed corpus; what it learns stays in
+# a scratch folder, so the corpus in the tree changes only by hand.
+fuzz: setup
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@set -e; for f in build-fuzz/fuzz/*Fuzz; do \
+		name=$$(basename $$f); scratch=$$(mktemp -d); \
+		echo "== $$name for $(SECONDS) s"; \
+		if "$$f" -max_total_time=$(SECONDS) -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+			"$$scratch" "fuzz/corpus/$$name" >"$$scratch.log" 2>&1; then \
+			grep -E "^stat::(number_of_executed_units|new_units_added)" "$$scratch.log" || true; \
+			rm -rf "$$scratch" "$$scratch.log"; \
+		else \
+			tail -n 40 "$$scratch.log"; rm -rf "$$scratch" "$$scratch.log"; exit 1; \
+		fi; \
+	done
+
 # Optimised, stripped and without tests, in its own tree so that build/ stays as it is.
 release: setup
 	@cmake --preset release >/dev/null
@@ -60,4 +78,4 @@ format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	@rm -rf build build-asan build-release
+	@rm -rf build build-asan build-tsan build-fuzz build-release

@@ -1,25 +1,24 @@
 #include "LumenorCore/LumenorServer.h"
 
-#include "LumenorCore/LumenorJSON.h"
+#include "LumenorCore/ServerLoop.h"
 #include "LumenorCore/UnixSocket.h"
 #include "LumenorCore/UnixSocketError.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-using namespace std::chrono_literals;
-
-// A silent or slow client gives up its connection after this long.
-constexpr auto connectionTimeout = 10s;
-constexpr int backlog = 16;
+// Room for a crowd of clients arriving at once while the loop accepts them.
+constexpr int backlog = 1024;
 
 // Like `mkdir -p`, but what it creates is owner-only whatever the umask.
 void createDirectories(const std::filesystem::path& directory) {
@@ -43,44 +42,21 @@ void removeStaleSocket(const std::string& path) {
         ::unlink(path.c_str());
 }
 
-bool peerIsThisUser(int fd) {
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
-}
-
-// None when the handler fails: the connection is then closed unanswered.
-std::optional<LumenorResponse> respond(const LumenorServer::Handler& handler,
-                                       const UnixSocket::Line& line) {
-    const LumenorResponse malformed{false, "Malformed request"};
-    if (line.bytes.empty() || line.end == UnixSocket::LineEnd::tooLong)
-        return malformed;
-    LumenorRequest request;
-    try {
-        request = LumenorJSON::decode<LumenorRequest>(line.bytes);
-    } catch (const std::exception&) {
-        return malformed;
-    }
-    try {
-        return handler(request);
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
-void spawn(void (*work)(std::weak_ptr<LumenorServer>, int), std::weak_ptr<LumenorServer> server,
-           int connection) {
-    try {
-        std::thread(work, std::move(server), connection).detach();
-    } catch (const std::system_error&) {
-        ::close(connection);
-    }
+// Thousands of clients may connect at once; the soft limit on descriptors (often 1024) would
+// refuse them long before the hard limit does.
+void raiseDescriptorLimit() {
+    constexpr rlim_t wanted = 16'384;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 } // namespace
 
-LumenorServer::LumenorServer(std::string path, Handler handler)
-    : path_(std::move(path)), handler_(std::move(handler)) {}
+LumenorServer::LumenorServer(std::string path, Handler handler, Observer observer)
+    : path_(std::move(path)), handler_(std::move(handler)), observer_(std::move(observer)) {}
 
 LumenorServer::~LumenorServer() {
     if (listenFD() >= 0)
@@ -114,19 +90,22 @@ void LumenorServer::start() {
         ::unlink(path_.c_str());
         throw UnixSocketError::system("listen", error);
     }
-    stopping_ = false;
-    acceptThread_ = std::thread(&LumenorServer::acceptLoop, this, socket.get(), std::move(self));
+    ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
+    raiseDescriptorLimit();
+    try {
+        loop_ = ServerLoop::start(socket.get(), handler_, observer_);
+    } catch (...) {
+        ::unlink(path_.c_str());
+        throw;
+    }
     listenFD_ = socket.release();
 }
 
 void LumenorServer::stop() {
     std::lock_guard lock(mutex_);
     if (listenFD_ >= 0) {
-        stopping_ = true;
-        // Closing alone does not wake an accept blocked in another thread; a shutdown does.
-        ::shutdown(listenFD_, SHUT_RDWR);
-        if (acceptThread_.joinable())
-            acceptThread_.join();
+        loop_->stop();
+        loop_.reset();
         ::close(listenFD_);
         listenFD_ = -1;
     }
@@ -141,47 +120,4 @@ void LumenorServer::removeSocketFile() {
     if (boundFile_ && (info.st_dev != boundFile_->device || info.st_ino != boundFile_->inode))
         return;
     ::unlink(path_.c_str());
-}
-
-// Runs until `stop`. Short-lived failures (a client gone before it was accepted, descriptors or
-// memory running out) must not end the service for good.
-void LumenorServer::acceptLoop(int fd, std::weak_ptr<LumenorServer> self) {
-    while (!stopping_) {
-        const int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection >= 0) {
-            spawn(&LumenorServer::serve, self, connection);
-            continue;
-        }
-        const int error = errno;
-        if (error == EINTR || error == ECONNABORTED || error == EPROTO)
-            continue;
-        if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM)
-            return;
-        std::this_thread::sleep_for(50ms);
-    }
-}
-
-void LumenorServer::serve(std::weak_ptr<LumenorServer> self, int fd) {
-    const UnixSocket::Descriptor connection(fd);
-    if (self.expired() || !peerIsThisUser(fd))
-        return;
-    // The send time-out keeps a client that never reads from holding this thread.
-    UnixSocket::setTimeouts(fd, connectionTimeout);
-    const auto deadline = std::chrono::steady_clock::now() + connectionTimeout;
-    const UnixSocket::Line line = UnixSocket::readLine(fd, deadline);
-    std::string answer;
-    {
-        const std::shared_ptr<LumenorServer> server = self.lock();
-        if (!server)
-            return;
-        const auto response = respond(server->handler_, line);
-        if (!response)
-            return;
-        try {
-            answer = LumenorJSON::line(*response);
-        } catch (const LumenorJSON::EncodingError&) {
-            return;
-        }
-    }
-    UnixSocket::writeAll(fd, answer);
 }

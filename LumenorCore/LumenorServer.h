@@ -3,28 +3,32 @@
 #include "LumenorCore/LumenorRequest.h"
 #include "LumenorCore/LumenorResponse.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <sys/types.h>
 
+class ServerLoop;
+
 /// Serves the control socket: one request line and one response line per connection, only for
-/// peers of this user. Must be owned by a std::shared_ptr before `start`; connection threads
-/// hold it weakly, and a connection whose server is gone is closed unanswered.
+/// peers of this user. All connections are read by one event loop; complete requests go to the
+/// handler on a few worker threads. Must be owned by a std::shared_ptr before `start`.
 class LumenorServer : public std::enable_shared_from_this<LumenorServer> {
 public:
-    /// Turns a request into its response. Called on the connection's own thread, possibly on
-    /// several threads at once; an exception closes the connection unanswered.
+    /// Turns a request into its response. Called on a worker thread, possibly on several at
+    /// once; it may block without holding up the reading of other connections. An exception
+    /// closes the connection unanswered.
     using Handler = std::function<LumenorResponse(const LumenorRequest&)>;
+    /// Receives a line for the log about a refused peer or a malformed request, at most one per
+    /// second of each kind. Called on the server's loop thread: it must return quickly.
+    using Observer = std::function<void(const std::string&)>;
 
     /// Opens nothing yet.
-    LumenorServer(std::string path, Handler handler);
+    LumenorServer(std::string path, Handler handler, Observer observer = {});
     /// Stops listening (and removes the socket file) if still listening.
     ~LumenorServer();
     LumenorServer(const LumenorServer&) = delete;
@@ -34,8 +38,9 @@ public:
     /// and listens. Throws UnixSocketError, or std::filesystem::filesystem_error when the
     /// directory cannot be made; a failed start leaves nothing listening.
     void start();
-    /// Stops listening, waking a blocked accept, and removes the socket file unless it is not a
-    /// socket or is another server's. Safe to call again, or without `start`.
+    /// Stops listening and removes the socket file unless it is not a socket or is another
+    /// server's. Never waits for a handler: requests already handed on are still answered.
+    /// Safe to call again, or without `start`.
     void stop();
 
     const std::string& path() const { return path_; }
@@ -48,15 +53,13 @@ private:
         ino_t inode;
     };
 
-    void acceptLoop(int fd, std::weak_ptr<LumenorServer> self);
-    static void serve(std::weak_ptr<LumenorServer> self, int fd);
     void removeSocketFile();
 
     const std::string path_;
     std::int32_t listenFD_ = -1;
     const Handler handler_;
+    const Observer observer_;
     mutable std::mutex mutex_;
-    std::thread acceptThread_;
-    std::atomic<bool> stopping_ = false;
+    std::shared_ptr<ServerLoop> loop_;
     std::optional<FileIdentity> boundFile_;
 };

@@ -38,27 +38,6 @@ std::optional<std::string> readWhole(const std::string& path) {
     }
 }
 
-// The command name in /proc/<pid>/stat is in parentheses and may itself hold spaces and
-// parentheses, so the fields are read after the last ")": state, then parent pid.
-std::optional<std::int32_t> parentField(std::string_view stat) {
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string_view::npos)
-        return std::nullopt;
-    std::string_view rest = stat.substr(close + 1);
-    auto skipSpaces = [&rest] {
-        rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
-    };
-    skipSpaces();
-    if (rest.empty())
-        return std::nullopt;
-    rest.remove_prefix(1); // the state letter
-    skipSpaces();
-    std::int32_t parent = 0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), parent);
-    if (error != std::errc() || end == rest.data())
-        return std::nullopt;
-    return parent;
-}
 
 std::string lowercased(std::string_view text) {
     std::string result(text);
@@ -148,7 +127,7 @@ std::optional<std::int32_t> parentPID(std::int32_t pid) {
     if (pid < 1)
         return std::nullopt;
     const auto stat = readWhole(procFile(pid, "stat"));
-    return stat ? parentField(*stat) : std::nullopt;
+    return stat ? parentFromStat(*stat) : std::nullopt;
 }
 
 std::optional<std::vector<std::string>> arguments(std::int32_t pid) {
@@ -158,6 +137,28 @@ std::optional<std::vector<std::string>> arguments(std::int32_t pid) {
     if (!area)
         return std::nullopt;
     return splitArgumentArea(*area);
+}
+
+// The command name in /proc/<pid>/stat is in parentheses and may itself hold spaces and
+// parentheses, so the fields are read after the last ")": state, then parent pid.
+std::optional<std::int32_t> parentFromStat(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    std::string_view rest = stat.substr(close + 1);
+    auto skipSpaces = [&rest] {
+        rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
+    };
+    skipSpaces();
+    if (rest.empty())
+        return std::nullopt;
+    rest.remove_prefix(1); // the state letter
+    skipSpaces();
+    std::int32_t parent = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), parent);
+    if (error != std::errc() || end == rest.data())
+        return std::nullopt;
+    return parent;
 }
 
 std::vector<std::string> splitArgumentArea(std::string_view area) {

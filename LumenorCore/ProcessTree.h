@@ -45,6 +45,9 @@ std::optional<std::int32_t> parentPID(std::int32_t pid);
 /// process cannot be read.
 std::optional<std::vector<std::string>> arguments(std::int32_t pid);
 
+/// The parent pid field of the text of /proc/<pid>/stat; none when it cannot be read there.
+std::optional<std::int32_t> parentFromStat(std::string_view stat);
+
 /// Splits a process's argument area: strings ending in NUL, an empty one between two NULs
 /// included. A trailing string without its NUL is kept too, since a process that rewrote its
 /// arguments as one title may leave it unterminated.

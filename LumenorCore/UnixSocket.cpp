@@ -30,14 +30,6 @@ bool waitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
     }
 }
 
-// Grows in steps that never pass the cap, so a full line holds exactly the cap.
-void appendByte(std::string& bytes, char byte) {
-    if (bytes.size() == bytes.capacity())
-        bytes.reserve(
-            std::min(std::max<std::size_t>(bytes.capacity() * 2, 256), maximumLineLength));
-    bytes += byte;
-}
-
 } // namespace
 
 void Descriptor::reset() {
@@ -72,35 +64,44 @@ void setTimeouts(int fd, std::chrono::seconds timeout) {
 
 Line readLine(int fd, std::chrono::steady_clock::time_point deadline) {
     Line line{{}, LineEnd::failed};
+    std::string buffer(4096, '\0');
     for (;;) {
-        char byte = 0;
-        const ssize_t got = ::recv(fd, &byte, 1, MSG_DONTWAIT);
-        if (got == 1 && byte == '\n') {
-            line.end = LineEnd::lineFeed;
-            return line;
-        }
-        if (got == 1 && line.bytes.size() == maximumLineLength) {
-            line.end = LineEnd::tooLong;
-            return line;
-        }
-        if (got == 1) {
-            appendByte(line.bytes, byte);
-            continue;
-        }
-        if (got == 0) {
-            line.end = LineEnd::endOfStream;
-            return line;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            line.end = LineEnd::failed;
-            return line;
-        }
         if (!waitReadable(fd, deadline)) {
             line.end = LineEnd::timedOut;
             return line;
         }
+        // Look before taking: only the bytes up to the line feed are then consumed, in one call.
+        const ssize_t seen = ::recv(fd, buffer.data(), buffer.size(), MSG_PEEK | MSG_DONTWAIT);
+        if (seen > 0) {
+            const auto* lineFeed = static_cast<const char*>(std::memchr(buffer.data(), '\n', seen));
+            const std::size_t take =
+                lineFeed ? std::size_t(lineFeed - buffer.data()) + 1 : std::size_t(seen);
+            const ssize_t got = ::recv(fd, buffer.data(), take, MSG_DONTWAIT);
+            if (got != ssize_t(take)) {
+                line.end = LineEnd::failed;
+                return line;
+            }
+            const std::size_t kept = lineFeed ? take - 1 : take;
+            if (line.bytes.size() + kept > maximumLineLength) {
+                line.bytes.append(buffer.data(), maximumLineLength - line.bytes.size());
+                line.end = LineEnd::tooLong;
+                return line;
+            }
+            line.bytes.append(buffer.data(), kept);
+            if (lineFeed) {
+                line.end = LineEnd::lineFeed;
+                return line;
+            }
+            if (buffer.size() < 65'536)
+                buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (seen == 0) {
+            line.end = LineEnd::endOfStream;
+            return line;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return line;
     }
 }
 

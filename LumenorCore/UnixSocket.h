@@ -50,7 +50,7 @@ struct Line {
     LineEnd end;
 };
 
-/// Reads up to the first line feed (not kept), one byte per call so that nothing after it is
+/// Reads up to the first line feed (not kept), peeking first so that nothing after it is
 /// consumed. Stops at end of stream, on an error, at `deadline`, or with `tooLong` when no line
 /// feed follows maximumLineLength bytes.
 Line readLine(int fd, std::chrono::steady_clock::time_point deadline);

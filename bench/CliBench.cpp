@@ -1,120 +1,115 @@
-// End-to-end latency of the `lumenor` command: process start to exit, against a real app
-// running in a private home. Figures only; nothing here asserts a speed.
+// End-to-end cost of the `lumenor` command, process start to exit, against a real app in a
+// private home. Each figure is a pair run interleaved (A, B, B, A, ...) so that a busy machine
+// slows both sides alike; the medians and their ratio are printed. Figures only.
+//
+// Usage: CliBench [--pairs N] [--bundle DIR]...   (default: this build's Lumenor.app; several
+// bundles, for instance an older build's, are measured one after another in the same run)
 
-#include <benchmark/benchmark.h>
-
+#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
+#include "BenchApp.h"
 
 namespace {
 
-const std::string appPath = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/MacOS/Lumenor";
-const std::string toolPath = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 
-pid_t spawnQuietly(const std::string& program, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), program);
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+using BenchApp::Program;
+using BenchApp::spawn;
 
-int runToEnd(const std::string& program, const std::vector<std::string>& arguments) {
-    const pid_t pid = spawnQuietly(program, arguments);
+// Microseconds from spawn to exit; negative when the program failed.
+double timed(const Program& program) {
+    const auto began = Clock::now();
+    const pid_t pid = spawn(program);
     int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
         return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return std::chrono::duration<double, std::micro>(Clock::now() - began).count();
 }
 
-void command(benchmark::State& state, std::vector<std::string> arguments, int expected) {
-    for (auto _ : state) {
-        if (runToEnd(toolPath, arguments) != expected) {
-            state.SkipWithError("unexpected exit status");
-            break;
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void comparePair(const char* name, const Program& a, const Program& b, int pairs) {
+    std::vector<double> first, second;
+    for (int index = 0; index < pairs; ++index) {
+        const bool aFirst = index % 2 == 0;
+        const double one = timed(aFirst ? a : b);
+        const double other = timed(aFirst ? b : a);
+        if (one < 0 || other < 0) {
+            std::printf("  %-34s failed\n", name);
+            return;
         }
+        first.push_back(aFirst ? one : other);
+        second.push_back(aFirst ? other : one);
+    }
+    const double ma = median(first), mb = median(second);
+    std::printf("  %-34s %8.0f µs vs %8.0f µs   ratio %.2f×\n", name, ma, mb, ma / mb);
+}
+
+bool pingSucceeds(const std::string& tool) {
+    return timed({tool, {"ping"}}) >= 0;
+}
+
+void measure(const fs::path& bundle, int pairs) {
+    const std::string app = (bundle / "Contents/MacOS/Lumenor").string();
+    const std::string tool = (bundle / "Contents/Helpers/lumenor").string();
+    if (!fs::exists(app) || !fs::exists(tool)) {
+        std::printf("%s: no app or lumenor command there\n", bundle.c_str());
+        return;
+    }
+    BenchApp::Instance instance(bundle);
+    const std::string socketPath = instance.socketPath();
+    bool serving = false;
+    for (int attempt = 0; attempt < 200 && !serving && !socketPath.empty(); ++attempt) {
+        serving = pingSucceeds(tool);
+        if (!serving)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::printf("%s (%s, %.1f MB command)\n", bundle.c_str(), serving ? "serving" : "not serving",
+                double(fs::file_size(tool)) / 1e6);
+    if (serving) {
+        const std::string request = (instance.home / "ping.json").string();
+        std::FILE* file = std::fopen(request.c_str(), "w");
+        std::fputs("{\"command\":\"ping\",\"options\":{}}\n", file);
+        std::fclose(file);
+        const Program ping{tool, {"ping"}};
+        const Program socat{"/usr/bin/socat", {"-", "UNIX-CONNECT:" + socketPath}, request};
+        comparePair("lumenor ping / true", ping, {"/bin/true", {}}, pairs);
+        if (fs::exists(socat.path))
+            comparePair("lumenor ping / socat, same exchange", ping, socat, pairs);
+        comparePair("lumenor --version / true", {tool, {"--version"}}, {"/bin/true", {}}, pairs);
     }
 }
-
-// No socket involved: the cost of starting the program and parsing its arguments.
-void BM_LumenorVersion(benchmark::State& state) {
-    command(state, {"--version"}, 0);
-}
-void BM_LumenorPing(benchmark::State& state) {
-    command(state, {"ping"}, 0);
-}
-void BM_LumenorStatus(benchmark::State& state) {
-    command(state, {"status"}, 0);
-}
-
-void configure(benchmark::internal::Benchmark* benchmark) {
-    benchmark->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Repetitions(5)
-        ->ReportAggregatesOnly(true);
-}
-
-BENCHMARK(BM_LumenorVersion)->Apply(configure);
-BENCHMARK(BM_LumenorPing)->Apply(configure);
-BENCHMARK(BM_LumenorStatus)->Apply(configure);
 
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (!std::filesystem::exists(appPath) || !std::filesystem::exists(toolPath)) {
-        std::fprintf(stderr, "CliBench: build the app and the lumenor command first\n");
-        return 0;
+    int pairs = 60;
+    std::vector<fs::path> bundles;
+    for (int index = 1; index < argc; ++index) {
+        const std::string argument = argv[index];
+        if (argument == "--pairs" && index + 1 < argc)
+            pairs = std::max(1, std::atoi(argv[++index]));
+        else if (argument == "--bundle" && index + 1 < argc)
+            bundles.emplace_back(argv[++index]);
     }
-    char home[] = "/tmp/lumenor-bench-XXXXXX";
-    if (::mkdtemp(home) == nullptr) {
-        return 1;
-    }
-    ::setenv("LUMENOR_HOME", home, 1);
-    ::setenv("XDG_CONFIG_HOME", home, 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-
-    const pid_t app = spawnQuietly(appPath, {});
-    bool serving = false;
-    for (int attempt = 0; attempt < 200 && !serving; ++attempt) {
-        serving = runToEnd(toolPath, {"ping"}) == 0;
-        if (!serving) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    if (serving) {
-        benchmark::RunSpecifiedBenchmarks();
-    } else {
-        std::fprintf(stderr, "CliBench: the app did not start serving\n");
-    }
-    ::kill(app, SIGTERM);
-    ::waitpid(app, nullptr, 0);
-    benchmark::Shutdown();
-    std::filesystem::remove_all(home);
-    return serving ? 0 : 1;
+    if (bundles.empty())
+        bundles.emplace_back(LUMENOR_BINARY_DIR "/Lumenor.app");
+    std::printf("medians of %d interleaved pairs, %u cores\n", pairs,
+                std::thread::hardware_concurrency());
+    for (const auto& bundle : bundles)
+        measure(bundle, pairs);
+    return 0;
 }

@@ -1,6 +1,7 @@
 #include "Lumenor/App/AppDelegate.h"
 
 #include "Lumenor/App/SingleInstance.h"
+#include "Lumenor/Engine/HandOff.h"
 #include "Lumenor/Engine/WakeController.h"
 #include "Lumenor/UI/AgentAccess.h"
 #include "Lumenor/UI/StatusPanelController.h"
@@ -35,16 +36,19 @@ public:
         if (closed_) {
             return response;
         }
+        HandOff::release(&response);
         QMetaObject::invokeMethod(
             receiver_,
             [&] {
-                if (closed_) {
-                    return;
+                HandOff::acquire(&response);
+                if (!closed_) {
+                    response = request.command == "show" ? show_()
+                                                         : WakeController::shared().handle(request);
                 }
-                response =
-                    request.command == "show" ? show_() : WakeController::shared().handle(request);
+                HandOff::release(&response);
             },
             Qt::BlockingQueuedConnection);
+        HandOff::acquire(&response);
         return response;
     }
 
@@ -106,9 +110,23 @@ bool AppDelegate::takeOver() {
 
 bool AppDelegate::startServer() {
     hop_ = std::make_shared<MainThreadHop>([this] { return showPanel(); });
+    // Refused peers and malformed requests reach the log through the main thread without
+    // holding up the server's loop.
+    auto* logReceiver = new QObject(this);
     auto server = std::make_shared<LumenorServer>(
         LumenorPaths::socketPath(),
-        [hop = hop_](const LumenorRequest& request) { return hop->handle(request); });
+        [hop = hop_](const LumenorRequest& request) { return hop->handle(request); },
+        [logReceiver](const std::string& line) {
+            auto handed = std::make_shared<std::string>(line);
+            HandOff::release(handed.get());
+            QMetaObject::invokeMethod(
+                logReceiver,
+                [handed] {
+                    HandOff::acquire(handed.get());
+                    WakeController::shared().log(*handed);
+                },
+                Qt::QueuedConnection);
+        });
     try {
         server->start();
         // Only a started server is kept: stopping one that never bound would remove whatever

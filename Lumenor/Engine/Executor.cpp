@@ -1,5 +1,7 @@
 #include "Lumenor/Engine/Executor.h"
 
+#include "Lumenor/Engine/HandOff.h"
+
 #include <QObject>
 #include <QThread>
 #include <QTimer>
@@ -68,7 +70,15 @@ MainThreadExecutor::~MainThreadExecutor() {
 void MainThreadExecutor::post(std::function<void()> task) {
     QObject* context = context_.data();
     if (context != nullptr) {
-        QMetaObject::invokeMethod(context, std::move(task), Qt::QueuedConnection);
+        auto handed = std::make_shared<std::function<void()>>(std::move(task));
+        HandOff::release(handed.get());
+        QMetaObject::invokeMethod(
+            context,
+            [handed] {
+                HandOff::acquire(handed.get());
+                (*handed)();
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Lumenor/Engine/DownloadWatcher.h"
 #include "Lumenor/Engine/Executor.h"
 #include "Lumenor/Engine/KeepAwakeSession.h"
 #include "Lumenor/Engine/SleepOperation.h"
@@ -46,7 +47,8 @@ public:
         std::shared_ptr<Executor> mainThread;
         /// The serial queue of every helper call and every sleep or display command.
         std::shared_ptr<SerialExecutor> privileged;
-        /// Setup and removal, which may wait minutes for an administrator prompt.
+        /// Setup and removal, which may wait minutes for an administrator prompt, and the
+        /// measurements of a watched download.
         std::shared_ptr<Executor> background;
     };
 
@@ -238,7 +240,8 @@ private:
     void expireHolds();
     void enforceBatteryFloor();
     void checkDownload(const std::filesystem::path& file);
-    static std::optional<uint64_t> size(const std::filesystem::path& of);
+    void downloadMeasured(const std::filesystem::path& file,
+                          const DownloadWatcher::Measurement& measured);
     void cancelSleepOperation();
     void applicationTerminated(int32_t pid);
 
@@ -357,6 +360,7 @@ private:
     QTimer* ticker_ = nullptr;
     Instant lastHoldEndedAt_ = distantPast;
     std::optional<FileWatch> fileWatch_;
+    bool measuringDownload_ = false;
     bool sleeping_ = false;
     /// What a sleep attempt cleared, given back when the machine could not sleep.
     struct Cleared {

@@ -4,8 +4,6 @@
 #include "LumenorCore/DurationParser.h"
 #include "LumenorCore/ProcessTree.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 namespace {
@@ -247,51 +245,49 @@ void WakeController::enforceBatteryFloor() {
     log("Battery below " + floor + " — stopped keeping awake");
 }
 
+// The measurement runs on a worker, one at a time: a folder walk may take seconds, and the
+// main thread answers every request.
 void WakeController::checkDownload(const std::filesystem::path& file) {
-    if (fileWatch_ && secondsBetween(fileWatch_->checkedAt, now_) < downloadMeasureEvery) {
+    if (measuringDownload_ ||
+        (fileWatch_ && secondsBetween(fileWatch_->checkedAt, now_) < downloadMeasureEvery)) {
+        return;
+    }
+    measuringDownload_ = true;
+    background_->post([file, hop = mainHop()] {
+        const auto measured = DownloadWatcher::measure(file);
+        hop.post([file, measured](WakeController& controller) {
+            controller.downloadMeasured(file, measured);
+        });
+    });
+}
+
+void WakeController::downloadMeasured(const std::filesystem::path& file,
+                                      const DownloadWatcher::Measurement& measured) {
+    using Outcome = DownloadWatcher::Measurement::Outcome;
+    measuringDownload_ = false;
+    const auto* watched = session_ ? session_->kind.as<SessionKind::File>() : nullptr;
+    // The session ended or changed while the measurement ran.
+    if (watched == nullptr || watched->path != file) {
         return;
     }
     const std::string name = SessionKind::File{file}.lastPathComponent();
-    const auto measured = size(file);
-    if (!measured) {
+    if (measured.outcome == Outcome::missing) {
         endSession(name + " finished or was moved");
         return;
     }
-    if (!fileWatch_ || fileWatch_->size != *measured) {
-        fileWatch_ = FileWatch{*measured, now_, now_};
+    if (measured.outcome == Outcome::tooLarge) {
+        endSession(name + " is too large to watch");
+        log("Too large to watch: " + file.string());
+        return;
+    }
+    if (!fileWatch_ || fileWatch_->size != measured.size) {
+        fileWatch_ = FileWatch{measured.size, now_, now_};
         return;
     }
     fileWatch_->checkedAt = now_;
     if (secondsBetween(fileWatch_->changedAt, now_) > downloadStillFor) {
         endSession(name + " stopped changing");
     }
-}
-
-std::optional<uint64_t> WakeController::size(const std::filesystem::path& of) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::file_status status = fs::status(of, error);
-    if (error || !fs::exists(status)) {
-        return std::nullopt;
-    }
-    if (fs::is_directory(status)) {
-        uint64_t total = 0;
-        fs::recursive_directory_iterator it(of, fs::directory_options::skip_permission_denied,
-                                            error);
-        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-            std::error_code itemError;
-            if (it->symlink_status(itemError).type() == fs::file_type::regular) {
-                const auto bytes = it->file_size(itemError);
-                total += itemError ? 0 : bytes;
-            }
-        }
-        return total;
-    }
-    struct stat attributes {};
-    if (::stat(of.c_str(), &attributes) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<uint64_t>(attributes.st_size);
 }
 
 void WakeController::applicationTerminated(int32_t pid) {

@@ -113,26 +113,38 @@ TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
 
 TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
     EngineHarness h;
+    // Each tick that measures hands the walk to the worker; its result comes back to the main
+    // thread.
+    const auto tickAfter = [&](double seconds) {
+        h.tickAfter(seconds);
+        h.background->runAll();
+        h.mainThread->runAll();
+    };
     const std::filesystem::path file = h.folder.filePath("big.iso").toStdString();
     appendBytes(file, 10);
     h->startSession(SessionKind::file(file));
     for (int minute = 0; minute < 3; ++minute) {
-        h.tickAfter(60);
+        tickAfter(60);
         appendBytes(file, 1);
     }
-    h.tickAfter(60); // sees the last growth
-    h.tickAfter(120);
+    tickAfter(60); // sees the last growth
+    tickAfter(120);
     EXPECT_TRUE(h->session()) << "still for exactly 120 s";
-    h.tickAfter(1);
+    tickAfter(1);
     EXPECT_TRUE(h->session()) << "measured at most every 5 s";
-    h.tickAfter(4);
+    tickAfter(4);
     EXPECT_FALSE(h->session());
     EXPECT_EQ(h.logMessages().back(), "Session ended — big.iso stopped changing");
 
     h->startSession(SessionKind::file(file));
-    h.tickAfter(1);
+    tickAfter(1);
     std::filesystem::remove(file);
     h.tickAfter(5);
+    EXPECT_TRUE(h->session()) << "the tick itself never measures";
+    h.tickAfter(5);
+    EXPECT_EQ(h.background->tasks.size(), 1u) << "one measurement at a time";
+    h.background->runAll();
+    h.mainThread->runAll();
     EXPECT_FALSE(h->session());
     EXPECT_EQ(h.logMessages().back(), "Session ended — big.iso finished or was moved");
 
@@ -140,15 +152,47 @@ TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
     std::filesystem::create_directories(folder / "disc 1");
     appendBytes(folder / "disc 1" / "01.flac", 100);
     h->startSession(SessionKind::file(folder));
-    h.tickAfter(1);
-    h.tickAfter(100);
+    tickAfter(1);
+    tickAfter(100);
     appendBytes(folder / "disc 1" / ".partial", 5); // hidden files count too
-    h.tickAfter(100);                               // sees the growth
-    h.tickAfter(120);
+    tickAfter(100);                                 // sees the growth
+    tickAfter(120);
     EXPECT_TRUE(h->session());
+    // A result for a session that has ended since is dropped.
     h.tickAfter(5);
-    EXPECT_FALSE(h->session());
-    EXPECT_EQ(h.logMessages().back(), "Session ended — Album stopped changing");
+    h->startSession(SessionKind::indefinite());
+    h.background->runAll();
+    h.mainThread->runAll();
+    EXPECT_TRUE(h->session());
+}
+
+TEST(WakeControllerTick, DownloadMeasurementIsBoundedAndSkipsLinks) {
+    using DownloadWatcher::Measurement;
+    using Outcome = Measurement::Outcome;
+    EngineHarness h;
+    const std::filesystem::path folder = h.folder.filePath("Downloads").toStdString();
+    std::filesystem::create_directories(folder / "inner");
+    appendBytes(folder / "a.part", 7);
+    appendBytes(folder / "inner" / "b.part", 5);
+    std::filesystem::create_symlink(folder / "a.part", folder / "link");
+    const struct {
+        std::filesystem::path path;
+        DownloadWatcher::Limits limits;
+        Measurement expected;
+    } cases[] = {
+        {folder / "a.part", {}, {Outcome::measured, 7}},
+        {folder, {}, {Outcome::measured, 12}},
+        {folder, {.entries = 4}, {Outcome::measured, 12}},
+        {folder, {.entries = 3}, {Outcome::tooLarge, 0}},
+        {folder / "gone", {}, {Outcome::missing, 0}},
+    };
+    for (const auto& item : cases) {
+        const Measurement got = DownloadWatcher::measure(item.path, item.limits);
+        EXPECT_EQ(got.outcome, item.expected.outcome) << item.path << " " << item.limits.entries;
+        // Where a bounded walk stops depends on the order of the entries.
+        if (item.expected.outcome != Outcome::tooLarge)
+            EXPECT_EQ(got.size, item.expected.size) << item.path;
+    }
 }
 
 } // namespace

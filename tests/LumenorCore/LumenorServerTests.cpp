@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include <poll.h>
@@ -124,7 +125,6 @@ TEST_F(LumenorServerTests, RoundTripThroughPrivateSocketAndPromptRepeatableStop)
     EXPECT_EQ(send({"on", {{"for", "30m"}, {"why", "“build”\n"}}}),
               (LumenorResponse{true, "on for=30m why=“build”\n"}));
 
-    // Closing alone would leave the accept thread blocked.
     auto stopping = std::async(std::launch::async, [&] { server->stop(); });
     ASSERT_EQ(stopping.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(server->listenFD(), -1);
@@ -230,6 +230,65 @@ TEST_F(LumenorServerTests, BadOrOverlongRequestsAreAnsweredMalformedWithoutTheHa
     EXPECT_TRUE(converse(path, full + " \n") == malformedLine);
 }
 
+TEST_F(LumenorServerTests, SilentClientsAndABlockedHandlerHoldUpNoOneElse) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    auto server = started([&](const LumenorRequest& request) {
+        if (request.command == "wait")
+            released.wait();
+        return echo(request);
+    });
+    // More silent clients than any fixed pool of blocking readers would have.
+    std::vector<int> silent(200);
+    for (int& fd : silent) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_TRUE(connectSocket(fd, path));
+    }
+    auto waiting = std::async(std::launch::async, [&] {
+        return converse(path, "{\"command\":\"wait\",\"options\":{}}\n");
+    });
+    EXPECT_EQ(send(ping).message, "ping");
+    EXPECT_EQ(converse(path, "bad\n"), malformedLine);
+    release.set_value();
+    EXPECT_EQ(waiting.get(), "{\"message\":\"wait\",\"ok\":true}\n");
+    for (const int fd : silent)
+        ::close(fd);
+}
+
+TEST_F(LumenorServerTests, AnswerSurvivesUnreadBytesAndEndsCleanly) {
+    auto server = started();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_TRUE(connectSocket(fd, path));
+    const std::string trailing = pingLine + std::string(32'768, 'x');
+    ASSERT_EQ(::send(fd, trailing.data(), trailing.size(), MSG_NOSIGNAL), ssize_t(trailing.size()));
+    // Give the server every chance to close before the answer is read.
+    std::this_thread::sleep_for(200ms);
+    std::string answer(pongLine.size(), '\0');
+    EXPECT_EQ(::recv(fd, answer.data(), answer.size(), MSG_WAITALL), ssize_t(pongLine.size()));
+    EXPECT_EQ(answer, pongLine);
+    // The end of the stream, not a reset.
+    char byte;
+    errno = 0;
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0) << strerror(errno);
+    ::close(fd);
+}
+
+TEST_F(LumenorServerTests, MalformedRequestsAreReportedEscapedOncePerSecond) {
+    std::mutex mutex;
+    std::vector<std::string> reports;
+    auto server = std::make_shared<LumenorServer>(path, echo, [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        reports.push_back(line);
+    });
+    server->start();
+    const std::string bad = "not json \x01\\" + std::string(100, 'y');
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(converse(path, bad + "\n"), malformedLine);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reports, std::vector<std::string>{"Malformed request: not json \\x01\\\\" +
+                                                std::string(69, 'y') + "…"});
+}
+
 TEST_F(LumenorServerTests, SilentClientIsAnsweredAfterTenSeconds) {
     auto server = started();
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -244,10 +303,19 @@ TEST_F(LumenorServerTests, PeersOfAnotherUserAreDroppedUnanswered) {
     if (::getuid() != 0)
         GTEST_SKIP() << "needs root to connect as another user";
     std::atomic<int> calls = 0;
-    auto server = started([&](const LumenorRequest& request) {
-        ++calls;
-        return echo(request);
-    });
+    std::mutex mutex;
+    std::vector<std::string> reports;
+    auto server = std::make_shared<LumenorServer>(
+        path,
+        [&](const LumenorRequest& request) {
+            ++calls;
+            return echo(request);
+        },
+        [&](const std::string& line) {
+            std::lock_guard lock(mutex);
+            reports.push_back(line);
+        });
+    server->start();
     for (const fs::path& opened :
          {root, root / "support", root / "support" / "inner", fs::path(path)})
         fs::permissions(opened, fs::perms::all);
@@ -270,4 +338,8 @@ TEST_F(LumenorServerTests, PeersOfAnotherUserAreDroppedUnanswered) {
     ASSERT_EQ(::waitpid(child, &result, 0), child);
     EXPECT_EQ(result, 0) << "1: answered or left open, 2: setuid, 3: connect";
     EXPECT_EQ(calls, 0);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reports, std::vector<std::string>{"Refused a control connection from user id 65534 "
+                                                "(process " +
+                                                std::to_string(child) + ")"});
 }

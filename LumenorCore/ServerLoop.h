@@ -1,0 +1,54 @@
+#pragma once
+
+#include "LumenorCore/LumenorRequest.h"
+#include "LumenorCore/LumenorResponse.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+/// The control socket's event loop, internal to LumenorCore. One thread accepts and reads every
+/// connection (non-blocking, each with its own deadline) and writes the answers; only complete,
+/// decoded requests reach the handler, on a small pool of workers, so a silent client costs a
+/// descriptor and a few bytes but never a thread, and a slow handler never stalls the reading.
+class ServerLoop {
+public:
+    using Handler = std::function<LumenorResponse(const LumenorRequest&)>;
+    /// Receives one line for the log; called on the loop thread, so it must not block.
+    using Observer = std::function<void(const std::string&)>;
+
+    /// A request line must be complete this long after the connection is accepted.
+    static constexpr std::chrono::seconds lineTimeout{10};
+    /// Longest wait for the peer to close after its answer was sent, and the bytes read from it
+    /// meanwhile, before the connection is closed regardless.
+    static constexpr std::chrono::seconds drainTimeout{2};
+    static constexpr std::size_t drainBytes = 65'536;
+    /// Handler calls at once; the app answers one request at a time on its main thread, so more
+    /// workers would only wait there.
+    static constexpr int workers = 4;
+
+    /// Serves the listening socket `listenFD` (not owned) until `stop`. Throws std::system_error
+    /// when its threads or descriptors cannot be made.
+    static std::shared_ptr<ServerLoop> start(int listenFD, Handler handler, Observer observer);
+
+    /// Ends the loop thread and closes the connections it holds. Never waits for a handler:
+    /// requests already handed on are still answered by their worker, which then closes.
+    void stop();
+
+    ~ServerLoop();
+
+    struct Shared;
+    struct Connection;
+
+private:
+    explicit ServerLoop(int listenFD, std::shared_ptr<Shared> shared);
+    class Reactor;
+
+    std::unique_ptr<Reactor> reactor_;
+};
+
+/// Printable ASCII as it is, everything else as \\xNN (backslash doubled): safe in a log line.
+std::string escapedExcerpt(std::string_view bytes, std::size_t limit);
