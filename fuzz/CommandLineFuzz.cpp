@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!current.empty() || arguments.empty())
         arguments.push_back(current);
     const auto agent = [] {
-        return std::optional(ProcessTree::CopilotAncestor{.pid = 4242, .isOneShot = true});
+        return std::optional(ProcessTree::AgentAncestor{.pid = 4242, .isOneShot = true});
     };
     const auto result = CommandLine::parse(arguments, agent);
     const auto* invocation = std::get_if<CommandLine::Invocation>(&result);

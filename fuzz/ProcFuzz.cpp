@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(arguments.size() == expected);
     for (const auto& argument : arguments)
         FUZZ_CHECK(argument.find('\0') == std::string::npos);
-    ProcessTree::classifyCopilot(arguments);
+    ProcessTree::classifyAgent(arguments);
     return 0;
 }
