@@ -18,7 +18,7 @@ std::filesystem::path homeDirectory();
 std::filesystem::path supportDirectory();
 /// supportDirectory + "lumenor.sock".
 std::string socketPath();
-/// supportDirectory + "state.json" (reserved; the app neither reads nor writes it).
+/// supportDirectory + "state.json": the keep-awake session, so that it outlives a restart.
 std::filesystem::path stateFile();
 /// supportDirectory + "lumenor.log".
 std::filesystem::path logFile();

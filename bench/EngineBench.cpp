@@ -68,6 +68,7 @@ void handleStatus(benchmark::State& state) {
         .settings =
             std::make_shared<QSettings>(folder.filePath("settings.ini"), QSettings::IniFormat),
         .logFile = folder.filePath("lumenor.log").toStdString(),
+        .stateFile = {}, // the bench keeps no session
         .mainThread = inline_,
         .privileged = inline_,
         .background = inline_,

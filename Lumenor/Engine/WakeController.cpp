@@ -52,7 +52,7 @@ std::optional<int> readInt(const QVariant& value) {
 WakeController::WakeController(Environment environment, QObject* parent)
     : QObject(parent), clock_(std::move(environment.clock)), power_(std::move(environment.power)),
       workspace_(std::move(environment.workspace)), logFile_(std::move(environment.logFile)),
-      mainThread_(std::move(environment.mainThread)),
+      stateFile_(std::move(environment.stateFile)), mainThread_(std::move(environment.mainThread)),
       background_(std::move(environment.background)), now_(clock_()),
       defaults_(std::move(environment.settings)),
       systemAssertion_(
@@ -205,6 +205,7 @@ void WakeController::start() {
             }
         }
     });
+    restoreSession();
     ticker_ = new QTimer(this);
     ticker_->setInterval(1000);
     connect(ticker_, &QTimer::timeout, this, &WakeController::tick);

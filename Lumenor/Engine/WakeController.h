@@ -43,6 +43,8 @@ public:
         /// Where the six settings live; read once at creation, written on every assignment.
         std::shared_ptr<QSettings> settings;
         std::filesystem::path logFile;
+        /// Where the current session is kept across restarts; empty keeps nothing.
+        std::filesystem::path stateFile;
         /// Runs continuations on the main thread; callable from any thread.
         std::shared_ptr<Executor> mainThread;
         /// The serial queue of every helper call and every sleep or display command.
@@ -313,6 +315,14 @@ private:
     void checkLidHandler();
     void noteLidHandler(std::optional<std::string> who);
 
+    // Session across restarts (WakeControllerState.cpp)
+    /// Writes the current session (or none) to the state file; a failure is logged.
+    void saveSession();
+    /// Takes back the saved session when it still applies; a bad file is set aside and logged.
+    void restoreSession();
+    /// Moves a state file that cannot be used aside, so that nothing it holds is lost.
+    void setStateAside(const std::string& what);
+
     /// Queues a helper call on `privileged` whose result nobody needs.
     void postHelper(std::vector<std::string> words);
 
@@ -321,6 +331,7 @@ private:
     std::shared_ptr<PowerPlatform> power_;
     std::shared_ptr<Workspace> workspace_;
     std::filesystem::path logFile_;
+    std::filesystem::path stateFile_;
     std::shared_ptr<Executor> mainThread_;
     std::shared_ptr<Executor> background_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
@@ -372,6 +383,8 @@ private:
     std::optional<std::string> settingsProblem_;
     std::vector<std::string> loggedInhibitors_;
     bool logFailing_ = false;
+    /// A bad state file could not be set aside: it is left alone for the rest of the run.
+    bool stateFrozen_ = false;
     bool awaitingWake_ = false;
     std::vector<QMetaObject::Connection> observers_;
     /// Labels, processes and display wishes of the holds, beside the id→expiry map.

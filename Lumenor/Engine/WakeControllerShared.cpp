@@ -28,6 +28,7 @@ WakeController& WakeController::shared() {
         .workspace = std::make_shared<LinuxWorkspace>(),
         .settings = settingsStore(),
         .logFile = LumenorPaths::logFile(),
+        .stateFile = LumenorPaths::stateFile(),
         .mainThread = std::make_shared<MainThreadExecutor>(),
         .privileged = std::make_shared<SerialQueue>(),
         .background = std::make_shared<BackgroundExecutor>(),

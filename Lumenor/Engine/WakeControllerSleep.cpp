@@ -46,6 +46,7 @@ void WakeController::performSleep(const std::string& reason) {
 
     publish(pendingSleep_, std::optional<PendingSleep>());
     publish(session_, std::optional<KeepAwakeSession>());
+    saveSession();
     publish(holds_, std::map<std::string, Instant>());
     publish(remoteListeningUntil_, std::optional<Instant>());
     fileWatch_.reset();
@@ -135,6 +136,7 @@ void WakeController::restoreAfterFailedSleep() {
     }
     if (!session_ && clearedForSleep_->session) {
         publish(session_, clearedForSleep_->session);
+        saveSession();
     }
     for (const auto& [id, expiry] : clearedForSleep_->holds) {
         if (expiry > clock_() && holds_.find(id) == holds_.end()) {

@@ -155,6 +155,7 @@ void WakeController::startSession(SessionKind kind) {
     cancelSleep(true);
     disarmRemoteCycle();
     log("Started: " + session_->title(clock_()));
+    saveSession();
     applyPowerState();
     publish(battery_, power_->battery());
     enforceBatteryFloor();
@@ -167,6 +168,7 @@ void WakeController::endSession(const std::string& reason) {
     publish(session_, std::optional<KeepAwakeSession>());
     fileWatch_.reset();
     log("Session ended — " + reason);
+    saveSession();
     applyPowerState();
 }
 

@@ -1,5 +1,6 @@
 #include "Lumenor/UI/MenuServices.h"
 
+#include "Lumenor/Engine/WakeController.h"
 #include "Lumenor/UI/AgentAccess.h"
 #include "Lumenor/UI/LoginItem.h"
 
@@ -67,7 +68,12 @@ MenuServices MenuServices::system() {
         },
         .removeAgentAccess = [] { return AgentAccess::remove(); },
         .chooseDownload = askForDownload,
-        .quit = [] { QCoreApplication::quit(); },
+        // A deliberate quit ends the session, so it does not come back on the next start.
+        .quit =
+            [] {
+                WakeController::shared().endSession("quit");
+                QCoreApplication::quit();
+            },
     };
 }
 

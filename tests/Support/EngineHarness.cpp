@@ -36,6 +36,7 @@ void EngineHarness::recreate() {
         .workspace = workspace,
         .settings = std::shared_ptr<QSettings>(reopenSettings()),
         .logFile = logFile,
+        .stateFile = stateFile,
         .mainThread = mainThread,
         .privileged = privileged,
         .background = background,

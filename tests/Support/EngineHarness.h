@@ -72,6 +72,8 @@ public:
     std::shared_ptr<ManualExecutor> privileged = std::make_shared<ManualExecutor>();
     std::shared_ptr<ManualExecutor> background = std::make_shared<ManualExecutor>();
     std::filesystem::path logFile = folder.filePath("Support/lumenor.log").toStdString();
+    /// Empty: the session is not kept. Set it, then recreate(), to keep it there.
+    std::filesystem::path stateFile;
 
 private:
     std::unique_ptr<WakeController> controller_;

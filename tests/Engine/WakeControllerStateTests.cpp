@@ -1,0 +1,120 @@
+#include "Support/EngineHarness.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/// A harness that keeps its session in a state file, started like the app.
+struct Restartable : EngineHarness {
+    Restartable() {
+        stateFile = folder.filePath("Support/state.json").toStdString();
+        restart();
+    }
+    void restart() {
+        recreate();
+        controller().start();
+    }
+    std::vector<std::string> stateWarnings() const {
+        std::vector<std::string> found;
+        std::ranges::copy_if(logMessages(), std::back_inserter(found),
+                             [](const std::string& m) { return m.starts_with("⚠️ State: "); });
+        return found;
+    }
+};
+
+TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) {
+    const int32_t alive = ::getpid();
+    const Instant start = EngineHarness::Options{}.start;
+    const std::filesystem::path download = "/home/me/Downloads/disk.iso";
+    struct Case {
+        SessionKind kind;
+        bool restored;
+    };
+    const Case cases[] = {
+        {SessionKind::indefinite(), true},
+        {SessionKind::until(start + std::chrono::hours(1)), true},
+        {SessionKind::until(start + std::chrono::seconds(60)), false}, // over while stopped
+        {SessionKind::app(alive, "Editor"), true},
+        {SessionKind::app(deadPid, "Editor"), false},
+        {SessionKind::process(alive, "build"), true},
+        {SessionKind::process(deadPid, ""), false},
+        {SessionKind::file(download), true},
+        {SessionKind::file("/home/me/Downloads/gone.iso"), false},
+    };
+    for (const auto& [kind, restored] : cases) {
+        Restartable h;
+        h.workspace->files = {download};
+        h->startSession(kind);
+        const KeepAwakeSession saved = *h->session();
+        struct stat attributes {};
+        ASSERT_EQ(::stat(h.stateFile.c_str(), &attributes), 0);
+        EXPECT_EQ(attributes.st_mode & 0777, 0600u);
+
+        h.clock.advance(120);
+        h.workspace->watchedPids.clear();
+        h.restart();
+        SCOPED_TRACE(saved.title());
+        if (restored) {
+            EXPECT_EQ(h->session(), saved) << "kind and start time survive";
+            const auto log = h.logMessages();
+            EXPECT_NE(std::ranges::find(log, "Restored: " + saved.title(h.clock.now())), log.end());
+        } else {
+            EXPECT_FALSE(h->session());
+            EXPECT_TRUE(nlohmann::json::parse(contents(h.stateFile)).at("session").is_null())
+                << "a session that no longer applies is forgotten";
+        }
+        const bool watches = !h.workspace->watchedPids.empty();
+        EXPECT_EQ(watches, restored && kind.is<SessionKind::App>());
+        EXPECT_TRUE(h.stateWarnings().empty());
+    }
+
+    Restartable quit;
+    quit->startSession(SessionKind::indefinite());
+    quit->endSession("quit");
+    quit.restart();
+    EXPECT_FALSE(quit->session()) << "an ended session stays ended";
+}
+
+TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
+    const std::string bad[] = {
+        "{oops",
+        R"({"session": {"kind": "forever", "startedAt": 0}})",
+        R"({"session": {"kind": "process", "pid": 99999999999, "label": "", "startedAt": 0}})",
+        R"({"session": {"kind": "until", "startedAt": 0}})",
+        R"({"session": {"kind": "until", "end": 1e300, "startedAt": 0}})",
+        R"([1, 2])",
+    };
+    for (const std::string& text : bad) {
+        SCOPED_TRACE(text);
+        Restartable h;
+        std::filesystem::create_directories(h.stateFile.parent_path());
+        std::ofstream(h.stateFile, std::ios::binary) << text;
+        h.restart();
+        EXPECT_FALSE(h->session());
+        EXPECT_EQ(h.stateWarnings().size(), 1u);
+        EXPECT_EQ(contents(h.stateFile.string() + ".bad"), text);
+
+        h->startSession(SessionKind::indefinite());
+        h.restart();
+        EXPECT_TRUE(h->session()) << "later sessions are kept again";
+        EXPECT_EQ(contents(h.stateFile.string() + ".bad"), text);
+        EXPECT_EQ(h.stateWarnings().size(), 1u);
+    }
+}
+
+} // namespace
