@@ -190,8 +190,9 @@ TEST(WakeControllerTick, DownloadMeasurementIsBoundedAndSkipsLinks) {
         const Measurement got = DownloadWatcher::measure(item.path, item.limits);
         EXPECT_EQ(got.outcome, item.expected.outcome) << item.path << " " << item.limits.entries;
         // Where a bounded walk stops depends on the order of the entries.
-        if (item.expected.outcome != Outcome::tooLarge)
+        if (item.expected.outcome != Outcome::tooLarge) {
             EXPECT_EQ(got.size, item.expected.size) << item.path;
+        }
     }
 }
 
