@@ -95,19 +95,19 @@ std::string bash() {
 }
 
 std::string zshOption(const OptionShape& option) {
-    std::string spec = "'--" + std::string(option.name);
+    std::string described = "'--" + std::string(option.name);
     if (takesValue(option.kind)) {
-        spec += "=";
+        described += "=";
     }
-    spec += "[" + zshText(option.help) + "]";
+    described += "[" + zshText(option.help) + "]";
     if (takesValue(option.kind)) {
         const std::string values(choices(option));
-        spec += ":" + zshText(option.value) + ":" +
+        described += ":" + zshText(option.value) + ":" +
                 (option.kind == Kind::path ? "_files"
                  : values.empty()          ? " "
                                            : "(" + values + ")");
     }
-    return spec + "'";
+    return described + "'";
 }
 
 std::string zsh() {
