@@ -143,8 +143,11 @@ namespace PowerControl {
 
 std::optional<std::string> lidHandledBy(const std::vector<Inhibitor>& inhibitors, uint32_t ownPid) {
     for (const auto& inhibitor : inhibitors) {
-        if (inhibitor.pid != ownPid && inhibitor.mode == "block" &&
-            inhibitor.blocks("handle-lid-switch")) {
+        // Our own inhibitor may carry a pid other than getpid() (a pid namespace, as in a
+        // sandbox), so it is also known by the names it was taken with.
+        const bool ours = inhibitor.pid == ownPid ||
+                          (inhibitor.who == "Lumenor" && inhibitor.why == "Lid-closed mode");
+        if (!ours && inhibitor.mode == "block" && inhibitor.blocks("handle-lid-switch")) {
             return inhibitor.who;
         }
     }

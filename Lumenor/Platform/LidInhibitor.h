@@ -65,8 +65,9 @@ private:
 
 namespace PowerControl {
 
-/// The program, other than the one with `ownPid`, that holds a block inhibitor on
-/// handle-lid-switch; logind then leaves the lid to it. None when there is none.
+/// The program, other than this one (`ownPid`, or the name and reason it takes the lid with),
+/// that holds a block inhibitor on handle-lid-switch; logind then leaves the lid to it. None when
+/// there is none.
 std::optional<std::string> lidHandledBy(const std::vector<Inhibitor>& inhibitors, uint32_t ownPid);
 
 } // namespace PowerControl

@@ -142,7 +142,8 @@ TEST(WakeControllerLinuxLid, NeedsNoHelperAndNamesAnotherHolder) {
     h.power->setLidModeWorks(true);
     const auto own = static_cast<uint32_t>(getpid());
     h.power->inhibitors = std::vector<PowerControl::Inhibitor>{
-        {"sleep:idle:handle-lid-switch", "Lumenor", "Lid-closed mode", "block", 1000, own},
+        // Ours, with the pid logind sees from outside a pid namespace.
+        {"sleep:idle:handle-lid-switch", "Lumenor", "Lid-closed mode", "block", 1000, own + 7},
         {"handle-lid-switch", "Power Manager", "lid", "block", 1000, own + 1}};
     h->refreshHelper();
     h->startSession(SessionKind::indefinite());
