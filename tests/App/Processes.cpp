@@ -15,7 +15,7 @@ QByteArray busWithLogind() {
         if (QCoreApplication::instance() == nullptr) {
             new QCoreApplication(argc, argv); // never deleted, like the bus
         }
-        auto* bus = new PrivateBus;
+        static auto* const bus = new PrivateBus; // a static keeps it reachable to the leak check
         const bool ready =
             !bus->address().isEmpty() &&
             bus->startMock({"--template", "logind"}, QStringLiteral("org.freedesktop.login1"));
