@@ -11,7 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent) {
+HoverButton::HoverButton(QWidget* parent) : KeyboardButton(parent) {
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
@@ -73,36 +73,11 @@ void HoverButton::leaveEvent(QEvent* event) {
     QAbstractButton::leaveEvent(event);
 }
 
-void HoverButton::focusInEvent(QFocusEvent* event) {
-    // Drawn for keyboard focus only: a click or the panel opening shows no ring.
-    focusShown_ = MenuTheme::isKeyboardFocus(event->reason());
-    update();
-    QAbstractButton::focusInEvent(event);
-}
-
-void HoverButton::focusOutEvent(QFocusEvent* event) {
-    focusShown_ = false;
-    update();
-    QAbstractButton::focusOutEvent(event);
-}
-
-void HoverButton::keyPressEvent(QKeyEvent* event) {
-    const MenuTheme::KeyAction action = MenuTheme::keyAction(*event);
-    if (action == MenuTheme::KeyAction::activate) {
-        if (isEnabled())
-            click();
-    } else if (action != MenuTheme::KeyAction::none) {
-        focusNextPrevChild(action == MenuTheme::KeyAction::next);
-    } else {
-        QAbstractButton::keyPressEvent(event);
-    }
-}
-
 void HoverButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     paintBackground(painter);
-    if (focusShown_ && hasFocus())
+    if (focusShown())
         MenuTheme::paintFocusRing(painter, *this, QRectF(rect()), radius_);
 }
 

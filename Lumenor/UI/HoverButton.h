@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "Lumenor/UI/KeyboardButton.h"
 
 #include <functional>
 
@@ -9,7 +9,7 @@ class QHBoxLayout;
 /// A flat button that lights up under the pointer. Subclasses and callers put their content
 /// into contentLayout(); clicks anywhere on it, children included, run the action. From the
 /// keyboard it takes Tab focus, Enter or Space runs the action and Up/Down move the focus.
-class HoverButton : public QAbstractButton {
+class HoverButton : public KeyboardButton {
     Q_OBJECT
 
 public:
@@ -30,9 +30,6 @@ public:
 protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     /// Draws the background; the default is a highlight while hovered or pressed.
     virtual void paintBackground(QPainter& painter);
@@ -43,5 +40,4 @@ private:
     std::function<void()> action_;
     qreal radius_ = 6;
     bool hovered_ = false;
-    bool focusShown_ = false;
 };

@@ -8,35 +8,11 @@
 #include <QPainterPath>
 #include <QSignalBlocker>
 
-ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent) {
+ToggleSwitch::ToggleSwitch(QWidget* parent) : KeyboardButton(parent) {
     setCheckable(true);
     setFixedSize(sizeHint());
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
-}
-
-void ToggleSwitch::focusInEvent(QFocusEvent* event) {
-    focusShown_ = MenuTheme::isKeyboardFocus(event->reason());
-    update();
-    QAbstractButton::focusInEvent(event);
-}
-
-void ToggleSwitch::focusOutEvent(QFocusEvent* event) {
-    focusShown_ = false;
-    update();
-    QAbstractButton::focusOutEvent(event);
-}
-
-void ToggleSwitch::keyPressEvent(QKeyEvent* event) {
-    const MenuTheme::KeyAction action = MenuTheme::keyAction(*event);
-    if (action == MenuTheme::KeyAction::activate) {
-        if (isEnabled())
-            click();
-    } else if (action != MenuTheme::KeyAction::none) {
-        focusNextPrevChild(action == MenuTheme::KeyAction::next);
-    } else {
-        QAbstractButton::keyPressEvent(event);
-    }
 }
 
 void ToggleSwitch::showOn(bool on) {
@@ -68,6 +44,6 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
     painter.drawEllipse(knobArea.translated(0, 0.75));
     painter.setBrush(Qt::white);
     painter.drawEllipse(knobArea);
-    if (focusShown_ && hasFocus())
+    if (focusShown())
         MenuTheme::paintFocusRing(painter, *this, QRectF(rect()), radius + 1);
 }

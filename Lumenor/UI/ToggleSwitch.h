@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "Lumenor/UI/KeyboardButton.h"
 
 /// An on/off switch: a rounded track with a sliding knob, in the accent colour when on. Takes
 /// Tab focus; Space or Enter flips it, Up/Down move the focus.
-class ToggleSwitch : public QAbstractButton {
+class ToggleSwitch : public KeyboardButton {
     Q_OBJECT
 
 public:
@@ -16,11 +16,5 @@ public:
     QSize sizeHint() const override { return {34, 20}; }
 
 protected:
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    bool focusShown_ = false;
 };
