@@ -44,7 +44,7 @@ enum ReportKind { refusedPeer, malformedRequest, reportKinds };
 } // namespace
 
 struct ServerLoop::Connection {
-    enum class Phase { reading, writing, draining };
+    enum class Phase { reading, writing };
 
     explicit Connection(int fd) : fd(fd) {}
     ~Connection() { ::close(fd); }
@@ -57,7 +57,6 @@ struct ServerLoop::Connection {
     LumenorRequest request;
     std::string output;
     std::size_t written = 0;
-    std::size_t drained = 0;
     Clock::time_point deadline;
     Phase deadlineFor = Phase::reading;
 };
@@ -112,37 +111,30 @@ Progress sendSome(ServerLoop::Connection& connection) {
     return Progress::done;
 }
 
-// Reads and drops what the peer still sends until it closes: closing with unread bytes would
-// reset the connection, and the peer could lose the answer it has not read yet.
-Progress drainSome(ServerLoop::Connection& connection) {
+// Drops what the peer sent after its line. A Unix socket closed with unread bytes would make the
+// peer's next read fail with a reset, so they are read first; its writes are complete when
+// they return, so once nothing is pending nothing more is on its way, and closing now is
+// clean. A peer that keeps sending past the bound is misbehaving and is closed regardless.
+void drainPending(ServerLoop::Connection& connection) {
     char buffer[4096];
-    for (;;) {
+    for (std::size_t drained = 0; drained <= ServerLoop::drainBytes;) {
         const ssize_t got = ::recv(connection.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got == 0)
-            return Progress::done;
-        if (got > 0) {
-            connection.drained += std::size_t(got);
-            if (connection.drained > ServerLoop::drainBytes)
-                return Progress::failed;
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        return wouldBlock() ? Progress::wait : Progress::failed;
+        if (got > 0)
+            drained += std::size_t(got);
+        else if (got == 0 || errno != EINTR)
+            return;
     }
 }
 
 // Sends the rest of the answer, then half-closes and drains; `wait` leaves the connection to
-// the loop in the phase it reached.
+// the loop until it can take more.
 Progress proceed(ServerLoop::Connection& connection) {
-    if (connection.phase != Phase::draining) {
-        connection.phase = Phase::writing;
-        if (const Progress sent = sendSome(connection); sent != Progress::done)
-            return sent;
-        connection.phase = Phase::draining;
-        ::shutdown(connection.fd, SHUT_WR);
-    }
-    return drainSome(connection);
+    connection.phase = Phase::writing;
+    if (const Progress sent = sendSome(connection); sent != Progress::done)
+        return sent;
+    ::shutdown(connection.fd, SHUT_WR);
+    drainPending(connection);
+    return Progress::done;
 }
 
 std::string refusal(const ucred& peer) {
@@ -340,8 +332,8 @@ void ServerLoop::Reactor::expire(Clock::time_point now) {
     }
     while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
         ConnectionPtr connection = unwatch(deadlines_.begin()->second);
-        // A request that did not end in time is answered with what came; other phases only
-        // wait for the peer, which had its time.
+        // A request that did not end in time is answered with what came; a reader that did
+        // not take its answer in time is dropped.
         if (connection->phase == Phase::reading)
             complete(std::move(connection), UnixSocket::LineEnd::timedOut);
     }
@@ -360,9 +352,7 @@ int ServerLoop::Reactor::timeoutMilliseconds() const {
 void ServerLoop::Reactor::watch(ConnectionPtr connection) {
     if (connection->phase != connection->deadlineFor) {
         connection->deadlineFor = connection->phase;
-        connection->deadline = Clock::now() + (connection->phase == Phase::draining
-                                                   ? std::chrono::seconds(drainTimeout)
-                                                   : std::chrono::seconds(lineTimeout));
+        connection->deadline = Clock::now() + lineTimeout;
     }
     epoll_event event{};
     event.events = connection->phase == Phase::writing ? EPOLLOUT : EPOLLIN;
@@ -432,7 +422,7 @@ void ServerLoop::Reactor::report(ReportKind kind, const std::string& text) {
 namespace {
 
 // A worker: runs the handler for one decoded request after another, answers, and leaves
-// whatever must still wait (a slow reader, the peer's close) to the loop.
+// a slow reader to the loop.
 void work(const std::shared_ptr<ServerLoop::Shared>& shared) {
     for (;;) {
         ConnectionPtr connection;

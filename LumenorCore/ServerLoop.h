@@ -20,11 +20,10 @@ public:
     /// Receives one line for the log; called on the loop thread, so it must not block.
     using Observer = std::function<void(const std::string&)>;
 
-    /// A request line must be complete this long after the connection is accepted.
+    /// A request line must be complete this long after the connection is accepted, and a slow
+    /// reader must have taken its answer this long after it was ready.
     static constexpr std::chrono::seconds lineTimeout{10};
-    /// Longest wait for the peer to close after its answer was sent, and the bytes read from it
-    /// meanwhile, before the connection is closed regardless.
-    static constexpr std::chrono::seconds drainTimeout{2};
+    /// Bytes the peer sent after its line that are read and dropped before closing.
     static constexpr std::size_t drainBytes = 65'536;
     /// Handler calls at once; the app answers one request at a time on its main thread, so more
     /// workers would only wait there.
