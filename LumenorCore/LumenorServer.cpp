@@ -58,6 +58,9 @@ void raiseDescriptorLimit() {
 LumenorServer::LumenorServer(std::string path, Handler handler, Observer observer)
     : path_(std::move(path)), handler_(std::move(handler)), observer_(std::move(observer)) {}
 
+LumenorServer::LumenorServer(std::string path, Dispatcher dispatcher, Observer observer)
+    : path_(std::move(path)), dispatcher_(std::move(dispatcher)), observer_(std::move(observer)) {}
+
 LumenorServer::~LumenorServer() {
     if (listenFD() >= 0)
         stop();
@@ -93,7 +96,8 @@ void LumenorServer::start() {
     ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
     raiseDescriptorLimit();
     try {
-        loop_ = ServerLoop::start(socket.get(), handler_, observer_);
+        loop_ = dispatcher_ ? ServerLoop::start(socket.get(), dispatcher_, observer_)
+                            : ServerLoop::start(socket.get(), handler_, observer_);
     } catch (...) {
         ::unlink(path_.c_str());
         throw;

@@ -15,20 +15,28 @@
 class ServerLoop;
 
 /// Serves the control socket: one request line and one response line per connection, only for
-/// peers of this user. All connections are read by one event loop; complete requests go to the
-/// handler on a few worker threads. Must be owned by a std::shared_ptr before `start`.
+/// peers of this user. All connections are read by one event loop; complete requests go to a
+/// dispatcher, or to a handler on a few worker threads. Must be owned by a std::shared_ptr before
+/// `start`.
 class LumenorServer : public std::enable_shared_from_this<LumenorServer> {
 public:
     /// Turns a request into its response. Called on a worker thread, possibly on several at
     /// once; it may block without holding up the reading of other connections. An exception
     /// closes the connection unanswered.
     using Handler = std::function<LumenorResponse(const LumenorRequest&)>;
+    /// Sends the answer; to be called once, on any thread. Dropped uncalled, it closes the
+    /// connection unanswered.
+    using Reply = std::function<void(LumenorResponse)>;
+    /// Takes a request on the server's loop thread, so it must not block, and answers it through
+    /// the reply, now or later; what waits for another thread costs no server thread meanwhile.
+    using Dispatcher = std::function<void(LumenorRequest, Reply)>;
     /// Receives a line for the log about a refused peer or a malformed request, at most one per
     /// second of each kind. Called on the server's loop thread: it must return quickly.
     using Observer = std::function<void(const std::string&)>;
 
     /// Opens nothing yet.
     LumenorServer(std::string path, Handler handler, Observer observer = {});
+    LumenorServer(std::string path, Dispatcher dispatcher, Observer observer = {});
     /// Stops listening (and removes the socket file) if still listening.
     ~LumenorServer();
     LumenorServer(const LumenorServer&) = delete;
@@ -58,6 +66,7 @@ private:
     const std::string path_;
     std::int32_t listenFD_ = -1;
     const Handler handler_;
+    const Dispatcher dispatcher_;
     const Observer observer_;
     mutable std::mutex mutex_;
     std::shared_ptr<ServerLoop> loop_;

@@ -54,7 +54,6 @@ struct ServerLoop::Connection {
     const int fd;
     Phase phase = Phase::reading;
     std::string input;
-    LumenorRequest request;
     std::string output;
     std::size_t written = 0;
     Clock::time_point deadline;
@@ -172,16 +171,58 @@ struct ServerLoop::Shared {
         [[maybe_unused]] const ssize_t ignored = ::write(wakeFD, &one, sizeof one);
     }
 
-    Handler handler;
+    Handler handler; // only where workers answer
+    Dispatcher dispatcher;
     Observer observer;
     int wakeFD = -1;
 
     std::mutex mutex;
     std::condition_variable work;
-    std::deque<ConnectionPtr> jobs;     // decoded requests waiting for a worker
-    std::deque<ConnectionPtr> returned; // answers a worker could not finish at once
+    std::deque<std::pair<LumenorRequest, Reply>> jobs; // waiting for a worker
+    std::deque<ConnectionPtr> returned; // answers sent elsewhere that wait for their reader
     bool stopped = false;
+
+    /// Leaves a connection whose reader is slow to the loop; with no loop left, it closes now.
+    void giveBack(ConnectionPtr connection) {
+        std::lock_guard lock(mutex);
+        if (!stopped) {
+            returned.push_back(std::move(connection));
+            wakeLoop();
+        }
+    }
 };
+
+namespace {
+
+// The one answer a connection is owed, sent by whichever thread has it. Dropped unanswered, it
+// closes the connection.
+class Answer {
+public:
+    Answer(std::shared_ptr<ServerLoop::Shared> shared, ConnectionPtr connection)
+        : state_(std::make_shared<State>(State{std::move(shared), std::move(connection)})) {}
+
+    void operator()(const LumenorResponse& response) const {
+        ConnectionPtr connection = std::move(state_->connection);
+        if (!connection)
+            return;
+        try {
+            connection->output = LumenorJSON::line(response);
+        } catch (...) {
+            return;
+        }
+        if (proceed(*connection) == Progress::wait)
+            state_->shared->giveBack(std::move(connection));
+    }
+
+private:
+    struct State {
+        std::shared_ptr<ServerLoop::Shared> shared;
+        ConnectionPtr connection;
+    };
+    std::shared_ptr<State> state_;
+};
+
+} // namespace
 
 class ServerLoop::Reactor {
 public:
@@ -380,16 +421,19 @@ void ServerLoop::Reactor::complete(ConnectionPtr connection, UnixSocket::LineEnd
         return;
     const std::string& bytes = connection->input;
     if (!bytes.empty() && end != LineEnd::tooLong) {
+        std::optional<LumenorRequest> request;
         try {
-            connection->request = LumenorJSON::decode<LumenorRequest>(bytes);
-            connection->input = {};
-            {
-                std::lock_guard lock(shared_->mutex);
-                shared_->jobs.push_back(std::move(connection));
-            }
-            shared_->work.notify_one();
-            return;
+            request = LumenorJSON::decode<LumenorRequest>(bytes);
         } catch (const std::exception&) {
+        }
+        if (request) {
+            connection->input = {};
+            try {
+                shared_->dispatcher(std::move(*request), Answer(shared_, std::move(connection)));
+            } catch (...) {
+                // Not taken: the connection closes unanswered.
+            }
+            return;
         }
     }
     // A peer that leaves without a word is no malformed request worth a log line.
@@ -421,32 +465,22 @@ void ServerLoop::Reactor::report(ReportKind kind, const std::string& text) {
 
 namespace {
 
-// A worker: runs the handler for one decoded request after another, answers, and leaves
-// a slow reader to the loop.
+// A worker: runs the handler for one request after another and sends its answer.
 void work(const std::shared_ptr<ServerLoop::Shared>& shared) {
     for (;;) {
-        ConnectionPtr connection;
+        std::pair<LumenorRequest, ServerLoop::Reply> job;
         {
             std::unique_lock lock(shared->mutex);
             shared->work.wait(lock, [&] { return shared->stopped || !shared->jobs.empty(); });
             if (shared->jobs.empty())
                 return;
-            connection = std::move(shared->jobs.front());
+            job = std::move(shared->jobs.front());
             shared->jobs.pop_front();
         }
         try {
-            connection->output = LumenorJSON::line(shared->handler(connection->request));
+            job.second(shared->handler(job.first));
         } catch (...) {
-            // The handler or the encoder failed: closed unanswered.
-            continue;
-        }
-        if (proceed(*connection) != Progress::wait)
-            continue;
-        std::lock_guard lock(shared->mutex);
-        // With no loop left to wait in, the connection closes now.
-        if (!shared->stopped) {
-            shared->returned.push_back(std::move(connection));
-            shared->wakeLoop();
+            // The handler failed: the connection closes unanswered.
         }
     }
 }
@@ -456,18 +490,38 @@ void work(const std::shared_ptr<ServerLoop::Shared>& shared) {
 ServerLoop::ServerLoop(int listenFD, std::shared_ptr<Shared> shared)
     : reactor_(std::make_unique<Reactor>(listenFD, std::move(shared))) {}
 
+std::shared_ptr<ServerLoop> ServerLoop::start(int listenFD, Dispatcher dispatcher,
+                                              Observer observer) {
+    return launch(listenFD, std::make_shared<Shared>(), std::move(dispatcher), std::move(observer));
+}
+
 std::shared_ptr<ServerLoop> ServerLoop::start(int listenFD, Handler handler, Observer observer) {
     auto shared = std::make_shared<Shared>();
     shared->handler = std::move(handler);
-    shared->observer = std::move(observer);
-    shared->wakeFD = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (shared->wakeFD < 0)
-        throwSystem("eventfd");
-    std::shared_ptr<ServerLoop> loop(new ServerLoop(listenFD, shared));
+    // Plain pointer: the loop that calls this holds the state.
+    Dispatcher queue = [pool = shared.get()](LumenorRequest request, Reply reply) {
+        {
+            std::lock_guard lock(pool->mutex);
+            pool->jobs.emplace_back(std::move(request), std::move(reply));
+        }
+        pool->work.notify_one();
+    };
+    auto loop = launch(listenFD, shared, std::move(queue), std::move(observer));
     // Workers are detached: one may be waiting for the app's main thread, which may be the very
     // thread that stops the server, so nothing ever joins them. They end once stopped and idle.
     for (int index = 0; index < workers; ++index)
         std::thread(work, shared).detach();
+    return loop;
+}
+
+std::shared_ptr<ServerLoop> ServerLoop::launch(int listenFD, std::shared_ptr<Shared> shared,
+                                               Dispatcher dispatcher, Observer observer) {
+    shared->dispatcher = std::move(dispatcher);
+    shared->observer = std::move(observer);
+    shared->wakeFD = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (shared->wakeFD < 0)
+        throwSystem("eventfd");
+    std::shared_ptr<ServerLoop> loop(new ServerLoop(listenFD, std::move(shared)));
     loop->reactor_->thread = std::thread(&Reactor::run, loop->reactor_.get());
     return loop;
 }

@@ -29,38 +29,38 @@ QObject* lifetimeReceiver() {
 
 } // namespace
 
-/// Carries requests from the server's connection threads to the controller on the main thread
-/// and blocks the connection until the answer is there. The main thread never waits for a
-/// connection, so a quitting app cannot deadlock with one: once the hop is closed, requests are
-/// answered without the controller, those already queued included.
-class AppDelegate::MainThreadHop {
+/// Carries requests from the server's loop to the controller on the main thread, which sends
+/// each answer itself: a request costs no server thread while it waits there. The main thread
+/// never waits for the server, so a quitting app cannot deadlock with it: once the hop is
+/// closed, requests are answered without the controller, those already queued included.
+class AppDelegate::MainThreadHop : public std::enable_shared_from_this<MainThreadHop> {
 public:
-    /// Main thread only. The receiver is never deleted, so that a late connection thread
-    /// cannot post to an object that is already gone. "show" goes to `show`, which belongs to
-    /// the app rather than to the controller; everything else to the controller.
+    /// Main thread only. The receiver is never deleted, so that a late request cannot be posted
+    /// to an object that is already gone. "show" goes to `show`, which belongs to the app rather
+    /// than to the controller; everything else to the controller.
     explicit MainThreadHop(std::function<LumenorResponse()> show)
         : receiver_(lifetimeReceiver()), show_(std::move(show)) {}
 
-    /// Any thread but the main one.
-    LumenorResponse handle(const LumenorRequest& request) {
-        LumenorResponse response = quitting();
+    /// The server's loop thread; returns at once.
+    void dispatch(LumenorRequest request, LumenorServer::Reply reply) {
         if (closed_) {
-            return response;
+            reply(quitting());
+            return;
         }
-        HandOff::release(&response);
+        auto call = std::make_shared<Call>(Call{std::move(request), std::move(reply)});
+        HandOff::release(call.get());
         QMetaObject::invokeMethod(
             receiver_,
-            [&] {
-                HandOff::acquire(&response);
-                if (!closed_) {
-                    response = request.command == "show" ? show_()
-                                                         : WakeController::shared().handle(request);
+            [self = shared_from_this(), call] {
+                HandOff::acquire(call.get());
+                // A request that cannot be answered closes its connection; it never reaches
+                // the event loop, which would end the app.
+                try {
+                    call->reply(self->answer(call->request));
+                } catch (...) {
                 }
-                HandOff::release(&response);
             },
-            Qt::BlockingQueuedConnection);
-        HandOff::acquire(&response);
-        return response;
+            Qt::QueuedConnection);
     }
 
     /// Main thread: from now on the controller is not entered; hops already queued are
@@ -71,7 +71,19 @@ public:
     }
 
 private:
+    struct Call {
+        LumenorRequest request;
+        LumenorServer::Reply reply;
+    };
+
     static LumenorResponse quitting() { return {.ok = false, .message = "Lumenor is quitting."}; }
+
+    LumenorResponse answer(const LumenorRequest& request) const {
+        if (closed_) {
+            return quitting();
+        }
+        return request.command == "show" ? show_() : WakeController::shared().handle(request);
+    }
 
     QObject* const receiver_;
     const std::function<LumenorResponse()> show_;
@@ -126,7 +138,9 @@ bool AppDelegate::startServer() {
     auto* logReceiver = new QObject(this);
     auto server = std::make_shared<LumenorServer>(
         LumenorPaths::socketPath(),
-        [hop = hop_](const LumenorRequest& request) { return hop->handle(request); },
+        [hop = hop_](LumenorRequest request, LumenorServer::Reply reply) {
+            hop->dispatch(std::move(request), std::move(reply));
+        },
         [logReceiver](const std::string& line) {
             auto handed = std::make_shared<std::string>(line);
             HandOff::release(handed.get());

@@ -255,6 +255,42 @@ TEST_F(LumenorServerTests, SilentClientsAndABlockedHandlerHoldUpNoOneElse) {
         ::close(fd);
 }
 
+TEST_F(LumenorServerTests, DispatchedRequestsAreAnsweredLaterFromAnotherThreadOrClosedIfDropped) {
+    std::mutex mutex;
+    std::vector<std::pair<LumenorRequest, LumenorServer::Reply>> taken;
+    auto server = std::make_shared<LumenorServer>(
+        path, [&](LumenorRequest request, LumenorServer::Reply reply) {
+            std::lock_guard lock(mutex);
+            taken.emplace_back(std::move(request), std::move(reply));
+        });
+    server->start();
+    auto ask = [&](const std::string& command) {
+        return std::async(std::launch::async, [this, command] {
+            return converse(path, "{\"command\":\"" + command + "\",\"options\":{}}\n");
+        });
+    };
+    auto dropped = ask("drop"), large = ask("large"), small = ask("small");
+    const auto count = [&] {
+        std::lock_guard lock(mutex);
+        return taken.size();
+    };
+    for (int waited = 0; waited < 500 && count() < 3; ++waited)
+        std::this_thread::sleep_for(10ms);
+    std::lock_guard lock(mutex);
+    // More than a socket's buffer holds: the rest is sent by the loop as the reader takes it.
+    const std::string bulk(1 << 20, 'z');
+    std::thread([&bulk, answers = std::move(taken)] {
+        for (const auto& [request, reply] : answers)
+            if (request.command != "drop")
+                reply({true, request.command == "large" ? bulk : request.command});
+    }).join();
+    // Closed at once, not left to the reader's time-out.
+    ASSERT_EQ(dropped.wait_for(3s), std::future_status::ready);
+    EXPECT_EQ(dropped.get(), "");
+    EXPECT_EQ(small.get(), "{\"message\":\"small\",\"ok\":true}\n");
+    EXPECT_EQ(large.get(), "{\"message\":\"" + bulk + "\",\"ok\":true}\n");
+}
+
 TEST_F(LumenorServerTests, AnswerSurvivesUnreadBytesAndEndsCleanly) {
     auto server = started();
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
