@@ -170,7 +170,8 @@ void crowdAtOnce(const std::string& path, int count) {
 void whileWatchingRoot(const std::string& path) {
     try {
         const auto started = LumenorClient::send({"on", {{"file", "/"}}}, path, 30);
-        if (!started.ok) {
+        // Without a way to keep awake here the session is still kept, and watched.
+        if (!started.status || !started.status->sessionDescription) {
             std::printf("  on --file /: %s\n", started.message.c_str());
             return;
         }
