@@ -57,6 +57,27 @@ std::string sudoers(std::string_view user, std::string_view helper) {
            name + " ALL=(root) NOPASSWD: " + std::string(helper) + "\n";
 }
 
+std::string wakeTimestampCheck() {
+    return R"sh(        ts="${2:-}"
+        case "$ts" in
+            "" | *[!0-9]*)
+                echo "schedule-wake: bad timestamp" >&2
+                exit 2
+                ;;
+        esac
+        if [ "${#ts}" -gt 10 ]; then
+            echo "schedule-wake: timestamp out of range" >&2
+            exit 2
+        fi
+        now=$(date +%s)
+        if [ "$ts" -lt "$((now + 60))" ] || [ "$ts" -gt "$((now + 86400))" ]; then
+            echo "schedule-wake: timestamp out of range" >&2
+            exit 2
+        fi
+        cancel_wake
+)sh";
+}
+
 } // namespace text
 
 namespace {
@@ -202,24 +223,8 @@ std::string helperOwnershipCommands() {
 
 std::string helperWakeCommands() {
     return R"sh(    schedule-wake)
-        ts="${2:-}"
-        case "$ts" in
-            "" | *[!0-9]*)
-                echo "schedule-wake: bad timestamp" >&2
-                exit 2
-                ;;
-        esac
-        if [ "${#ts}" -gt 10 ]; then
-            echo "schedule-wake: timestamp out of range" >&2
-            exit 2
-        fi
-        now=$(date +%s)
-        if [ "$ts" -lt "$((now + 60))" ] || [ "$ts" -gt "$((now + 86400))" ]; then
-            echo "schedule-wake: timestamp out of range" >&2
-            exit 2
-        fi
-        cancel_wake
-        when=$(date -r "$ts" "+%m/%d/%y %H:%M:%S")
+)sh" + text::wakeTimestampCheck() +
+           R"sh(        when=$(date -r "$ts" "+%m/%d/%y %H:%M:%S")
         pmset schedule wake "$when" || exit 1
         echo "$when" > "$STATE/wake"
         exit 0

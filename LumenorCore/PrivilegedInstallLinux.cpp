@@ -10,6 +10,7 @@ namespace {
 using PrivilegedInstall::text::inQuotes;
 using PrivilegedInstall::text::maintenanceStep;
 using PrivilegedInstall::text::orRollback;
+using PrivilegedInstall::text::wakeTimestampCheck;
 
 constexpr std::string_view decode = "-d";
 
@@ -55,24 +56,8 @@ case "${1:-}" in
         exit 0
         ;;
     schedule-wake)
-        ts="${2:-}"
-        case "$ts" in
-            "" | *[!0-9]*)
-                echo "schedule-wake: bad timestamp" >&2
-                exit 2
-                ;;
-        esac
-        if [ "${#ts}" -gt 10 ]; then
-            echo "schedule-wake: timestamp out of range" >&2
-            exit 2
-        fi
-        now=$(date +%s)
-        if [ "$ts" -lt "$((now + 60))" ] || [ "$ts" -gt "$((now + 86400))" ]; then
-            echo "schedule-wake: timestamp out of range" >&2
-            exit 2
-        fi
-        cancel_wake
-        when=$(date -d "@$ts" "+%m/%d/%y %H:%M:%S")
+)sh" + wakeTimestampCheck() +
+           R"sh(        when=$(date -d "@$ts" "+%m/%d/%y %H:%M:%S")
         if ! /usr/sbin/rtcwake -m no -t "$ts" >/dev/null; then
             logger -t lumenor "couldn't schedule a wake for $when"
             exit 1

@@ -23,6 +23,10 @@ std::string orRollback(std::string_view command, std::string_view message = {});
 /// `failureMessage` and exits 1.
 std::string maintenanceStep(std::string_view failureMessage);
 
+/// The helper's check of schedule-wake's timestamp ("$2": whole seconds, 60 s to a day ahead);
+/// exits 2 with the reason when it fails, and cancels the wake already set when it passes.
+std::string wakeTimestampCheck();
+
 /// The sudoers rule letting `user` run `helper` as root without a password. Precondition:
 /// isSafeUserName(user); otherwise throws std::invalid_argument.
 std::string sudoers(std::string_view user, std::string_view helper);
