@@ -8,8 +8,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -18,7 +16,6 @@ using LumenorPaths::sudoersPath;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-const std::vector<std::string> toolEnvironment{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
 const std::string tool = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
 
 TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
@@ -67,11 +64,6 @@ protected:
     }
     ShellResult printed(const std::string& command) const {
         return runProcess({tool, command, "--print-script"}, toolEnvironment);
-    }
-    std::ptrdiff_t firstCall(std::string_view prefix) const {
-        const auto all = box.calls();
-        return std::ranges::find_if(all, [&](const auto& c) { return c.starts_with(prefix); }) -
-               all.begin();
     }
 
     ShellSandbox box;
@@ -152,8 +144,8 @@ TEST_F(LinuxScripts, PrintedSetupInstallsAndPrintedRemovalLeavesNothing) {
     for (const auto& [path, mode] :
          {std::pair<std::string, unsigned>{helperPath, 0755}, {sudoersPath, 0440}})
         EXPECT_EQ(box.mode(path), mode) << path;
-    EXPECT_LT(firstCall("install -o root -g root -m 755"),
-              firstCall("install -o root -g root -m 440"));
+    EXPECT_LT(box.firstCall("install -o root -g root -m 755"),
+              box.firstCall("install -o root -g root -m 440"));
     EXPECT_EQ(box.read(helperPath), box.rewrite(helperScript()));
     EXPECT_TRUE(fs::is_empty(box.at("/tmp")));
     EXPECT_EQ(helper("status").out, "wake=0 rtc=1\n");
@@ -163,7 +155,7 @@ TEST_F(LinuxScripts, PrintedSetupInstallsAndPrintedRemovalLeavesNothing) {
     box.write("/fake/calls", "");
     result = box.run(inlineCommand(installScript("alice")));
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_LT(firstCall("rtcwake -m disable"), firstCall("install"));
+    EXPECT_LT(box.firstCall("rtcwake -m disable"), box.firstCall("install"));
     EXPECT_FALSE(alarm() || wake() || box.exists(stateDirectory + "/maintenance"));
     EXPECT_EQ(box.read(sudoersPath), box.rewrite(sudoers("alice")));
 

@@ -1,5 +1,6 @@
 #include "ShellSandbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -165,4 +166,10 @@ std::vector<std::string> ShellSandbox::calls(std::string_view prefix) const {
         if (line.starts_with(prefix))
             result.push_back(line);
     return result;
+}
+
+std::ptrdiff_t ShellSandbox::firstCall(std::string_view prefix) const {
+    const auto all = calls();
+    return std::ranges::find_if(all, [&](const auto& c) { return c.starts_with(prefix); }) -
+           all.begin();
 }

@@ -13,6 +13,9 @@ struct ShellResult {
     std::string err;
 };
 
+/// A plain environment for running the system's own tools.
+inline const std::vector<std::string> toolEnvironment{"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"};
+
 /// Runs `argv` (argv[0] an absolute path) with exactly `environment` and `input` on standard
 /// input, and waits for it; a child killed by signal n reports 128 + n.
 ShellResult runProcess(const std::vector<std::string>& argv,
@@ -53,6 +56,8 @@ public:
     void interceptCalls(std::string_view prefix, int status);
     /// Recorded stand-in calls that start with `prefix`.
     std::vector<std::string> calls(std::string_view prefix = {}) const;
+    /// The index among all recorded calls of the first that starts with `prefix`.
+    std::ptrdiff_t firstCall(std::string_view prefix) const;
 
     long long now = 1'700'000'000;
 
