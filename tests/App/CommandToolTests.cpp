@@ -42,8 +42,7 @@ TEST_F(CommandTool, KeepsAwakeForAWhileAndReportsIt) {
     EXPECT_EQ(on.status, 0) << on.err;
     EXPECT_TRUE(on.out.starts_with("Keeping the computer awake — Until ")) << on.out;
     // The private bus's logind grants the lid too.
-    EXPECT_TRUE(on.out.ends_with(", even with the lid closed.\n"))
-        << on.out;
+    EXPECT_TRUE(on.out.ends_with(", even with the lid closed.\n")) << on.out;
     EXPECT_EQ(on.err, "");
 
     const Finished text = lumenor({"status"});
@@ -193,11 +192,15 @@ TEST(CommandToolAlone, HelpSuggestionsAndAbsentApp) {
                                      "“--until”?\n"))
         << typo.err;
 
-    const Finished absent = lumenor(sandbox, {"status", "--json"});
+    const Finished absent = lumenor(sandbox, {"status"});
     EXPECT_EQ(absent.status, 3);
-    EXPECT_TRUE(absent.out.starts_with(R"({"exit":3,"message":"Lumenor isn't running ()"))
-        << absent.out;
-    EXPECT_TRUE(absent.out.ends_with("\"ok\":false}\n"));
+    EXPECT_EQ(absent.out, "");
+    EXPECT_EQ(absent.err, "Lumenor isn't running (connect failed: No such file or directory).\n");
+    const Finished json = lumenor(sandbox, {"status", "--json"});
+    EXPECT_EQ(json.status, 3);
+    EXPECT_TRUE(json.out.starts_with(R"({"exit":3,"message":"Lumenor isn't running ()"))
+        << json.out;
+    EXPECT_TRUE(json.out.ends_with("\"ok\":false}\n"));
 }
 
 TEST_F(CommandTool, SleepAfterTaskWaitsForTheAgentRunItIsPartOf) {

@@ -4,7 +4,6 @@
 
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <sstream>
