@@ -14,13 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QTest>
 
 #include <chrono>
-#include <memory>
 
 namespace {
 
@@ -93,7 +91,9 @@ TEST_F(MenuViewTest, OnlyOneExpandableRowIsOpenAtATimeAndChipsCloseIt) {
     EXPECT_FALSE(shown("hourChips"));
 }
 
-TEST_F(MenuViewTest, UntilStartsOnlyForAFutureTime) {
+TEST_F(MenuViewTest, UntilProposesATimeWithoutSecondsAndStartsOnlyForAFutureOne) {
+    EXPECT_EQ(view.untilDate(), MenuView::defaultUntilDate(controller().now()));
+    EXPECT_FALSE(part<QDateTimeEdit>("untilEditor")->displayFormat().contains('s'));
     click("untilRow");
     auto* start = part<PillButton>("untilStart");
     view.setUntilDate(controller().now() + 60s);
@@ -181,8 +181,17 @@ TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
     }
 }
 
-TEST_F(MenuViewTest, BatteryLimitStepperStopsAtFive) {
+TEST_F(MenuViewTest, BatteryRowsShowOnlyWithABatteryAndTheLimitStopsAtFive) {
     click("moreRow");
+    settle();
+    EXPECT_FALSE(shown("stopBelowOption"));
+    EXPECT_FALSE(shown("batteryLimitStepper"));
+    harness.power->setBattery({false, 80});
+    harness.tickAt(utc(2026, 3, 1, 18, 15, 0));
+    settle();
+    EXPECT_TRUE(shown("stopBelowOption"));
+    EXPECT_TRUE(shown("batteryLimitStepper"));
+
     auto* limit = part<StepperRow>("batteryLimitStepper");
     controller().setMinimumBattery(10);
     settle();
@@ -241,23 +250,6 @@ TEST(MenuViewUntil, ProposesTheNextHalfHourAtLeastFifteenMinutesAway) {
                   std::chrono::milliseconds(proposed.toMSecsSinceEpoch()))
             << now.toString().toStdString();
     }
-}
-
-TEST_F(MenuViewTest, UntilEditorStartsAtTheProposalWithoutSeconds) {
-    EXPECT_EQ(view.untilDate(), MenuView::defaultUntilDate(controller().now()));
-    EXPECT_FALSE(part<QDateTimeEdit>("untilEditor")->displayFormat().contains('s'));
-}
-
-TEST_F(MenuViewTest, BatteryRowsOnlyWithABattery) {
-    click("moreRow");
-    settle();
-    EXPECT_FALSE(shown("stopBelowOption"));
-    EXPECT_FALSE(shown("batteryLimitStepper"));
-    harness.power->setBattery({false, 80});
-    harness.tickAt(utc(2026, 3, 1, 18, 15, 0));
-    settle();
-    EXPECT_TRUE(shown("stopBelowOption"));
-    EXPECT_TRUE(shown("batteryLimitStepper"));
 }
 
 TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
