@@ -35,8 +35,6 @@ TEST(KeepAwakeSession, TitlesShowTheDateOnlyForAnotherLocalDay) {
     tzset();
     QLocale::setDefault(QLocale::c());
 
-    EXPECT_EQ(title(SessionKind::process(4242, ""), morning), "While process 4242 runs");
-    EXPECT_EQ(title(SessionKind::process(4242, "build"), morning), "While build runs");
     EXPECT_EQ(title(SessionKind::file("/home/me/Downloads/Album/"), morning),
               "While Album downloads");
 }

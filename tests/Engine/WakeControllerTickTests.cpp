@@ -77,8 +77,6 @@ TEST(WakeControllerTick, HoldsAloneNeverKeepTheDisplayOn) {
     h->hold("task", 60);
     EXPECT_TRUE(h.power->held.contains(systemAssertionType));
     EXPECT_FALSE(h.power->held.contains(displayAssertionType));
-    h->startSession(SessionKind::indefinite());
-    EXPECT_TRUE(h.power->held.contains(displayAssertionType));
 }
 
 TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
