@@ -8,7 +8,6 @@
 namespace {
 
 using PowerControl::systemAssertionType;
-using Words = std::vector<std::string>;
 
 // A controller whose last sleep armed a remote wake, lid closed, asleep.
 class WakeControllerRemote : public ::testing::Test {

@@ -72,6 +72,7 @@ std::string converse(const std::string& path, const std::string& bytes) {
 // A socket file nothing listens on (as a crashed instance leaves), or with `backlog` one that
 // is never served.
 int socketFileAt(const std::string& path, int backlog = 0) {
+    fs::create_directories(fs::path(path).parent_path());
     const sockaddr_un address = addressOf(path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
@@ -133,7 +134,6 @@ TEST_F(LumenorServerTests, RoundTripThroughPrivateSocketAndPromptRepeatableStop)
 }
 
 TEST_F(LumenorServerTests, StartReplacesStaleSocketButNoOtherFile) {
-    fs::create_directories(fs::path(path).parent_path());
     socketFileAt(path);
     auto older = started();
     EXPECT_EQ(send(ping).message, "ping");
@@ -164,7 +164,6 @@ TEST_F(LumenorServerTests, ClientFailuresAreTypedWithTheirTexts) {
     EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path + '\0' + "x", 2); }),
               "system: connect failed: " + std::string(strerror(EINVAL)));
 
-    fs::create_directories(fs::path(path).parent_path());
     const int neverAccepts = socketFileAt(path, 4);
     // Under a second would mean no time-out at all to the socket.
     EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path, 0.5); }),
@@ -177,7 +176,6 @@ TEST_F(LumenorServerTests, ClientFailuresAreTypedWithTheirTexts) {
 }
 
 TEST_F(LumenorServerTests, ClientTimeOutBoundsTheWholeAnswer) {
-    fs::create_directories(fs::path(path).parent_path());
     const int listening = socketFileAt(path, 4);
     std::atomic<bool> clientDone = false, trickleDone = false;
     std::thread trickler([&] {

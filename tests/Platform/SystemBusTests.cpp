@@ -10,7 +10,6 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QSignalSpy>
@@ -21,7 +20,6 @@
 #include <atomic>
 #include <csignal>
 #include <future>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {

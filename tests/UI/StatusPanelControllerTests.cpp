@@ -70,10 +70,8 @@ TEST_F(StatusPanelTest, IconFollowsTheStateAfterEachChange) {
 
     WakeControllerProbe(engine.controller()).setLidModeActive(true);
     shows("cup.and.heat.waves.fill", Glyph::lidClosed);
-    engine->setPendingSleep(PendingSleep{.notBefore = engine.clock.now() + std::chrono::minutes(5),
-                                         .waitForPid = std::nullopt,
-                                         .force = true,
-                                         .requestedBy = "test"});
+    engine->setPendingSleep(
+        PendingSleep{engine.clock.now() + std::chrono::minutes(5), std::nullopt, true, "test"});
     shows("moon.zzz.fill", Glyph::pendingSleep);
 }
 
