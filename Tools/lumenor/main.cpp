@@ -162,27 +162,7 @@ int send(Invocation invocation) {
 
 // ---- run: a command kept awake for as long as it runs -----------------------------------------
 
-volatile sig_atomic_t runningChild = 0;
-
-/// Passes on signals another process sent; those the terminal sent reach the child itself,
-/// since it shares our process group.
-void forwardSignal(int signal, siginfo_t* info, void*) {
-    if (info->si_code <= 0 && runningChild > 0) {
-        ::kill(runningChild, signal);
-    }
-}
-
 constexpr int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
-
-void forwardSignals() {
-    struct sigaction action {};
-    action.sa_sigaction = forwardSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (int signal : forwardedSignals) {
-        ::sigaction(signal, &action, nullptr);
-    }
-}
 
 /// The command line as the status names it, shortened to a glance.
 std::string labelFor(const std::vector<std::string>& program) {
@@ -224,6 +204,10 @@ std::string labelFor(const std::vector<std::string>& program) {
     ::_exit(failure == ENOENT ? 127 : 126);
 }
 
+int exitStatus(int status) {
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
 int waitForExit(pid_t child) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
@@ -231,10 +215,35 @@ int waitForExit(pid_t child) {
             return 127;
         }
     }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
+    return exitStatus(status);
+}
+
+/// Waits for the child with the signals worth passing on blocked and taken one at a time, so
+/// none is lost between one check and the next. Those another process sent are passed on; those
+/// the terminal sent reached the child itself, since it shares our process group.
+int superviseChild(pid_t child) {
+    sigset_t watched;
+    sigemptyset(&watched);
+    sigaddset(&watched, SIGCHLD);
+    for (const int signal : forwardedSignals) {
+        sigaddset(&watched, signal);
     }
-    return WEXITSTATUS(status);
+    ::sigprocmask(SIG_BLOCK, &watched, nullptr);
+    for (;;) {
+        int status = 0;
+        const pid_t ended = ::waitpid(child, &status, WNOHANG);
+        if (ended == child) {
+            return exitStatus(status);
+        }
+        if (ended < 0 && errno != EINTR) {
+            return 127;
+        }
+        siginfo_t info{};
+        const int signal = ::sigwaitinfo(&watched, &info);
+        if (signal > 0 && signal != SIGCHLD && info.si_code <= 0) {
+            ::kill(child, signal);
+        }
+    }
 }
 
 int run(Invocation invocation) {
@@ -267,12 +276,9 @@ int run(Invocation invocation) {
         waitForExit(child);
         return response != nullptr ? reporter.reply(*response) : std::get<int>(outcome);
     }
-    runningChild = child;
-    forwardSignals();
     ::write(gate[1], "g", 1);
     ::close(gate[1]);
-    const int status = waitForExit(child);
-    runningChild = 0;
+    const int status = superviseChild(child);
     // The app would notice the exit within a second; releasing at once frees the computer now.
     exchange(LumenorRequest{"release", {{"id", id}}}, Reporter(false, invocation.color));
     return status;
