@@ -59,6 +59,7 @@ public:
                     call->reply(self->answer(call->request));
                 } catch (...) {
                 }
+                HandOff::release(call.get());
             },
             Qt::QueuedConnection);
     }
@@ -74,6 +75,9 @@ private:
     struct Call {
         LumenorRequest request;
         LumenorServer::Reply reply;
+        // Qt may let go of the posted call on the server's thread, after the main thread is
+        // done with it, under a reference count ThreadSanitizer does not see.
+        ~Call() { HandOff::acquire(this); }
     };
 
     static LumenorResponse quitting() { return {.ok = false, .message = "Lumenor is quitting."}; }
