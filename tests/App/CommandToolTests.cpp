@@ -21,6 +21,11 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor({"ping"}).status == 0; }, 20000))
             << app->err();
     }
+    // A failure's cause is often in what the app said, a sanitizer's report among it.
+    void TearDown() override {
+        if (HasFailure())
+            ADD_FAILURE() << "The app said:\n" << app->err();
+    }
 
     Finished lumenor(const QStringList& arguments) { return ::lumenor(sandbox, arguments); }
 
