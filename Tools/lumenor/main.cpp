@@ -218,17 +218,21 @@ int waitForExit(pid_t child) {
     return exitStatus(status);
 }
 
-/// Waits for the child with the signals worth passing on blocked and taken one at a time, so
+/// The signals `run` passes on, and SIGCHLD, which ends its wait.
+sigset_t supervisedSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGCHLD);
+    for (const int signal : forwardedSignals) {
+        sigaddset(&signals, signal);
+    }
+    return signals;
+}
+
+/// Waits for the child while `watched` is blocked, taking those signals one at a time so that
 /// none is lost between one check and the next. Those another process sent are passed on; those
 /// the terminal sent reached the child itself, since it shares our process group.
-int superviseChild(pid_t child) {
-    sigset_t watched;
-    sigemptyset(&watched);
-    sigaddset(&watched, SIGCHLD);
-    for (const int signal : forwardedSignals) {
-        sigaddset(&watched, signal);
-    }
-    ::sigprocmask(SIG_BLOCK, &watched, nullptr);
+int superviseChild(pid_t child, const sigset_t& watched) {
     for (;;) {
         int status = 0;
         const pid_t ended = ::waitpid(child, &status, WNOHANG);
@@ -253,12 +257,18 @@ int run(Invocation invocation) {
         return reporter.fail(
             std::string("lumenor: can't start the command: ") + std::strerror(errno), declined);
     }
+    // Blocked before the child exists: a signal sent while the hold is being taken waits, and
+    // reaches the command once it runs, instead of ending us with the command left behind.
+    const sigset_t watched = supervisedSignals();
+    sigset_t original;
+    ::sigprocmask(SIG_BLOCK, &watched, &original);
     const pid_t child = ::fork();
     if (child < 0) {
         return reporter.fail(
             std::string("lumenor: can't start the command: ") + std::strerror(errno), declined);
     }
     if (child == 0) {
+        ::sigprocmask(SIG_SETMASK, &original, nullptr);
         ::close(gate[1]);
         childAtGate(gate[0], invocation.program);
     }
@@ -278,7 +288,7 @@ int run(Invocation invocation) {
     }
     ::write(gate[1], "g", 1);
     ::close(gate[1]);
-    const int status = superviseChild(child);
+    const int status = superviseChild(child, watched);
     // The app would notice the exit within a second; releasing at once frees the computer now.
     exchange(LumenorRequest{"release", {{"id", id}}}, Reporter(false, invocation.color));
     return status;
