@@ -24,6 +24,15 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+/// A refusal naming `problem` and what to do about it; none without a problem.
+std::optional<LumenorResponse> refusal(const std::optional<std::string>& problem,
+                                       std::string_view advice) {
+    if (!problem) {
+        return std::nullopt;
+    }
+    return LumenorResponse{.ok = false, .message = *problem + std::string(advice)};
+}
+
 } // namespace
 
 bool WakeController::keptAwake() const {
@@ -69,25 +78,13 @@ void WakeController::noteInhibitors(bool wanted) {
 }
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
-    if (!keepAwakeProblem_) {
-        return std::nullopt;
-    }
-    return LumenorResponse{
-        .ok = false,
-        .message = *keepAwakeProblem_ +
-                   " Lumenor keeps the request and tries again every second; run it in a "
-                   "desktop session with systemd-logind, or where a desktop portal or power "
-                   "manager runs.",
-    };
+    return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again every second; "
+                                      "run it in a desktop session with systemd-logind, or where "
+                                      "a desktop portal or power manager runs.");
 }
 
 std::optional<LumenorResponse> WakeController::settingsRefusal() const {
-    if (!settingsProblem_) {
-        return std::nullopt;
-    }
-    return LumenorResponse{
-        .ok = false,
-        .message = *settingsProblem_ +
-                   " The new values hold until Lumenor quits; make the file writable to keep them.",
-    };
+    return refusal(
+        settingsProblem_,
+        " The new values hold until Lumenor quits; make the file writable to keep them.");
 }
