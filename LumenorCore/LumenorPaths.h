@@ -47,7 +47,6 @@ std::string describeFailure(const std::error_code& error);
 std::vector<std::string> migrateLegacySupport();
 
 inline const std::string sudoersPath = "/etc/sudoers.d/lumenor";
-inline const std::string pmset = "/usr/bin/pmset";
-inline const std::string bundleIdentifier = "com.corvata.lumenor";
+inline const std::string desktopId = "com.corvata.lumenor";
 
 } // namespace LumenorPaths

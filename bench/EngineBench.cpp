@@ -48,8 +48,10 @@ public:
 class BenchWorkspace : public Workspace {
 public:
     std::vector<RunningApplication> runningApplications() override { return {}; }
-    void watchApplication(int32_t) override {}
+    void watchProcess(int32_t) override {}
+    void unwatchProcess(int32_t) override {}
     bool fileExists(const std::filesystem::path&) override { return false; }
+    void watchBattery(bool) override {}
 };
 
 class InlineExecutor : public SerialExecutor {

@@ -211,8 +211,8 @@ void WakeController::start() {
     connect(ticker_, &QTimer::timeout, this, &WakeController::tick);
     ticker_->start();
     observers_.push_back(
-        connect(workspace_.get(), &Workspace::didWake, this, &WakeController::systemDidWake));
-    observers_.push_back(connect(workspace_.get(), &Workspace::didTerminateApplication, this,
+        connect(workspace_.get(), &Workspace::resumedFromSuspend, this, &WakeController::systemDidWake));
+    observers_.push_back(connect(workspace_.get(), &Workspace::processEnded, this,
                                  &WakeController::applicationTerminated));
 }
 

@@ -254,8 +254,8 @@ std::optional<SessionKind> WakeController::sessionKind(const Options& options,
     }
     if (const std::string* text = option(options, "app")) {
         for (const auto& app : workspace_->runningApplications()) {
-            if (sameNameIgnoringCase(app.localizedName, *text) || app.bundleIdentifier == *text) {
-                return SessionKind::app(app.processIdentifier, app.localizedName.value_or(*text));
+            if (sameNameIgnoringCase(app.localizedName, *text) || app.desktopId == *text) {
+                return SessionKind::app(app.pid, app.localizedName.value_or(*text));
             }
         }
         failure = "“" + *text + "” isn't running.";

@@ -219,7 +219,7 @@ void WakeController::restoreSession() {
     }
     publish(session_, std::optional<KeepAwakeSession>(session));
     if (app != nullptr) {
-        workspace_->watchApplication(app->pid);
+        workspace_->watchProcess(app->pid);
     }
     log("Restored: " + session.title(clock_()));
     applyPowerState();

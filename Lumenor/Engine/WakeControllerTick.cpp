@@ -149,7 +149,7 @@ void WakeController::startSession(SessionKind kind) {
     cancelSleepOperation();
     publish(session_, std::optional<KeepAwakeSession>(KeepAwakeSession{kind, clock_()}));
     if (const auto* app = kind.as<SessionKind::App>()) {
-        workspace_->watchApplication(app->pid);
+        workspace_->watchProcess(app->pid);
     }
     fileWatch_.reset();
     cancelSleep(true);

@@ -243,7 +243,7 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
     return applications;
 }
 
-void LinuxWorkspace::watchApplication(int32_t pid) {
+void LinuxWorkspace::watchProcess(int32_t pid) {
     if (watches_.count(pid) != 0) {
         return;
     }
@@ -252,7 +252,7 @@ void LinuxWorkspace::watchApplication(int32_t pid) {
     if (pidfd < 0 && (error == ESRCH || error == EINVAL)) {
         // Already gone: report it the way a live one would be, from the event loop.
         QMetaObject::invokeMethod(
-            this, [this, pid] { emit didTerminateApplication(pid); }, Qt::QueuedConnection);
+            this, [this, pid] { emit processEnded(pid); }, Qt::QueuedConnection);
         return;
     }
     auto watch = std::make_unique<Watch>();
@@ -274,9 +274,17 @@ void LinuxWorkspace::watchApplication(int32_t pid) {
     watches_.emplace(pid, std::move(watch));
 }
 
+void LinuxWorkspace::unwatchProcess(int32_t pid) {
+    watches_.erase(pid);
+}
+
+void LinuxWorkspace::watchBattery(bool on) {
+    batteryWatched_ = on;
+}
+
 void LinuxWorkspace::finishWatch(int32_t pid) {
     if (watches_.erase(pid) != 0) {
-        emit didTerminateApplication(pid);
+        emit processEnded(pid);
     }
 }
 
@@ -287,6 +295,6 @@ bool LinuxWorkspace::fileExists(const fs::path& path) {
 
 void LinuxWorkspace::prepareForSleep(bool starting) {
     if (!starting) {
-        emit didWake();
+        emit resumedFromSuspend();
     }
 }

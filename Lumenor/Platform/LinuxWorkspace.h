@@ -19,7 +19,9 @@ public:
     /// One entry per application instance, ordered by process id: a process that runs an entry's
     /// program, unless its parent runs the same entry (then it is one of that instance's helpers).
     std::vector<RunningApplication> runningApplications() override;
-    void watchApplication(int32_t pid) override;
+    void watchProcess(int32_t pid) override;
+    void unwatchProcess(int32_t pid) override;
+    void watchBattery(bool on) override;
     bool fileExists(const std::filesystem::path& path) override;
 
 private slots:
@@ -35,4 +37,5 @@ private:
     std::filesystem::path procRoot_;
     std::unique_ptr<EntryCache> cache_;
     std::map<int32_t, std::unique_ptr<Watch>> watches_;
+    bool batteryWatched_ = false;
 };

@@ -154,7 +154,7 @@ Context Context::current() {
 }
 
 fs::path entryPath(const Context& context) {
-    return context.autostartDirectory / (LumenorPaths::bundleIdentifier + ".desktop");
+    return context.autostartDirectory / (LumenorPaths::desktopId + ".desktop");
 }
 
 std::string quotedExec(const std::string& executable) {

@@ -76,7 +76,7 @@ void MenuView::startUntil() {
 
 void MenuView::startApplication(const RunningApplication& application) {
     controller_.startSession(
-        SessionKind::app(application.processIdentifier, application.localizedName.value_or("App")));
+        SessionKind::app(application.pid, application.localizedName.value_or("App")));
     collapse(Panel::apps);
 }
 

@@ -84,7 +84,7 @@ bool MenuView::showsEvent(const std::string& event) {
 std::vector<RunningApplication>
 MenuView::listedApplications(std::vector<RunningApplication> running, int32_t ownPid) {
     std::erase_if(running, [ownPid](const RunningApplication& application) {
-        return !application.isRegular || application.processIdentifier == ownPid;
+        return !application.isRegular || application.pid == ownPid;
     });
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);

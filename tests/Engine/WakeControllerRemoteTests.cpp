@@ -36,7 +36,7 @@ protected:
 };
 
 TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
-    h.workspace->fireWake();
+    h.workspace->fireResume();
     EXPECT_FALSE(probe.awaitingWake());
     EXPECT_EQ(h->remoteListeningUntil(), h.clock.now() + std::chrono::seconds(180));
     EXPECT_EQ(h.logMessages().back(), "Remote check — listening 180s for Telegram");
@@ -59,7 +59,7 @@ TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
     EXPECT_EQ(cancelWakes(), 0);
 
     // Waking it in the next window keeps it up and ends the cycle with its scheduled wake.
-    h.workspace->fireWake();
+    h.workspace->fireResume();
     EXPECT_EQ(h->handle({"wake", {}}).message,
               "☀️ The computer is awake and will stay awake, even with the lid closed.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
@@ -71,7 +71,7 @@ TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
 
 TEST_F(WakeControllerRemote, AnOpenLidEndsTheCycle) {
     h.power->setLidClosed(false);
-    h.workspace->fireWake();
+    h.workspace->fireResume();
     EXPECT_EQ(h.logMessages().back(), "Lid opened — remote checks stopped");
     EXPECT_FALSE(h->remoteCycleArmed());
     h.settle();
@@ -80,7 +80,7 @@ TEST_F(WakeControllerRemote, AnOpenLidEndsTheCycle) {
     // Opening the lid during a window ends the cycle silently when the window is over.
     h.power->setLidClosed(true);
     sleepArmed();
-    h.workspace->fireWake();
+    h.workspace->fireResume();
     h.power->setLidClosed(false);
     const auto lines = h.logLines().size();
     h.tickAfter(180);
@@ -95,7 +95,7 @@ TEST_F(WakeControllerRemote, AnOpenLidEndsTheCycle) {
 }
 
 TEST_F(WakeControllerRemote, TurningTheFeatureOffMidWindowLetsTheMachineSleep) {
-    h.workspace->fireWake();
+    h.workspace->fireResume();
     h.settle();
     h->setRemoteWakeEnabled(false);
     EXPECT_FALSE(h->isAwake());

@@ -31,11 +31,11 @@ TEST(WakeControllerTick, ProcessAndAppSessionsEndWhenTheirProcessIsGone) {
     EngineHarness h;
     h->start();
     h->startSession(SessionKind::app(getpid(), "Safari"));
-    h.workspace->fireTerminated(getpid() + 1);
+    h.workspace->fireEnded(getpid() + 1);
     h.tickAfter(1);
     EXPECT_TRUE(h->session());
-    h.workspace->fireTerminated(getpid()); // the pid the controller asked to watch
-    EXPECT_EQ(h.workspace->watchedPids, std::vector<int32_t>{getpid()});
+    h.workspace->fireEnded(getpid()); // the pid the controller asked to watch
+    EXPECT_EQ(h.workspace->watchedPids, std::set<int32_t>{getpid()});
     EXPECT_FALSE(h->session());
 
     h->startSession(SessionKind::process(getpid(), "tests"));

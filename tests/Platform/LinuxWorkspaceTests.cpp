@@ -48,7 +48,7 @@ TEST(Workspaces, ReadsTheProcessTableOneApplicationPerFamily) {
     ASSERT_EQ(applications.size(), 3u);
     EXPECT_EQ(applications[0],
               (RunningApplication{200, "Programm", "app.desktop", "app-icon", true}));
-    EXPECT_EQ(applications[1].processIdentifier, 202);
+    EXPECT_EQ(applications[1].pid, 202);
     EXPECT_EQ(applications[2],
               (RunningApplication{300, "Helper", "helper-tool.desktop", "", false}));
 }
@@ -56,18 +56,18 @@ TEST(Workspaces, ReadsTheProcessTableOneApplicationPerFamily) {
 TEST(Workspaces, ReportsTheEndOfAWatchedProcessOnceFromTheEventLoop) {
     ensureApplication();
     LinuxWorkspace workspace;
-    QSignalSpy ended(&workspace, &Workspace::didTerminateApplication);
+    QSignalSpy ended(&workspace, &Workspace::processEnded);
     char* argv[] = {const_cast<char*>("/bin/sleep"), const_cast<char*>("30"), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
-    workspace.watchApplication(pid);
-    workspace.watchApplication(pid);
+    workspace.watchProcess(pid);
+    workspace.watchProcess(pid);
     ::kill(pid, SIGKILL);
     EXPECT_TRUE(QTest::qWaitFor([&] { return ended.count() > 0; }));
     ::waitpid(pid, nullptr, 0);
 
     // Watched once it is gone, it is reported again, though not from inside the call.
-    workspace.watchApplication(pid);
+    workspace.watchProcess(pid);
     EXPECT_EQ(ended.count(), 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return ended.count() == 2; }));
     QTest::qWait(100);

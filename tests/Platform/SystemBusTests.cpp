@@ -209,7 +209,7 @@ TEST(SystemBus, OnGnomeWaylandTheDisplayGoesOffThroughMutter) {
 
 TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
     LinuxWorkspace workspace;
-    QSignalSpy woke(&workspace, &Workspace::didWake);
+    QSignalSpy woke(&workspace, &Workspace::resumedFromSuspend);
     for (bool starting : {true, false}) {
         call(login1, mockInterface, "EmitSignal",
              {manager, "PrepareForSleep", "b", QVariant::fromValue(QVariantList{starting})});

@@ -6,18 +6,25 @@
 #include <set>
 #include <vector>
 
-/// A desktop with scripted applications and files, whose wake and quit events a test fires.
+/// A desktop with scripted applications and files, whose events a test fires.
 class FakeWorkspace : public Workspace {
 public:
     std::vector<RunningApplication> applications;
     /// The paths that exist as far as fileExists is concerned.
     std::set<std::filesystem::path> files;
-    std::vector<int32_t> watchedPids;
+    std::set<int32_t> watchedPids;
+    bool batteryWatched = false;
 
     std::vector<RunningApplication> runningApplications() override { return applications; }
-    void watchApplication(int32_t pid) override { watchedPids.push_back(pid); }
+    void watchProcess(int32_t pid) override { watchedPids.insert(pid); }
+    void unwatchProcess(int32_t pid) override { watchedPids.erase(pid); }
     bool fileExists(const std::filesystem::path& path) override { return files.contains(path); }
+    void watchBattery(bool on) override { batteryWatched = on; }
 
-    void fireWake() { emit didWake(); }
-    void fireTerminated(int32_t pid) { emit didTerminateApplication(pid); }
+    void fireResume() { emit resumedFromSuspend(); }
+    /// Ends a watched process as the system would report it.
+    void fireEnded(int32_t pid) {
+        if (watchedPids.erase(pid) != 0)
+            emit processEnded(pid);
+    }
 };
