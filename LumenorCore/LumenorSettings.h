@@ -10,8 +10,14 @@
 
 namespace LumenorSettings {
 
-enum class Id { lidClosedMode, keepDisplayOn, remoteWakeEnabled, remoteWakeInterval,
-                minimumBattery, stopOnLowBattery };
+enum class Id {
+    lidClosedMode,
+    keepDisplayOn,
+    remoteWakeEnabled,
+    remoteWakeInterval,
+    minimumBattery,
+    stopOnLowBattery
+};
 
 struct Setting {
     Id id;
@@ -39,14 +45,41 @@ struct Setting {
 inline constexpr std::array<Setting, 6> all{{
     {Id::lidClosedMode, "lidClosedMode", "lid", true, 1, 0, 1, {}, 1, "Lid-closed mode", ""},
     {Id::keepDisplayOn, "keepDisplayOn", "display", true, 0, 0, 1, {}, 1, "Keep display on", ""},
-    {Id::remoteWakeEnabled, "remoteWakeEnabled", "remote_wake", true, 0, 0, 1, {}, 1,
-     "Remote wake", ""},
-    {Id::remoteWakeInterval, "remoteWakeInterval", "remote_interval", false, 15, 5, 240, {}, 5,
-     "Remote wake interval", " minutes"},
-    {Id::minimumBattery, "minimumBattery", "min_battery", false, 10, 1, 50, 0, 5,
-     "Battery floor", "%"},
-    {Id::stopOnLowBattery, "stopOnLowBattery", "low_battery_stop", true, 1, 0, 1, {}, 1,
-     "Stop on low battery", ""},
+    {Id::remoteWakeEnabled,
+     "remoteWakeEnabled",
+     "remote_wake",
+     true,
+     0,
+     0,
+     1,
+     {},
+     1,
+     "Remote wake",
+     ""},
+    {Id::remoteWakeInterval,
+     "remoteWakeInterval",
+     "remote_interval",
+     false,
+     15,
+     5,
+     240,
+     {},
+     5,
+     "Remote wake interval",
+     " minutes"},
+    {Id::minimumBattery, "minimumBattery", "min_battery", false, 10, 1, 50, 0, 5, "Battery floor",
+     "%"},
+    {Id::stopOnLowBattery,
+     "stopOnLowBattery",
+     "low_battery_stop",
+     true,
+     1,
+     0,
+     1,
+     {},
+     1,
+     "Stop on low battery",
+     ""},
 }};
 
 constexpr const Setting& of(Id id) {

@@ -83,8 +83,9 @@ private:
     Kind kind_;
 };
 
-inline const std::string systemAssertionType = "PreventUserIdleSystemSleep";
-inline const std::string displayAssertionType = "PreventUserIdleDisplaySleep";
+/// The two kinds of assertion: the machine stays up; the display stays lit.
+inline const std::string systemAssertionType = "system";
+inline const std::string displayAssertionType = "display";
 
 /// A system assertion (logind's sleep:idle inhibitor, the desktop portal's suspend|idle
 /// inhibitor and the power manager's, held together) or a display assertion (the screen

@@ -2,6 +2,7 @@
 
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
+#include "LumenorCore/Instant.h"
 
 #include <memory>
 #include <optional>
@@ -9,6 +10,18 @@
 #include <vector>
 
 class LidInhibitor;
+
+/// How a lid or wake-alarm operation ended.
+struct PowerResult {
+    enum class Outcome { done, refused, failed };
+    Outcome outcome = Outcome::done;
+    /// Why it was refused or failed, in words for people; empty when done.
+    std::string reason;
+    bool ok() const { return outcome == Outcome::done; }
+    bool operator==(const PowerResult&) const = default;
+    static PowerResult refused(std::string why) { return {Outcome::refused, std::move(why)}; }
+    static PowerResult failed(std::string why) { return {Outcome::failed, std::move(why)}; }
+};
 
 /// The power layer as the engine sees it: one object the app binds to the real PowerControl
 /// and tests replace with a double that records calls and returns scripted results.
@@ -20,18 +33,30 @@ public:
                                                                    const std::string& reason) = 0;
     virtual PowerControl::Battery battery() = 0;
     virtual bool isLidClosed() = 0;
-    /// One helper request (a subcommand and its arguments) with the helper's exit statuses and
-    /// output, wherever it is served: the lid words in-process, the wake words by the root
-    /// helper. May block up to 20 seconds; never called on the main thread except at shutdown.
-    virtual PowerControl::RunResult helper(const std::vector<std::string>& words) = 0;
-    /// Whether a request for `subcommand` reaches anything now. Starts no process.
-    virtual bool helperAnswers(const std::string& subcommand) = 0;
-    /// The wake helper works. May block up to 20 seconds.
-    virtual bool helperWorks() = 0;
-    /// Lid-closed mode can be had (logind grants the lid inhibitor). May block a few seconds.
-    virtual bool lidModeWorks() = 0;
-    /// The battery floor in percent below which "lid-on" is refused and the lid is given back.
+
+    /// Whether Lumenor may hold the lid switch here (logind grants the inhibitor). May block a
+    /// few seconds.
+    virtual bool lidAvailable() = 0;
+    /// Holds the lid switch for a lease: done, refused with a reason ("battery below 10%"), or
+    /// failed with logind's error. Taking it while held renews the lease. May block a few seconds.
+    virtual PowerResult takeLid() = 0;
+    /// Extends the lease of a held lid; failed when it is not held any more (the lease ran out,
+    /// the battery fell below the floor).
+    virtual PowerResult renewLid() = 0;
+    /// Gives the lid switch back; nothing when it is not held.
+    virtual void releaseLid() = 0;
+    /// The battery floor in percent below which the lid is refused and given back.
     virtual void setLidBatteryFloor(int percent) = 0;
+
+    /// The root helper for the wake alarm is in place. Starts no process.
+    virtual bool wakeHelperInstalled() = 0;
+    /// The wake helper is installed, runs and finds a wake-capable clock. May block 20 seconds.
+    virtual bool wakeHelperWorks() = 0;
+    /// Sets the hardware wake alarm for `at` through the root helper. May block 20 seconds.
+    virtual PowerResult setWakeAlarm(Instant at) = 0;
+    /// Cancels the wake alarm the helper set, if any. May block 20 seconds.
+    virtual PowerResult cancelWakeAlarm() = 0;
+
     virtual void wakeDisplay() = 0;
     /// Why setup cannot start here; none when it can. Starts no process.
     virtual std::optional<std::string> setupBlocker() = 0;
@@ -61,11 +86,15 @@ public:
     }
     PowerControl::Battery battery() override { return PowerControl::battery(); }
     bool isLidClosed() override { return PowerControl::isLidClosed(); }
-    PowerControl::RunResult helper(const std::vector<std::string>& words) override;
-    bool helperAnswers(const std::string& subcommand) override;
-    bool helperWorks() override { return PowerControl::helperWorks(); }
-    bool lidModeWorks() override;
+    bool lidAvailable() override;
+    PowerResult takeLid() override;
+    PowerResult renewLid() override;
+    void releaseLid() override;
     void setLidBatteryFloor(int percent) override;
+    bool wakeHelperInstalled() override { return PowerControl::isHelperInstalled(); }
+    bool wakeHelperWorks() override { return PowerControl::helperWorks(); }
+    PowerResult setWakeAlarm(Instant at) override;
+    PowerResult cancelWakeAlarm() override;
     void wakeDisplay() override { PowerControl::wakeDisplay(); }
     std::optional<std::string> setupBlocker() override { return PowerControl::setupBlocker(); }
     void installHelper() override { PowerControl::installHelper(); }
