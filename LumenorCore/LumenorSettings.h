@@ -10,13 +10,14 @@
 
 namespace LumenorSettings {
 
+// In the order the command and its replies list them.
 enum class Id {
     lidClosedMode,
     keepDisplayOn,
     remoteWakeEnabled,
     remoteWakeInterval,
-    minimumBattery,
-    stopOnLowBattery
+    stopOnLowBattery,
+    minimumBattery
 };
 
 struct Setting {
@@ -42,45 +43,24 @@ struct Setting {
     std::string_view unit;
 };
 
+// clang-format off
 inline constexpr std::array<Setting, 6> all{{
-    {Id::lidClosedMode, "lidClosedMode", "lid", true, 1, 0, 1, {}, 1, "Lid-closed mode", ""},
-    {Id::keepDisplayOn, "keepDisplayOn", "display", true, 0, 0, 1, {}, 1, "Keep display on", ""},
-    {Id::remoteWakeEnabled,
-     "remoteWakeEnabled",
-     "remote_wake",
-     true,
-     0,
-     0,
-     1,
-     {},
-     1,
-     "Remote wake",
-     ""},
-    {Id::remoteWakeInterval,
-     "remoteWakeInterval",
-     "remote_interval",
-     false,
-     15,
-     5,
-     240,
-     {},
-     5,
-     "Remote wake interval",
-     " minutes"},
-    {Id::minimumBattery, "minimumBattery", "min_battery", false, 10, 1, 50, 0, 5, "Battery floor",
-     "%"},
-    {Id::stopOnLowBattery,
-     "stopOnLowBattery",
-     "low_battery_stop",
-     true,
-     1,
-     0,
-     1,
-     {},
-     1,
-     "Stop on low battery",
-     ""},
+    // id                    key                   option              bool default min max  off  step label                   unit
+    {Id::lidClosedMode,      "lidClosedMode",      "lid",              true,  1,    0,  1,   {}, 1, "Lid-closed mode",      ""},
+    {Id::keepDisplayOn,      "keepDisplayOn",      "display",          true,  0,    0,  1,   {}, 1, "Keep display on",      ""},
+    {Id::remoteWakeEnabled,  "remoteWakeEnabled",  "remote_wake",      true,  0,    0,  1,   {}, 1, "Remote wake",          ""},
+    {Id::remoteWakeInterval, "remoteWakeInterval", "remote_interval",  false, 15,   5,  240, {}, 5, "Remote wake interval", " minutes"},
+    {Id::stopOnLowBattery,   "stopOnLowBattery",   "low_battery_stop", true,  1,    0,  1,   {}, 1, "Stop on low battery",  ""},
+    {Id::minimumBattery,     "minimumBattery",     "min_battery",      false, 10,   1,  50,  0,  5, "Battery floor",        "%"},
 }};
+// clang-format on
+
+static_assert([] {
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (static_cast<std::size_t>(all[i].id) != i)
+            return false;
+    return true;
+}(), "the table is in the order of Id");
 
 constexpr const Setting& of(Id id) {
     return all[static_cast<std::size_t>(id)];

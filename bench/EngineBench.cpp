@@ -29,10 +29,14 @@ public:
     }
     PowerControl::Battery battery() override { return {.onBattery = true, .percent = 80}; }
     bool isLidClosed() override { return false; }
-    PowerControl::RunResult helper(const std::vector<std::string>&) override { return {}; }
-    bool helperAnswers(const std::string&) override { return false; }
-    bool helperWorks() override { return false; }
-    bool lidModeWorks() override { return false; }
+    bool lidAvailable() override { return false; }
+    PowerResult takeLid() override { return {}; }
+    PowerResult renewLid() override { return {}; }
+    void releaseLid() override {}
+    bool wakeHelperInstalled() override { return false; }
+    bool wakeHelperWorks() override { return false; }
+    PowerResult setWakeAlarm(Instant) override { return {}; }
+    PowerResult cancelWakeAlarm() override { return {}; }
     void setLidBatteryFloor(int) override {}
     void wakeDisplay() override {}
     std::optional<std::string> setupBlocker() override { return {}; }
@@ -78,8 +82,8 @@ void handleStatus(benchmark::State& state) {
     // A typical busy state: a timed session and an agent's hold.
     controller.startSession(
         SessionKind::until(std::chrono::system_clock::now() + std::chrono::hours(2)));
-    controller.hold("build", 1800);
-    controller.tick();
+    controller.hold({.id = "build", .until = {}}, 1800);
+    controller.update();
     const LumenorRequest request{"status", {}};
     for (auto _ : state) {
         benchmark::DoNotOptimize(controller.handle(request));

@@ -1,7 +1,6 @@
 #include "Lumenor/Engine/WakeController.h"
 
 #include "LumenorCore/LumenorPaths.h"
-#include "LumenorCore/PrivilegedInstall.h"
 
 #include <QSettings>
 #include <QTimer>
@@ -12,15 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct SettingDefaults {
-    static constexpr bool lidClosedMode = true;
-    static constexpr bool keepDisplayOn = false;
-    static constexpr bool remoteWakeEnabled = false;
-    static constexpr int remoteWakeInterval = 15;
-    static constexpr int minimumBattery = 10;
-    static constexpr bool stopOnLowBattery = true;
-};
 
 // A value that is present but not a boolean is treated like a damaged store, not as "true".
 std::optional<bool> readBool(const QVariant& value) {
@@ -61,7 +51,7 @@ WakeController::WakeController(Environment environment, QObject* parent)
           power_->makeAssertion(PowerControl::displayAssertionType, "Lumenor keep display on")),
       privileged_(std::move(environment.privileged)) {
     loadSettings();
-    power_->setLidBatteryFloor(minimumBattery_);
+    power_->setLidBatteryFloor(minimumBattery());
 }
 
 WakeController::~WakeController() = default;
@@ -69,49 +59,40 @@ WakeController::~WakeController() = default;
 void WakeController::loadSettings() {
     std::vector<std::string> unreadable;
     const bool storeReadable = defaults_->status() == QSettings::NoError;
-    auto value = [&](const char* key) -> std::optional<QVariant> {
-        if (!storeReadable || !defaults_->contains(QLatin1String(key))) {
-            return std::nullopt;
+    for (const auto& setting : LumenorSettings::all) {
+        int& value = settings_[static_cast<std::size_t>(setting.id)];
+        value = setting.defaultValue;
+        const QLatin1String key(setting.key.data(), static_cast<qsizetype>(setting.key.size()));
+        if (!storeReadable || !defaults_->contains(key)) {
+            continue;
         }
-        return defaults_->value(QLatin1String(key));
-    };
-    auto boolean = [&](const char* key, bool fallback) {
-        const auto stored = value(key);
-        const auto parsed = stored ? readBool(*stored) : std::optional<bool>(fallback);
-        if (!parsed) {
-            unreadable.emplace_back(key);
+        const QVariant stored = defaults_->value(key);
+        if (setting.isBoolean) {
+            if (const auto parsed = readBool(stored)) {
+                value = *parsed ? 1 : 0;
+                continue;
+            }
+        } else if (const auto parsed = readInt(stored)) {
+            value = LumenorSettings::fromFile(setting, *parsed);
+            continue;
         }
-        return parsed.value_or(fallback);
-    };
-    auto integer = [&](const char* key, int fallback) {
-        const auto stored = value(key);
-        const auto parsed = stored ? readInt(*stored) : std::optional<int>(fallback);
-        if (!parsed) {
-            unreadable.emplace_back(key);
-        }
-        return parsed.value_or(fallback);
-    };
-    using D = SettingDefaults;
-    lidClosedMode_ = boolean("lidClosedMode", D::lidClosedMode);
-    keepDisplayOn_ = boolean("keepDisplayOn", D::keepDisplayOn);
-    remoteWakeEnabled_ = boolean("remoteWakeEnabled", D::remoteWakeEnabled);
-    remoteWakeInterval_ = std::max(5, integer("remoteWakeInterval", D::remoteWakeInterval));
-    minimumBattery_ = integer("minimumBattery", D::minimumBattery);
-    stopOnLowBattery_ = boolean("stopOnLowBattery", D::stopOnLowBattery);
+        unreadable.emplace_back(setting.key);
+    }
 
     if (!storeReadable) {
         log("⚠️ Settings: couldn't read " + defaults_->fileName().toStdString() +
-            "; using defaults");
+                "; using defaults",
+            LogEvent::Kind::warning);
     } else if (!unreadable.empty()) {
         std::string keys;
         for (const auto& key : unreadable) {
             keys += (keys.empty() ? "" : ", ") + key;
         }
-        log("⚠️ Settings: unreadable " + keys + "; using defaults");
+        log("⚠️ Settings: unreadable " + keys + "; using defaults", LogEvent::Kind::warning);
     }
 }
 
-void WakeController::storeSetting(const char* key, const QVariant& value) {
+void WakeController::storeSetting(const LumenorSettings::Setting& setting, int value) {
     if (defaults_->status() == QSettings::AccessError) {
         // QSettings keeps reporting its first error; only a fresh store on the same file can
         // tell whether this save works.
@@ -121,7 +102,8 @@ void WakeController::storeSetting(const char* key, const QVariant& value) {
         }
         defaults_ = std::move(fresh);
     }
-    defaults_->setValue(QLatin1String(key), value);
+    defaults_->setValue(QLatin1String(setting.key.data(), static_cast<qsizetype>(setting.key.size())),
+                        setting.isBoolean ? QVariant(value != 0) : QVariant(value));
     defaults_->sync();
     std::optional<std::string> problem;
     if (defaults_->status() == QSettings::AccessError) {
@@ -131,7 +113,7 @@ void WakeController::storeSetting(const char* key, const QVariant& value) {
     if (problem != settingsProblem_) {
         publish(settingsProblem_, problem);
         if (problem) {
-            log("⚠️ " + *problem);
+            log("⚠️ " + *problem, LogEvent::Kind::warning);
         }
     }
 }
@@ -150,42 +132,37 @@ std::string WakeController::settingsFailure() const {
     return "the file could not be written";
 }
 
-void WakeController::setLidClosedMode(bool on) {
-    publish(lidClosedMode_, on);
-    storeSetting("lidClosedMode", on);
-    applyPowerState();
-}
-
-void WakeController::setKeepDisplayOn(bool on) {
-    publish(keepDisplayOn_, on);
-    storeSetting("keepDisplayOn", on);
-    applyPowerState();
-}
-
-void WakeController::setRemoteWakeEnabled(bool on) {
-    publish(remoteWakeEnabled_, on);
-    storeSetting("remoteWakeEnabled", on);
-    if (!on) {
-        disarmRemoteCycle();
+void WakeController::setSetting(LumenorSettings::Id id, int value) {
+    using LumenorSettings::Id;
+    const auto& setting = LumenorSettings::of(id);
+    value = LumenorSettings::clamped(setting, value);
+    int& field = settings_[static_cast<std::size_t>(id)];
+    if (field != value) {
+        field = value;
+        noteChange();
     }
-}
-
-void WakeController::setRemoteWakeInterval(int minutes) {
-    publish(remoteWakeInterval_, minutes);
-    storeSetting("remoteWakeInterval", minutes);
-}
-
-void WakeController::setMinimumBattery(int percent) {
-    publish(minimumBattery_, percent);
-    storeSetting("minimumBattery", percent);
-    power_->setLidBatteryFloor(percent);
-    enforceBatteryFloor();
-}
-
-void WakeController::setStopOnLowBattery(bool on) {
-    publish(stopOnLowBattery_, on);
-    storeSetting("stopOnLowBattery", on);
-    enforceBatteryFloor();
+    storeSetting(setting, value);
+    retryInhibitorsNow();
+    switch (id) {
+    case Id::lidClosedMode:
+    case Id::keepDisplayOn:
+        applyPowerState();
+        break;
+    case Id::remoteWakeEnabled:
+        if (value == 0) {
+            disarmRemoteCycle();
+        }
+        break;
+    case Id::remoteWakeInterval:
+        break;
+    case Id::minimumBattery:
+        power_->setLidBatteryFloor(value);
+        enforceBatteryFloor();
+        break;
+    case Id::stopOnLowBattery:
+        enforceBatteryFloor();
+        break;
+    }
 }
 
 void WakeController::setPendingSleep(std::optional<PendingSleep> request) {
@@ -193,50 +170,74 @@ void WakeController::setPendingSleep(std::optional<PendingSleep> request) {
 }
 
 void WakeController::start() {
-    if (ticker_ != nullptr) {
+    if (started_) {
         return;
     }
+    started_ = true;
     publish(battery_, power_->battery());
     refreshHelper();
+    // A wake alarm an earlier run left would wake the machine for nothing.
     privileged_->post([power = power_] {
-        for (const char* word : {"lid-off", "cancel-wake"}) {
-            if (power->helperAnswers(word)) {
-                power->helper({word});
-            }
+        if (power->wakeHelperInstalled()) {
+            power->cancelWakeAlarm();
         }
     });
     restoreSession();
-    ticker_ = new QTimer(this);
-    ticker_->setInterval(1000);
-    connect(ticker_, &QTimer::timeout, this, &WakeController::tick);
-    ticker_->start();
+    deadlineTimer_ = new QTimer(this);
+    deadlineTimer_->setSingleShot(true);
+    // A coarse timer may fire minutes late on a long interval; ends must come within a second.
+    deadlineTimer_->setTimerType(Qt::PreciseTimer);
+    connect(deadlineTimer_, &QTimer::timeout, this, &WakeController::update);
+    const auto* workspace = workspace_.get();
+    observers_.push_back(connect(workspace, &Workspace::resumedFromSuspend, this,
+                                 &WakeController::resumedFromSuspend));
     observers_.push_back(
-        connect(workspace_.get(), &Workspace::resumedFromSuspend, this, &WakeController::systemDidWake));
-    observers_.push_back(connect(workspace_.get(), &Workspace::processEnded, this,
-                                 &WakeController::applicationTerminated));
+        connect(workspace, &Workspace::processEnded, this, &WakeController::processEnded));
+    observers_.push_back(
+        connect(workspace, &Workspace::batteryChanged, this, &WakeController::batteryChanged));
+    observers_.push_back(connect(workspace, &Workspace::powerServiceAppeared, this,
+                                 &WakeController::powerServiceAppeared));
+    update();
 }
 
 void WakeController::shutdown() {
-    if (ticker_ != nullptr) {
-        ticker_->stop();
+    if (deadlineTimer_ != nullptr) {
+        deadlineTimer_->stop();
+    }
+    for (const auto& observer : observers_) {
+        disconnect(observer);
     }
     cancelSleepOperation();
     systemAssertion_->set(false);
     displayAssertion_->set(false);
-    // Results still on their way would reapply the power state or start a lid change after
-    // the final "lid-off"; from here on they are dropped.
+    // Results still on their way would reapply the power state or take the lid again after
+    // it is given back; from here on they are dropped.
     alive_.reset();
     privileged_->drain();
-    if (power_->helperAnswers("lid-off")) {
-        power_->helper({"lid-off"});
-    }
-    if (!remoteCycleArmed_ && power_->helperAnswers("cancel-wake")) {
-        power_->helper({"cancel-wake"});
+    power_->releaseLid();
+    if (!remoteCycleArmed_ && power_->wakeHelperInstalled()) {
+        power_->cancelWakeAlarm();
     }
 }
 
-void WakeController::postHelper(std::vector<std::string> words) {
-    privileged_->post([power = power_, words = std::move(words)] { power->helper(words); });
+void WakeController::postCancelWakeAlarm() {
+    privileged_->post([power = power_] { power->cancelWakeAlarm(); });
+}
+
+void WakeController::noteChange() {
+    emit changed();
+    if (!started_ || syncPosted_ || !alive_) {
+        return;
+    }
+    // Once for all the changes of this turn of the event loop.
+    syncPosted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            syncPosted_ = false;
+            syncWaits();
+        },
+        Qt::QueuedConnection);
 }
 
 WakeController::MainHop WakeController::mainHop() {

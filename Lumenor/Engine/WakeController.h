@@ -2,6 +2,7 @@
 
 #include "Lumenor/Engine/DownloadWatcher.h"
 #include "Lumenor/Engine/Executor.h"
+#include "Lumenor/Engine/Hold.h"
 #include "Lumenor/Engine/KeepAwakeSession.h"
 #include "Lumenor/Engine/SleepOperation.h"
 #include "Lumenor/Platform/PowerPlatform.h"
@@ -9,6 +10,7 @@
 #include "LumenorCore/Instant.h"
 #include "LumenorCore/LumenorRequest.h"
 #include "LumenorCore/LumenorResponse.h"
+#include "LumenorCore/LumenorSettings.h"
 #include "LumenorCore/LumenorStatus.h"
 
 #include <QMetaObject>
@@ -17,7 +19,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <array>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,8 +33,18 @@ class QTimer;
 /// A fixed early instant that compares before every real one and still allows arithmetic.
 inline const Instant distantPast = Instant(std::chrono::seconds(-2'208'988'800)); // 1900-01-01
 
-/// The one engine object: sessions, holds, settings, the tick, power assertions, status and
-/// the event log. Lives on the main thread and is touched only there.
+/// An event of the log, typed for those who show some of them (the panel shows all but routine
+/// ones).
+struct LogEvent {
+    enum class Kind { routine, warning, battery, setup };
+    Kind kind = Kind::routine;
+    std::string text;
+    bool operator==(const LogEvent&) const = default;
+};
+
+/// The one engine object: sessions, holds, settings, deadlines, power assertions, status and
+/// the event log. Lives on the main thread and is touched only there. It sleeps between
+/// deadlines: one timer is armed for the next thing due, everything else arrives as an event.
 class WakeController : public QObject {
     Q_OBJECT
 
@@ -54,8 +68,9 @@ public:
         std::shared_ptr<Executor> background;
     };
 
-    /// The hold id reserved for the remote-wake listening window.
-    static inline const std::string remoteCheckHold = "remote-check";
+    /// A hold id callers may not take: it named the remote-wake listening window once, and
+    /// scripts still read it so.
+    static inline const std::string reservedHoldId = "remote-check";
 
     /// Registers the setting defaults and reads the settings; starts nothing.
     explicit WakeController(Environment environment, QObject* parent = nullptr);
@@ -65,11 +80,11 @@ public:
     /// never released.
     static WakeController& shared();
 
-    /// Reads the battery, clears what an earlier run left with the helper, starts the
-    /// one-second tick and the wake and application-quit subscriptions. Once, on launch.
+    /// Reads the battery, cancels a wake alarm an earlier run left, restores the session and
+    /// subscribes to the workspace's events. Once, on launch.
     void start();
-    /// Stops the tick, releases the assertions, drains the privileged queue and returns the
-    /// helper to normal sleep. Blocks for up to two helper calls. Once, at termination.
+    /// Stops the timer, releases the assertions and the lid, drains the privileged queue and
+    /// cancels the wake alarm unless the remote cycle is armed. Once, at termination.
     void shutdown();
 
     /// Performs one control-channel command; never throws; every reply carries snapshot().
@@ -77,31 +92,26 @@ public:
 
     /// Records an event: sets lastEvent and appends a timestamped line to the log file. A log
     /// that cannot be written loses the line and nothing else.
-    void log(const std::string& message);
+    void log(const std::string& message, LogEvent::Kind kind = LogEvent::Kind::routine);
     /// One short phrase saying what the machine is doing now.
     std::string statusLine() const;
     /// The state for control-channel callers.
     LumenorStatus snapshot() const;
 
-    /// The one-second heartbeat; also run at once after a sleep request.
-    void tick();
+    /// Does whatever has come due by now (ends, expiries, a pending sleep, the remote cycle, a
+    /// retry) and brings the power state in line. The deadline timer and the workspace's events
+    /// call it; so do tests after moving their clock.
+    void update();
+    /// When update() next has something to do; none when only an event can change anything.
+    std::optional<Instant> nextDeadline() const;
     /// Starts a session, replacing any current one without an end line.
     void startSession(SessionKind kind);
     /// Ends the current session, logging "Session ended — " + reason; nothing without one.
     void endSession(const std::string& reason);
-    /// What a hold carries besides its expiry.
-    struct HoldDetails {
-        /// What the holder called it; empty for none.
-        std::string label;
-        /// The hold ends when this process does.
-        std::optional<int32_t> pid;
-        /// Keeps the display lit too.
-        bool display = false;
-    };
-    /// Creates or extends a named hold for `seconds` from the current time. Extending keeps the
-    /// label, process and display wish it had unless new ones are given.
-    void hold(const std::string& id, double seconds, HoldDetails details);
-    void hold(const std::string& id, double seconds);
+    /// Creates or extends the hold `wanted.id` for `seconds` from the current time (its `until`
+    /// is ignored). Extending keeps the label, process and display wish it had unless new ones
+    /// are given.
+    void hold(Hold wanted, double seconds);
     /// Drops a hold; an unknown id changes nothing.
     void release(const std::string& id);
     /// The active holds with their details, in id order.
@@ -121,7 +131,7 @@ public:
     /// The menu's sleep button: a forced sleep two seconds from now, examined at once.
     void requestSleepFromMenu();
     /// Asks on the privileged queue whether lid-closed mode can be had, whether the wake helper
-    /// works and who else handles the lid; helperReady, wakeHelperReady and lidHandledBy follow.
+    /// works and who else handles the lid; lidAvailable, wakeHelperReady and lidHandledBy follow.
     void refreshHelper();
     /// Installs the wake helper behind the administrator prompt, one run at a time. Returns at
     /// once with why setup cannot start here (also logged), or none: the outcome is then logged
@@ -135,10 +145,12 @@ public:
     static inline const std::string setupExplanation =
         "Lumenor needs to install a small helper so your computer can wake on a schedule.";
 
-    /// The holds whose expiry is later than now.
-    std::map<std::string, Instant> activeHolds() const;
-    /// A session exists or a hold is active.
+    /// The holds whose expiry is later than now, by id.
+    std::map<std::string, Hold> activeHolds() const;
+    /// A session exists, a hold is active or the remote-wake listening window is open.
     bool isAwake() const;
+    /// A hold is active or the listening window is open.
+    bool isAwakeByHolds() const;
     /// isAwake, and a sleep inhibitor is actually held: the machine is kept awake.
     bool keptAwake() const;
     /// What keeps Lumenor from doing what it was asked now (nothing holds the machine awake, the
@@ -147,13 +159,13 @@ public:
     /// On battery with a charge (100 when unknown) below minimumBattery.
     bool batteryTooLow() const;
 
-    // Published fields: aboutToChange() is emitted before every assignment to one of these.
+    // Published fields: changed() is emitted after any of these takes a new value.
     const std::optional<KeepAwakeSession>& session() const { return session_; }
-    const std::map<std::string, Instant>& holds() const { return holds_; }
+    const std::map<std::string, Hold>& holds() const { return holds_; }
     const std::optional<PendingSleep>& pendingSleep() const { return pendingSleep_; }
     bool lidModeActive() const { return lidModeActive_; }
     /// Lid-closed mode can be had (the system grants Lumenor the lid).
-    bool helperReady() const { return helperReady_; }
+    bool lidAvailable() const { return lidAvailable_; }
     /// The root helper for scheduled wakes is installed and works.
     bool wakeHelperReady() const { return wakeHelperReady_; }
     /// Another program that holds the lid switch and so decides what closing the lid does.
@@ -161,26 +173,34 @@ public:
     bool remoteCycleArmed() const { return remoteCycleArmed_; }
     const std::optional<Instant>& remoteListeningUntil() const { return remoteListeningUntil_; }
     const PowerControl::Battery& battery() const { return battery_; }
-    const std::optional<std::string>& lastEvent() const { return lastEvent_; }
+    const std::optional<LogEvent>& lastEvent() const { return lastEvent_; }
     bool setupInProgress() const { return setupInProgress_; }
-    Instant now() const { return now_; }
-    bool lidClosedMode() const { return lidClosedMode_; }
-    bool keepDisplayOn() const { return keepDisplayOn_; }
-    bool remoteWakeEnabled() const { return remoteWakeEnabled_; }
-    /// Minutes between remote wakes.
-    int remoteWakeInterval() const { return remoteWakeInterval_; }
-    /// Percent.
-    int minimumBattery() const { return minimumBattery_; }
-    bool stopOnLowBattery() const { return stopOnLowBattery_; }
+    /// The clock's reading now (not published: read it when drawing a countdown).
+    Instant now() const { return clock_(); }
 
-    /// Each setting setter stores the value at once and then reacts, also to an equal value.
-    void setLidClosedMode(bool on);
-    void setKeepDisplayOn(bool on);
-    void setRemoteWakeEnabled(bool on);
-    /// Not bounded here: callers keep it within 5…240.
-    void setRemoteWakeInterval(int minutes);
-    void setMinimumBattery(int percent);
-    void setStopOnLowBattery(bool on);
+    /// A setting's value (booleans 0 or 1).
+    int setting(LumenorSettings::Id id) const { return settings_[static_cast<std::size_t>(id)]; }
+    bool lidClosedMode() const { return setting(LumenorSettings::Id::lidClosedMode) != 0; }
+    bool keepDisplayOn() const { return setting(LumenorSettings::Id::keepDisplayOn) != 0; }
+    bool remoteWakeEnabled() const { return setting(LumenorSettings::Id::remoteWakeEnabled) != 0; }
+    /// Minutes between remote wakes.
+    int remoteWakeInterval() const { return setting(LumenorSettings::Id::remoteWakeInterval); }
+    /// Percent; 0 when the floor is off.
+    int minimumBattery() const { return setting(LumenorSettings::Id::minimumBattery); }
+    bool stopOnLowBattery() const { return setting(LumenorSettings::Id::stopOnLowBattery) != 0; }
+
+    /// Stores a setting at once, brought within its range, and reacts, also to an equal value.
+    void setSetting(LumenorSettings::Id id, int value);
+    void setLidClosedMode(bool on) { setSetting(LumenorSettings::Id::lidClosedMode, on); }
+    void setKeepDisplayOn(bool on) { setSetting(LumenorSettings::Id::keepDisplayOn, on); }
+    void setRemoteWakeEnabled(bool on) { setSetting(LumenorSettings::Id::remoteWakeEnabled, on); }
+    void setRemoteWakeInterval(int minutes) {
+        setSetting(LumenorSettings::Id::remoteWakeInterval, minutes);
+    }
+    void setMinimumBattery(int percent) { setSetting(LumenorSettings::Id::minimumBattery, percent); }
+    void setStopOnLowBattery(bool on) { setSetting(LumenorSettings::Id::stopOnLowBattery, on); }
+    /// Reads the battery now (the panel does on opening) and applies the floor.
+    void refreshBattery();
     /// The menu records its own sleep request through this.
     void setPendingSleep(std::optional<PendingSleep> request);
 
@@ -188,8 +208,8 @@ public:
     Workspace& workspace() const { return *workspace_; }
 
 signals:
-    /// Emitted before any published field is assigned, also when the value stays the same.
-    void aboutToChange();
+    /// Emitted after a published field took a new value; several may follow one another.
+    void changed();
 
 private:
     /// Tests reach private state through this.
@@ -216,15 +236,22 @@ private:
     MainHop mainHop();
 
     template <class T> void publish(T& field, T value) {
-        emit aboutToChange();
+        if (field == value) {
+            return;
+        }
         field = std::move(value);
+        noteChange();
     }
-    /// Drops a hold and its details, logging why unless it is the listening window.
-    void eraseHold(const std::string& id, const std::string& why = {});
+    /// Tells the observers and, once the current work is done, the timer and the watches.
+    void noteChange();
+    /// Drops a hold, logging why.
+    void eraseHold(const std::string& id, const std::string& why);
+    /// Closes the remote-wake listening window, if open.
+    void closeListeningWindow();
 
     // Settings (WakeController.cpp)
     void loadSettings();
-    void storeSetting(const char* key, const QVariant& value);
+    void storeSetting(const LumenorSettings::Setting& setting, int value);
     /// Why the store could not be written, in words.
     std::string settingsFailure() const;
 
@@ -237,7 +264,12 @@ private:
     /// The reply for a command whose settings could not be saved; none when they were.
     std::optional<LumenorResponse> settingsRefusal() const;
 
-    // Tick and power state (WakeControllerTick.cpp)
+    // Deadlines and power state (WakeControllerTick.cpp)
+    /// Arms the timer for nextDeadline() and watches the processes and battery the state needs.
+    void syncWaits();
+    void processEnded(int32_t pid);
+    void batteryChanged();
+    void powerServiceAppeared();
     void expireSession();
     void expireHolds();
     void enforceBatteryFloor();
@@ -245,7 +277,14 @@ private:
     void downloadMeasured(const std::filesystem::path& file,
                           const DownloadWatcher::Measurement& measured);
     void cancelSleepOperation();
-    void applicationTerminated(int32_t pid);
+    /// The pids whose end changes something: the session's, the holds', the pending sleep's.
+    std::set<int32_t> awaitedPids() const;
+    /// The battery matters now: for the floor while awake, or for lid-closed mode.
+    bool batteryNeeded() const;
+    /// Schedules the next try of an inhibitor that was wanted but refused, backing off.
+    void noteInhibitorRetry(bool refused);
+    /// A person or caller asked for something: a refused inhibitor is tried again at once.
+    void retryInhibitorsNow() { inhibitorBackoff_ = 0; }
 
     // Commands (WakeControllerCommands.cpp)
     using Options = std::map<std::string, std::string>;
@@ -280,15 +319,14 @@ private:
         /// Why the machine did not sleep, when it did not and nobody cancelled.
         std::string failure;
         bool scheduled = false;
-        /// None when "lid-off" was not attempted.
-        std::optional<bool> lidOff;
+        bool lidReleased = false;
+
         bool slept = false;
         bool cancelled = false;
     };
     struct SleepPlan {
         bool arm = false;
         long long intervalSeconds = 0;
-        bool helperInstalled = false;
     };
     void pendingSleepStep();
     void performSleep(const std::string& reason);
@@ -303,14 +341,16 @@ private:
     // Remote wake (WakeControllerRemote.cpp)
     void remoteCycleStep();
     void disarmRemoteCycle();
-    void systemDidWake();
+    void resumedFromSuspend();
 
     // Lid-closed mode (WakeControllerLid.cpp)
     void reconcileLid();
     void renewLease();
-    void renewalFailed();
+    void renewalFailed(const std::string& why);
     void changeLidMode(bool on);
-    void lidChangeFinished(bool on, const PowerControl::RunResult& result);
+    void lidChangeFinished(bool on, const PowerResult& result);
+    /// Lid-closed mode should be on now.
+    bool lidWanted() const;
     /// Asks on `privileged` who else holds the lid switch; a new holder is logged.
     void checkLidHandler();
     void noteLidHandler(std::optional<std::string> who);
@@ -323,8 +363,8 @@ private:
     /// Moves a state file that cannot be used aside, so that nothing it holds is lost.
     void setStateAside(const std::string& what);
 
-    /// Queues a helper call on `privileged` whose result nobody needs.
-    void postHelper(std::vector<std::string> words);
+    /// Cancels the wake alarm on `privileged`; nobody waits for the result.
+    void postCancelWakeAlarm();
 
     // Seams
     std::function<Instant()> clock_;
@@ -338,26 +378,24 @@ private:
 
     // Published fields
     std::optional<KeepAwakeSession> session_;
-    std::map<std::string, Instant> holds_;
+    std::map<std::string, Hold> holds_;
     std::optional<PendingSleep> pendingSleep_;
     bool lidModeActive_ = false;
-    bool helperReady_ = false;
+    bool lidAvailable_ = false;
     bool wakeHelperReady_ = false;
     std::optional<std::string> lidHandledBy_;
     bool remoteCycleArmed_ = false;
     std::optional<Instant> remoteListeningUntil_;
     PowerControl::Battery battery_;
-    std::optional<std::string> lastEvent_;
+    std::optional<LogEvent> lastEvent_;
     bool setupInProgress_ = false;
-    Instant now_;
-    bool lidClosedMode_ = true;
-    bool keepDisplayOn_ = false;
-    bool remoteWakeEnabled_ = false;
-    int remoteWakeInterval_ = 15;
-    int minimumBattery_ = 10;
-    bool stopOnLowBattery_ = true;
+    std::array<int, LumenorSettings::all.size()> settings_{};
 
     // Private fields
+    /// The lid's lease lasts 120 s; renewing every 50 s leaves room for a second try.
+    static constexpr double lidRenewEvery = 50;
+    /// The clock when update() or the command being handled began.
+    Instant now_;
     double listenWindow_ = 180;
     double sleepGrace_ = 20;
     std::shared_ptr<QSettings> defaults_;
@@ -368,15 +406,21 @@ private:
     Instant lidRetryAfter_ = distantPast;
     Instant lastLeaseRenewal_ = distantPast;
     std::shared_ptr<SleepOperation> sleepOperation_;
-    QTimer* ticker_ = nullptr;
+    QTimer* deadlineTimer_ = nullptr;
+    bool started_ = false;
+    std::set<int32_t> watchedPids_;
+    bool batteryWatched_ = false;
+    bool syncPosted_ = false;
+    Instant inhibitorRetryAt_ = distantPast;
+    double inhibitorBackoff_ = 0;
     Instant lastHoldEndedAt_ = distantPast;
     std::optional<FileWatch> fileWatch_;
     bool measuringDownload_ = false;
     bool sleeping_ = false;
-    /// What a sleep attempt cleared, given back when the machine could not sleep.
+    /// What a sleep attempt cleared, given back whole when the machine could not sleep.
     struct Cleared {
         std::optional<KeepAwakeSession> session;
-        std::map<std::string, Instant> holds;
+        std::map<std::string, Hold> holds;
     };
     std::optional<Cleared> clearedForSleep_;
     std::optional<std::string> keepAwakeProblem_;
@@ -387,8 +431,6 @@ private:
     bool stateFrozen_ = false;
     bool awaitingWake_ = false;
     std::vector<QMetaObject::Connection> observers_;
-    /// Labels, processes and display wishes of the holds, beside the id→expiry map.
-    std::map<std::string, HoldDetails> holdDetails_;
     /// Inhibitors a command asked logind for, handed to its reply's status.
     std::optional<std::vector<LumenorInhibitor>> replyInhibitors_;
 };

@@ -1,6 +1,8 @@
 #include "Lumenor/Engine/InstantMath.h"
 #include "Lumenor/Engine/WakeController.h"
 
+#include "Lumenor/Platform/LidInhibitor.h"
+
 #include "LumenorCore/DurationParser.h"
 #include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/LumenorWords.h"
@@ -64,10 +66,6 @@ bool isZeroDelay(const std::string& text) {
            word == QLatin1String("now");
 }
 
-int clampedSetting(long long value, int low, int high) {
-    return static_cast<int>(std::clamp<long long>(value, low, high));
-}
-
 // How long a hold tied to a process lasts at most: the process ends it long before.
 constexpr double processHoldSeconds = 365.0 * 24 * 3600;
 
@@ -103,6 +101,8 @@ bool sameNameIgnoringCase(const std::optional<std::string>& name, const std::str
 } // namespace
 
 LumenorResponse WakeController::handle(const LumenorRequest& request) {
+    now_ = clock_();
+    retryInhibitorsNow();
     replyInhibitors_.reset();
     LumenorResponse response = dispatch(request);
     response.status = snapshot();
@@ -148,6 +148,8 @@ std::optional<std::vector<LumenorInhibitor>> WakeController::otherInhibitors() {
     if (!listed) {
         return std::nullopt;
     }
+    // The same list says who else holds the lid; logind announces no change of it.
+    noteLidHandler(PowerControl::lidHandledBy(*listed, static_cast<uint32_t>(::getpid())));
     std::vector<LumenorInhibitor> others;
     for (const auto& inhibitor : *listed) {
         if (inhibitor.pid == static_cast<uint32_t>(::getpid())) {
@@ -321,7 +323,7 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
     if (const auto problem = power_->sleepProblem()) {
         const std::string text =
             "Couldn't put the " + LumenorWords::machine() + " to sleep: " + *problem + ".";
-        log("⚠️ " + text);
+        log("⚠️ " + text, LogEvent::Kind::warning);
         return reply(false, text);
     }
     const std::string* pidText = option(options, "after_pid");
@@ -332,7 +334,7 @@ LumenorResponse WakeController::commandSleep(const Options& options) {
     setPendingSleep(
         PendingSleep{addSeconds(clock_(), std::max(0.0, delay)), waitForPid, force, requestedBy});
     log("Sleep requested by " + requestedBy);
-    tick();
+    update();
     return reply(true, sleepAnnouncement(waitForPid, force, delay, requestedBy));
 }
 
@@ -346,8 +348,7 @@ std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid,
     const std::string taskOwner =
         requestedBy.empty() || requestedBy.back() == ' ' ? requestedBy : requestedBy + " ";
     std::string text = "😴 The " + LumenorWords::machine() + " will sleep";
-    auto holds = activeHolds();
-    holds.erase(remoteCheckHold); // the listening window never delays a sleep
+    const auto holds = activeHolds();
     if (waitForPid && ProcessTree::isAlive(*waitForPid)) {
         text += " once the current " + taskOwner + "task (pid " + std::to_string(*waitForPid) +
                 ") has finished and replied";
@@ -356,8 +357,8 @@ std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid,
     } else {
         text += " in " + DurationParser::formatSpoken(delay);
     }
-    if (remoteWakeEnabled_ && wakeHelperReady_) {
-        text += ". It will wake every " + std::to_string(remoteWakeInterval_) + " min for ~" +
+    if (remoteWakeEnabled() && wakeHelperReady_) {
+        text += ". It will wake every " + std::to_string(remoteWakeInterval()) + " min for ~" +
                 std::to_string(remoteWindowMinutes) + " min to check Telegram (send /wake).";
     } else {
         text += ". It can't be reached from Telegram until someone wakes it.";
@@ -392,7 +393,10 @@ LumenorResponse WakeController::commandHold(const Options& options) {
     if (id == nullptr || id->empty()) {
         return reply(false, "hold needs an id");
     }
-    HoldDetails details;
+    if (*id == reservedHoldId) {
+        return reply(false, "The hold id “" + *id + "” is reserved for Lumenor; choose another.");
+    }
+    Hold details{.id = *id, .until = {}};
     if (const std::string* label = option(options, "label")) {
         details.label = *label;
     }
@@ -413,7 +417,7 @@ LumenorResponse WakeController::commandHold(const Options& options) {
         seconds = *parsed;
     }
     const std::optional<int32_t> pid = details.pid;
-    hold(*id, seconds, std::move(details));
+    hold(std::move(details), seconds);
     if (auto refused = keepAwakeRefusal()) {
         return *refused;
     }
@@ -441,36 +445,31 @@ LumenorResponse WakeController::commandRelease(const Options& options) {
 }
 
 LumenorResponse WakeController::commandSet(const Options& options) {
-    static const std::array<const char*, 6> known{
-        "lid", "display", "remote_wake", "remote_interval", "low_battery_stop", "min_battery"};
-    if (std::none_of(known.begin(), known.end(),
-                     [&](const char* key) { return options.contains(key); })) {
-        return reply(false, "set needs a setting to change: --lid, --display, --remote-wake, "
-                            "--remote-interval, --low-battery-stop or --min-battery.");
+    using LumenorSettings::all;
+    const auto given = [&](const LumenorSettings::Setting& setting) {
+        return option(options, std::string(setting.option));
+    };
+    if (std::none_of(all.begin(), all.end(), given)) {
+        std::string names;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            std::string name(all[i].option);
+            std::replace(name.begin(), name.end(), '_', '-');
+            names += (i == 0 ? "--" : i + 1 == all.size() ? " or --" : ", --") + name;
+        }
+        return reply(false, "set needs a setting to change: " + names + ".");
     }
     std::string notes;
-    if (const auto lid = flag("lid", options)) {
-        setLidClosedMode(*lid);
-    }
-    if (const auto display = flag("display", options)) {
-        setKeepDisplayOn(*display);
-    }
-    if (const auto remote = flag("remote_wake", options)) {
-        setRemoteWakeEnabled(*remote);
-    }
-    if (const std::string* text = option(options, "remote_interval")) {
-        if (const auto minutes = decimal<long long>(*text)) {
-            setRemoteWakeInterval(clampedSetting(*minutes, 5, 240));
-            notes += clampNote("Remote wake interval", *minutes, remoteWakeInterval_, " minutes");
+    for (const auto& setting : all) {
+        const std::string* text = given(setting);
+        if (text == nullptr) {
+            continue;
         }
-    }
-    if (const auto stop = flag("low_battery_stop", options)) {
-        setStopOnLowBattery(*stop);
-    }
-    if (const std::string* text = option(options, "min_battery")) {
-        if (const auto percent = decimal<long long>(*text)) {
-            setMinimumBattery(clampedSetting(*percent, 1, 50));
-            notes += clampNote("Battery floor", *percent, minimumBattery_, "%");
+        if (setting.isBoolean) {
+            setSetting(setting.id, flag(std::string(setting.option), options).value_or(false));
+        } else if (const auto asked = decimal<long long>(*text)) {
+            setSetting(setting.id, LumenorSettings::clamped(setting, *asked));
+            notes += clampNote(std::string(setting.label), *asked, this->setting(setting.id),
+                               std::string(setting.unit));
         }
     }
     if (auto refused = settingsRefusal()) {
@@ -480,14 +479,14 @@ LumenorResponse WakeController::commandSet(const Options& options) {
 }
 
 std::string WakeController::lidNote() const {
-    if (!lidClosedMode_) {
+    if (!lidClosedMode()) {
         return " (lid-closed mode is off — closing the lid will sleep it).";
     }
     if (lidHandledBy_) {
         return ". ⚠️ " + *lidHandledBy_ +
                " handles the lid itself, so its own lid setting decides what closing the lid does.";
     }
-    if (!helperReady_) {
+    if (!lidAvailable_) {
         return ". ⚠️ Lid-closed mode is unavailable: the system won't let Lumenor hold the "
                "lid.";
     }

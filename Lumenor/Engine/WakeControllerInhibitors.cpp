@@ -72,13 +72,13 @@ void WakeController::noteInhibitors(bool wanted) {
     if (problem != keepAwakeProblem_) {
         publish(keepAwakeProblem_, problem);
         if (problem) {
-            log("⚠️ " + *problem);
+            log("⚠️ " + *problem, LogEvent::Kind::warning);
         }
     }
 }
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
-    return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again every second; "
+    return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again, at once when logind, polkit or a portal appears; "
                                       "run it in a desktop session with systemd-logind, or where "
                                       "a desktop portal or power manager runs.");
 }

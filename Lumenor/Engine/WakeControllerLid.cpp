@@ -8,104 +8,119 @@
 
 namespace {
 
-// The helper's lease lasts 120 s; renewing every 25 s leaves room for four tries.
-constexpr double renewEvery = 25;
 constexpr double backOffAfterFailedRenewal = 30;
 constexpr double backOffWhenRefused = 60;
 constexpr double backOffAfterFailure = 10;
-// The helper's exit status for "refused": maintenance under way or the battery too low.
-constexpr int helperRefused = 3;
 
-// Runs an administrator operation and words its outcome for the log.
-template <class Work>
-std::string outcomeOf(Work&& work, const std::string& success, const std::string& failurePrefix) {
+// Runs an administrator operation: why it failed, in words for the log; none when it worked.
+template <class Work> std::optional<std::string> failureOf(Work&& work) {
     try {
         work();
-        return success;
+        return std::nullopt;
     } catch (const std::exception& error) {
-        return failurePrefix + error.what();
+        return std::string(error.what());
     } catch (...) {
-        return failurePrefix + "unexpected error";
+        return std::string("unexpected error");
     }
 }
 
 } // namespace
 
+bool WakeController::lidWanted() const {
+    return isAwake() && lidClosedMode() && lidAvailable_ && !batteryTooLow();
+}
+
 void WakeController::reconcileLid() {
     if (sleeping_) {
         return;
     }
-    const bool wanted = isAwake() && lidClosedMode_ && helperReady_ && !batteryTooLow();
+    const bool wanted = lidWanted();
     if (wanted && lidModeActive_ && !lidOpInFlight_ &&
-        secondsBetween(lastLeaseRenewal_, now_) > renewEvery) {
+        secondsBetween(lastLeaseRenewal_, now_) >= lidRenewEvery) {
         lastLeaseRenewal_ = now_;
         renewLease();
     }
     if (lidOpInFlight_ || wanted == lidModeActive_ || now_ < lidRetryAfter_) {
         return;
     }
-    if (!wanted && !power_->helperAnswers("lid-off")) {
-        publish(lidModeActive_, false); // no helper is left to ask
-        return;
-    }
     lidOpInFlight_ = true;
+    if (wanted) {
+        checkLidHandler(); // whoever else holds the lid decides what closing it does
+    }
     changeLidMode(wanted);
 }
 
 void WakeController::renewLease() {
     privileged_->post([power = power_, hop = mainHop()] {
-        if (power->helper({"renew"}).code != 0) {
-            hop.post([](WakeController& controller) { controller.renewalFailed(); });
+        const PowerResult result = power->renewLid();
+        if (!result.ok()) {
+            hop.post([why = result.reason](WakeController& controller) {
+                controller.renewalFailed(why);
+            });
         }
     });
 }
 
-void WakeController::renewalFailed() {
+void WakeController::renewalFailed(const std::string& why) {
     // A lid change in flight settles the state itself; a mode already off has nothing to lose.
     if (lidOpInFlight_ || !lidModeActive_) {
         return;
     }
+    now_ = clock_();
     publish(lidModeActive_, false);
     lidRetryAfter_ = addSeconds(now_, backOffAfterFailedRenewal);
-    log("Lid-closed mode was turned off by the safety guard");
+    log("⚠️ Lid-closed mode ended: the lid could not be held any longer" +
+            (why.empty() ? std::string() : " (" + why + ")"),
+        LogEvent::Kind::warning);
+    syncWaits();
 }
 
 void WakeController::changeLidMode(bool on) {
     privileged_->post([power = power_, hop = mainHop(), on] {
-        const auto result = power->helper({on ? "lid-on" : "lid-off"});
+        PowerResult result;
+        if (on) {
+            result = power->takeLid();
+        } else {
+            power->releaseLid();
+        }
         hop.post(
             [on, result](WakeController& controller) { controller.lidChangeFinished(on, result); });
     });
 }
 
-void WakeController::lidChangeFinished(bool on, const PowerControl::RunResult& result) {
+void WakeController::lidChangeFinished(bool on, const PowerResult& result) {
     lidOpInFlight_ = false;
-    if (result.code == 0) {
+    now_ = clock_();
+    if (result.ok()) {
         publish(lidModeActive_, on);
         lidRetryAfter_ = distantPast;
         if (on) {
-            lastLeaseRenewal_ = now_; // lid-on wrote a fresh lease
+            lastLeaseRenewal_ = now_; // taking the lid starts a fresh lease
         }
     } else {
-        lidRetryAfter_ = addSeconds(now_, result.code == helperRefused ? backOffWhenRefused
-                                                                       : backOffAfterFailure);
+        lidRetryAfter_ = addSeconds(now_, result.outcome == PowerResult::Outcome::refused
+                                              ? backOffWhenRefused
+                                              : backOffAfterFailure);
         const std::string message =
-            "⚠️ Lid-closed mode change failed (will retry): " + result.output;
-        if (lastEvent_ != message) {
-            log(message);
+            "⚠️ Lid-closed mode change failed (will retry): " + result.reason;
+        if (!lastEvent_ || lastEvent_->text != message) {
+            log(message, LogEvent::Kind::warning);
         }
     }
     reconcileLid();
+    syncWaits();
 }
 
 void WakeController::refreshHelper() {
     privileged_->post([power = power_, hop = mainHop()] {
-        const bool lidWorks = power->lidModeWorks();
-        const bool wakeWorks = power->helperWorks();
+        const bool lidWorks = power->lidAvailable();
+        const bool wakeWorks = power->wakeHelperWorks();
         hop.post([lidWorks, wakeWorks](WakeController& controller) {
-            controller.publish(controller.helperReady_, lidWorks);
+            controller.publish(controller.lidAvailable_, lidWorks);
             controller.publish(controller.wakeHelperReady_, wakeWorks);
+            controller.now_ = controller.clock_();
             controller.applyPowerState();
+            controller.syncWaits();
         });
     });
     checkLidHandler();
@@ -130,7 +145,8 @@ void WakeController::noteLidHandler(std::optional<std::string> who) {
     publish(lidHandledBy_, who);
     if (who) {
         log("⚠️ " + *who +
-            " handles the lid itself, so its own lid setting decides what closing the lid does");
+                " handles the lid itself, so its own lid setting decides what closing the lid does",
+            LogEvent::Kind::warning);
     }
 }
 
@@ -139,7 +155,7 @@ std::optional<std::string> WakeController::runSetup() {
         return std::nullopt;
     }
     if (auto blocker = power_->setupBlocker()) {
-        log("Setup failed: " + *blocker);
+        log("Setup failed: " + *blocker, LogEvent::Kind::setup);
         return blocker;
     }
     publish(setupInProgress_, true);
@@ -148,15 +164,19 @@ std::optional<std::string> WakeController::runSetup() {
         // Installed is not yet working: a sudoers rule the system ignores would leave it dead.
         const auto install = [&] {
             power->installHelper();
-            if (!power->helperWorks()) {
+            if (!power->wakeHelperWorks()) {
                 throw PowerControl::SetupError::failed(
                     "the helper was installed, but sudo -n doesn't run it");
             }
         };
-        const std::string message = outcomeOf(install, "Scheduled wake is ready", "Setup failed: ");
-        hop.post([message](WakeController& controller) {
+        const auto failure = failureOf(install);
+        hop.post([failure](WakeController& controller) {
             controller.publish(controller.setupInProgress_, false);
-            controller.log(message);
+            if (failure) {
+                controller.log("Setup failed: " + *failure, LogEvent::Kind::setup);
+            } else {
+                controller.log("Scheduled wake is ready");
+            }
             controller.refreshHelper();
         });
     });
@@ -167,10 +187,10 @@ void WakeController::runUninstall() {
     publish(wakeHelperReady_, false);
     disarmRemoteCycle();
     background_->post([power = power_, hop = mainHop()] {
-        const std::string message =
-            outcomeOf([&] { power->uninstallHelper(); }, "Helper removed", "");
-        hop.post([message](WakeController& controller) {
-            controller.log(message);
+        const auto failure = failureOf([&] { power->uninstallHelper(); });
+        hop.post([failure](WakeController& controller) {
+            controller.log(failure.value_or("Helper removed"),
+                           failure ? LogEvent::Kind::warning : LogEvent::Kind::routine);
             controller.refreshHelper();
         });
     });

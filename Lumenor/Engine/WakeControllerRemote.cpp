@@ -24,34 +24,29 @@ void WakeController::remoteCycleStep() {
     }
 }
 
-void WakeController::systemDidWake() {
+void WakeController::resumedFromSuspend() {
     awaitingWake_ = false;
-    publish(battery_, power_->battery());
-    if (!remoteCycleArmed_) {
+    now_ = clock_();
+    if (remoteCycleArmed_ && power_->isLidClosed()) {
+        // The window is its own state, not a hold: callers cannot end or extend it by id.
+        publish(remoteListeningUntil_, std::optional<Instant>(addSeconds(now_, listenWindow_)));
         applyPowerState();
-        return;
-    }
-    if (power_->isLidClosed()) {
-        // The tick's `now` is still from before the sleep; the window starts at the wake.
-        publish(remoteListeningUntil_, std::optional<Instant>(addSeconds(clock_(), listenWindow_)));
-        hold(remoteCheckHold, listenWindow_);
         log("Remote check — listening " + std::to_string(std::llround(listenWindow_)) +
             "s for Telegram");
-    } else {
+    } else if (remoteCycleArmed_) {
         log("Lid opened — remote checks stopped");
         disarmRemoteCycle();
     }
+    refreshBattery();
+    update();
 }
 
 void WakeController::disarmRemoteCycle() {
-    publish(remoteListeningUntil_, std::optional<Instant>());
-    const bool windowOpen = holds_.count(remoteCheckHold) != 0;
-    if (windowOpen) {
-        eraseHold(remoteCheckHold);
-    }
+    const bool windowOpen = remoteListeningUntil_.has_value();
+    closeListeningWindow();
     if (remoteCycleArmed_) {
         publish(remoteCycleArmed_, false);
-        postHelper({"cancel-wake"});
+        postCancelWakeAlarm();
     }
     // Without this, the assertion the window took would outlive it (remote wake turned off
     // mid-window) while the status says nothing keeps the machine awake.

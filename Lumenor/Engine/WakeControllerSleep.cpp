@@ -8,7 +8,7 @@
 
 namespace {
 
-// Holds (other than the listening window) must have been gone this long before a sleep.
+// Holds must have been gone this long before a sleep.
 constexpr double quietAfterHolds = 10;
 constexpr double menuSleepDelay = 2;
 constexpr double displayOffDelay = 0.5;
@@ -23,12 +23,9 @@ void WakeController::pendingSleepStep() {
     }
     const PendingSleep request = *pendingSleep_;
     const bool pidDone = !request.waitForPid || !ProcessTree::isAlive(*request.waitForPid);
-    bool blocked = false;
-    if (!request.force) {
-        auto holds = activeHolds();
-        holds.erase(remoteCheckHold);
-        blocked = !holds.empty() || secondsBetween(lastHoldEndedAt_, now_) < quietAfterHolds;
-    }
+    // The listening window is no task: it never delays a sleep.
+    const bool blocked = !request.force && (!activeHolds().empty() ||
+                                            secondsBetween(lastHoldEndedAt_, now_) < quietAfterHolds);
     if (now_ >= request.notBefore && pidDone && !blocked) {
         performSleep("requested by " + request.requestedBy);
     }
@@ -47,7 +44,7 @@ void WakeController::performSleep(const std::string& reason) {
     publish(pendingSleep_, std::optional<PendingSleep>());
     publish(session_, std::optional<KeepAwakeSession>());
     saveSession();
-    publish(holds_, std::map<std::string, Instant>());
+    publish(holds_, std::map<std::string, Hold>());
     publish(remoteListeningUntil_, std::optional<Instant>());
     fileWatch_.reset();
     systemAssertion_->set(false);
@@ -55,9 +52,8 @@ void WakeController::performSleep(const std::string& reason) {
     noteInhibitors(false);
 
     const SleepPlan plan{
-        .arm = remoteWakeEnabled_ && wakeHelperReady_,
-        .intervalSeconds = 60LL * std::max(remoteWakeInterval_, shortestWakeInterval),
-        .helperInstalled = power_->helperAnswers("lid-off"),
+        .arm = remoteWakeEnabled() && wakeHelperReady_,
+        .intervalSeconds = 60LL * std::max(remoteWakeInterval(), shortestWakeInterval),
     };
     log("Going to sleep — " + reason);
     privileged_->post([power = power_, clock = clock_, operation, plan, hop = mainHop()] {
@@ -65,28 +61,27 @@ void WakeController::performSleep(const std::string& reason) {
     });
 }
 
-// Runs on `privileged`: arm the next wake, give up lid-closed mode, sleep. Each step looks for
-// a cancellation first, so a wake() that comes in time keeps the machine up.
+// Runs on `privileged`: arm the next wake, give up the lid, sleep. Each step looks for a
+// cancellation first, so a wake() that comes in time keeps the machine up.
 void WakeController::sleepInBackground(PowerPlatform& power, const std::function<Instant()>& clock,
                                        const std::shared_ptr<SleepOperation>& operation,
                                        const SleepPlan& plan, const MainHop& hop) {
     SleepOutcome outcome;
     if (plan.arm && !operation->cancelled()) {
-        const long long epoch = epochSeconds(clock()) + plan.intervalSeconds;
-        outcome.scheduled = power.helper({"schedule-wake", std::to_string(epoch)}).code == 0;
+        const Instant at = clock() + std::chrono::seconds(plan.intervalSeconds);
+        outcome.scheduled = power.setWakeAlarm(at).ok();
         hop.post([operation, scheduled = outcome.scheduled](WakeController& controller) {
             if (!operation->cancelled()) {
                 controller.publish(controller.remoteCycleArmed_, scheduled);
             }
         });
     }
-    if (!operation->cancelled() && plan.helperInstalled) {
-        outcome.lidOff = power.helper({"lid-off"}).code == 0;
-        if (!*outcome.lidOff) {
-            outcome.failure = "lid-closed mode could not be switched off";
-        }
+    if (!operation->cancelled()) {
+        // Held, the lid would keep the machine from sleeping; it comes back after the wake.
+        power.releaseLid();
+        outcome.lidReleased = true;
     }
-    if (!operation->cancelled() && outcome.lidOff.value_or(true)) {
+    if (!operation->cancelled()) {
         const PowerControl::RunResult result = power.sleepNow();
         outcome.slept = result.code == 0;
         outcome.failure = result.output;
@@ -103,16 +98,18 @@ void WakeController::sleepFinished(const std::shared_ptr<SleepOperation>& operat
         sleepOperation_.reset();
     }
     sleeping_ = false;
-    if (outcome.lidOff) {
-        publish(lidModeActive_, !*outcome.lidOff);
+    now_ = clock_();
+    if (outcome.lidReleased) {
+        publish(lidModeActive_, false);
     }
     if (outcome.slept) {
         clearedForSleep_.reset();
         applyPowerState();
+        syncWaits();
         return;
     }
     if (outcome.scheduled) {
-        postHelper({"cancel-wake"});
+        postCancelWakeAlarm();
     }
     publish(remoteCycleArmed_, false);
     awaitingWake_ = false;
@@ -121,12 +118,14 @@ void WakeController::sleepFinished(const std::shared_ptr<SleepOperation>& operat
     }
     clearedForSleep_.reset();
     applyPowerState();
+    syncWaits();
     // Last, so that the panel shows why the machine is still up.
     if (outcome.cancelled) {
         log("Sleep cancelled — staying awake");
     } else {
         log("⚠️ Could not put the " + LumenorWords::machine() + " to sleep" +
-            (outcome.failure.empty() ? "" : ": " + outcome.failure));
+                (outcome.failure.empty() ? "" : ": " + outcome.failure),
+            LogEvent::Kind::warning);
     }
 }
 
@@ -138,11 +137,16 @@ void WakeController::restoreAfterFailedSleep() {
         publish(session_, clearedForSleep_->session);
         saveSession();
     }
-    for (const auto& [id, expiry] : clearedForSleep_->holds) {
-        if (expiry > clock_() && holds_.find(id) == holds_.end()) {
-            emit aboutToChange();
-            holds_[id] = expiry;
+    // Whole: a hold comes back with its label, process and display wish.
+    bool restored = false;
+    for (const auto& [id, hold] : clearedForSleep_->holds) {
+        if (hold.until > now_ && !holds_.contains(id)) {
+            holds_.emplace(id, hold);
+            restored = true;
         }
+    }
+    if (restored) {
+        noteChange();
     }
 }
 
@@ -160,7 +164,7 @@ void WakeController::wake() {
 
 std::optional<std::string> WakeController::rest() {
     if (auto problem = power_->displaySleepProblem()) {
-        log("⚠️ Couldn't turn the display off: " + *problem);
+        log("⚠️ Couldn't turn the display off: " + *problem, LogEvent::Kind::warning);
         return problem;
     }
     if (!session_) {
@@ -172,7 +176,8 @@ std::optional<std::string> WakeController::rest() {
         const PowerControl::RunResult result = power->displaySleepNow();
         if (result.code != 0) {
             hop.post([output = result.output](WakeController& controller) {
-                controller.log("⚠️ Couldn't turn the display off: " + output);
+                controller.log("⚠️ Couldn't turn the display off: " + output,
+                               LogEvent::Kind::warning);
             });
         }
     });
@@ -182,5 +187,5 @@ std::optional<std::string> WakeController::rest() {
 void WakeController::requestSleepFromMenu() {
     setPendingSleep(PendingSleep{addSeconds(clock_(), menuSleepDelay), std::nullopt, true, "menu"});
     log("Sleep requested by menu");
-    tick();
+    update();
 }

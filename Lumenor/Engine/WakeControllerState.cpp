@@ -182,11 +182,12 @@ void WakeController::saveSession() {
         LumenorPaths::createPrivateDirectory(stateFile_.parent_path());
     } catch (const std::filesystem::filesystem_error& failure) {
         log("⚠️ State: couldn't save the session: " +
-            LumenorPaths::describeFailure(failure.code()));
+            LumenorPaths::describeFailure(failure.code()), LogEvent::Kind::warning);
         return;
     }
     if (const int failure = writeAtomically(stateFile_, state.dump() + "\n")) {
-        log("⚠️ State: couldn't save the session: " + std::string(std::strerror(failure)));
+        log("⚠️ State: couldn't save the session: " + std::string(std::strerror(failure)),
+            LogEvent::Kind::warning);
     }
 }
 
@@ -218,9 +219,6 @@ void WakeController::restoreSession() {
         return;
     }
     publish(session_, std::optional<KeepAwakeSession>(session));
-    if (app != nullptr) {
-        workspace_->watchProcess(app->pid);
-    }
     log("Restored: " + session.title(clock_()));
     applyPowerState();
     enforceBatteryFloor();
@@ -237,8 +235,8 @@ void WakeController::setStateAside(const std::string& what) {
         // Writing over it would lose what it holds: leave it for people to look at.
         stateFrozen_ = true;
         log("⚠️ State: " + what + "; left in place, as it couldn't be moved aside (" +
-            LumenorPaths::describeFailure(error) + ")");
+            LumenorPaths::describeFailure(error) + ")", LogEvent::Kind::warning);
         return;
     }
-    log("⚠️ State: " + what + "; kept as " + aside.filename().string());
+    log("⚠️ State: " + what + "; kept as " + aside.filename().string(), LogEvent::Kind::warning);
 }

@@ -64,11 +64,11 @@ std::optional<std::string> append(const std::filesystem::path& file, const std::
     return std::nullopt;
 }
 
-std::optional<Instant> latest(const std::map<std::string, Instant>& holds) {
-    std::optional<Instant> result;
-    for (const auto& [id, expiry] : holds) {
-        if (!result || expiry > *result) {
-            result = expiry;
+std::optional<Instant> latest(const std::map<std::string, Hold>& holds,
+                              std::optional<Instant> result) {
+    for (const auto& [id, hold] : holds) {
+        if (!result || hold.until > *result) {
+            result = hold.until;
         }
     }
     return result;
@@ -76,8 +76,9 @@ std::optional<Instant> latest(const std::map<std::string, Instant>& holds) {
 
 } // namespace
 
-void WakeController::log(const std::string& message) {
-    publish(lastEvent_, std::optional<std::string>(message));
+void WakeController::log(const std::string& message, LogEvent::Kind kind) {
+    lastEvent_ = LogEvent{kind, message};
+    noteChange();
     const auto failure = append(logFile_, iso8601(clock_()) + " " + oneLine(message) + "\n");
     // One line when the log stops taking events, not one per event.
     if (failure && !logFailing_) {
@@ -89,19 +90,17 @@ void WakeController::log(const std::string& message) {
 }
 
 std::string WakeController::statusLine() const {
-    const auto remaining = [this](Instant until) {
-        return DurationParser::formatRemaining(secondsBetween(now_, until));
+    // Read afresh: the panel asks between updates, while its countdown runs.
+    const Instant now = clock_();
+    const auto remaining = [now](Instant until) {
+        return DurationParser::formatRemaining(secondsBetween(now, until));
     };
     const auto active = activeHolds();
     if (pendingSleep_) {
         if (pendingSleep_->waitForPid && ProcessTree::isAlive(*pendingSleep_->waitForPid)) {
             return "Sleeps when the task ends";
         }
-        // The listening window never delays a sleep, so it is no task to wait for.
-        const bool tasksRunning = std::any_of(active.begin(), active.end(), [](const auto& hold) {
-            return hold.first != remoteCheckHold;
-        });
-        if (!pendingSleep_->force && tasksRunning) {
+        if (!pendingSleep_->force && !active.empty()) {
             return "Sleeps when tasks end";
         }
         const Instant due = std::max(pendingSleep_->notBefore, addSeconds(lastHoldEndedAt_, 10));
@@ -119,8 +118,7 @@ std::string WakeController::statusLine() const {
     if (remoteListeningUntil_ && *remoteListeningUntil_ > now_) {
         return "Listening for Telegram";
     }
-    auto named = holdList();
-    std::erase_if(named, [](const LumenorHold& hold) { return hold.id == remoteCheckHold; });
+    const auto named = holdList();
     if (!named.empty()) {
         // A hold tied to a process ends with it; only the timed ones have an end to show.
         std::optional<Instant> timedEnd;
@@ -133,9 +131,6 @@ std::string WakeController::statusLine() const {
                (timedEnd            ? remaining(*timedEnd)
                 : named.size() == 1 ? std::string("while it runs")
                                     : "while they run");
-    }
-    if (const auto until = latest(active)) {
-        return "Listening for Telegram · " + remaining(*until);
     }
     if (remoteCycleArmed_) {
         return "Asleep between checks";
@@ -153,12 +148,12 @@ std::string WakeController::holdName(const std::vector<LumenorHold>& holds) cons
 LumenorStatus WakeController::snapshot() const {
     LumenorStatus status{
         .awake = keptAwake(),
-        .lidClosedMode = lidClosedMode_,
+        .lidClosedMode = lidClosedMode(),
         .lidClosedModeActive = lidModeActive_,
-        .lidClosedModeAvailable = helperReady_,
-        .keepDisplayOn = keepDisplayOn_,
-        .remoteWakeEnabled = remoteWakeEnabled_,
-        .remoteWakeIntervalMinutes = remoteWakeInterval_,
+        .lidClosedModeAvailable = lidAvailable_,
+        .keepDisplayOn = keepDisplayOn(),
+        .remoteWakeEnabled = remoteWakeEnabled(),
+        .remoteWakeIntervalMinutes = remoteWakeInterval(),
         .remoteWakeCycleArmed = remoteCycleArmed_,
         .onBattery = battery_.onBattery,
         .batteryPercent = battery_.percent,
@@ -169,7 +164,10 @@ LumenorStatus WakeController::snapshot() const {
         status.sessionDescription = session_->title(clock_());
         status.sessionEndsAt = session_->kind.endsAt();
     }
-    status.holdUntil = latest(activeHolds());
+    // The listening window keeps the machine up like a hold, and callers have read it so.
+    const bool listening = remoteListeningUntil_ && *remoteListeningUntil_ > now_;
+    status.holdUntil =
+        latest(activeHolds(), listening ? remoteListeningUntil_ : std::optional<Instant>());
     status.holds = holdList();
     if (pendingSleep_) {
         status.pendingSleepAt = std::max(now_, pendingSleep_->notBefore);

@@ -1,5 +1,7 @@
 #include "Lumenor/UI/MenuView.h"
 
+#include <QTimer>
+
 #include "Lumenor/UI/Chips.h"
 #include "Lumenor/UI/ElidedLabel.h"
 #include "Lumenor/UI/GlassGroup.h"
@@ -15,6 +17,7 @@
 #include "LumenorCore/LumenorWords.h"
 
 #include <QDateTimeEdit>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -82,13 +85,25 @@ MenuView::MenuView(WakeController& controller, MenuServices services, QWidget* p
     buildFooter(stack);
     buildShortcuts();
     MenuTheme::applyTones(this);
-    // The signal comes before the change: render once the change is in place, and once for
-    // all the changes of one turn of the event loop.
-    connect(&controller_, &WakeController::aboutToChange, this, &MenuView::scheduleRender);
+    // Once for all the changes of one turn of the event loop.
+    connect(&controller_, &WakeController::changed, this, &MenuView::scheduleRender);
+    countdown_ = new QTimer(this);
+    countdown_->setInterval(1000);
+    connect(countdown_, &QTimer::timeout, this, &MenuView::renderHeader);
+    // Opening the panel is when a person looks at the battery.
+    controller_.refreshBattery();
     render();
 }
 
 MenuView::~MenuView() = default;
+
+StepperRow* MenuView::stepper(const QString& title, LumenorSettings::Id id, const QString& unit) {
+    // The panel steps through the setting's range and never below one step.
+    const auto& setting = LumenorSettings::of(id);
+    return new StepperRow(title, {std::max(setting.minimum, setting.panelStep), setting.maximum},
+                          setting.panelStep, unit,
+                          [this, id](int value) { controller_.setSetting(id, value); });
+}
 
 void MenuView::buildHeader(QVBoxLayout* stack) {
     auto* header = new QWidget(this);
@@ -315,12 +330,11 @@ void MenuView::buildMore(QWidget* parent) {
     setupButton_->setToolTip(QStringLiteral("One-time admin approval"));
     setupLayout->addWidget(setupButton_);
     rows->addWidget(wakeSetup_);
-    checkEvery_ = new StepperRow(QStringLiteral("Check every"), {5, 240}, 5, QStringLiteral("min"),
-                                 [this](int value) { controller_.setRemoteWakeInterval(value); });
+    using LumenorSettings::Id;
+    checkEvery_ = stepper(QStringLiteral("Check every"), Id::remoteWakeInterval, QStringLiteral("min"));
     checkEvery_->setObjectName(QStringLiteral("checkEveryStepper"));
     rows->addWidget(checkEvery_);
-    batteryLimit_ = new StepperRow(QStringLiteral("Battery limit"), {5, 50}, 5, QStringLiteral("%"),
-                                   [this](int value) { controller_.setMinimumBattery(value); });
+    batteryLimit_ = stepper(QStringLiteral("Battery limit"), Id::minimumBattery, QStringLiteral("%"));
     batteryLimit_->setObjectName(QStringLiteral("batteryLimitStepper"));
     rows->addWidget(batteryLimit_);
     agentOption_ = new OptionRow(QStringLiteral("terminal"), QStringLiteral("Agent Access"),

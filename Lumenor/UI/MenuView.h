@@ -30,6 +30,8 @@ class ToggleSwitch;
 /// needs. It re-renders from the controller after each change, keeping only a little state of
 /// its own (which row is open, the chosen end time and the two switches kept outside the
 /// controller). Main thread only.
+class QTimer;
+
 class MenuView : public QWidget {
     Q_OBJECT
 
@@ -64,7 +66,7 @@ public:
     /// The footer's battery symbol: "bolt.fill" on power, else a level; empty when unknown.
     static QString batterySymbol(const PowerControl::Battery& battery);
     /// Whether the footer shows this event: warnings, battery and setup news only.
-    static bool showsEvent(const std::string& event);
+    static bool showsEvent(const LogEvent& event);
     /// The applications offered for "While App Runs": regular ones except `ownPid`, by name
     /// without regard to case.
     static std::vector<RunningApplication>
@@ -76,6 +78,9 @@ public slots:
 
 protected:
     void changeEvent(QEvent* event) override;
+    /// The countdown in the status line runs only while the view is shown.
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // Construction (MenuView.cpp)
@@ -90,6 +95,7 @@ private:
     void buildFooter(QVBoxLayout* stack);
     void buildShortcuts();
     Row* expandableRow(const QString& symbol, const QString& title, Panel panel);
+    StepperRow* stepper(const QString& title, LumenorSettings::Id id, const QString& unit);
 
     // Rendering (MenuViewRender.cpp)
     void scheduleRender();
@@ -119,6 +125,7 @@ private:
     bool loginItem_ = false;
     bool agentAccess_ = false;
     bool renderQueued_ = false;
+    QTimer* countdown_ = nullptr;
     std::optional<QSize> reportedSize_;
     std::vector<RunningApplication> shownApplications_;
 

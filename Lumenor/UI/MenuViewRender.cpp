@@ -12,6 +12,7 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 
 #include <QCollator>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QEvent>
@@ -75,10 +76,8 @@ QString MenuView::batterySymbol(const PowerControl::Battery& battery) {
     return QStringLiteral("battery.100percent");
 }
 
-bool MenuView::showsEvent(const std::string& event) {
-    // U+26A0 with or without the emoji selector.
-    return event.starts_with("\u26A0") || event.starts_with("Battery") ||
-           event.starts_with("Setup");
+bool MenuView::showsEvent(const LogEvent& event) {
+    return event.kind != LogEvent::Kind::routine;
 }
 
 std::vector<RunningApplication>
@@ -238,18 +237,19 @@ QString MenuView::lidTip() const {
     if (const auto& who = controller_.lidHandledBy()) {
         return text(*who) + QStringLiteral(" handles the lid itself: its own lid setting decides");
     }
-    return controller_.helperReady() ? QStringLiteral("Keep running with the lid shut")
+    return controller_.lidAvailable() ? QStringLiteral("Keep running with the lid shut")
                                      : QStringLiteral("The system won't let Lumenor hold the lid");
 }
 
 void MenuView::renderFooter() {
     // pkexec's dialog cannot say why it asks, so the panel says it while the dialog is open.
-    const auto& last = controller_.setupInProgress()
-                           ? std::optional<std::string>(WakeController::setupExplanation)
-                           : controller_.lastEvent();
-    const bool shown = last && (controller_.setupInProgress() || showsEvent(*last));
+    const auto last = controller_.setupInProgress()
+                          ? std::optional<LogEvent>(LogEvent{LogEvent::Kind::setup,
+                                                             WakeController::setupExplanation})
+                          : controller_.lastEvent();
+    const bool shown = last && showsEvent(*last);
     event_->setVisible(shown);
-    event_->setText(shown ? text(*last) : QString());
+    event_->setText(shown ? text(last->text) : QString());
     const auto& battery = controller_.battery();
     batteryBox_->setVisible(battery.percent.has_value());
     batteryIcon_->setSymbol(batterySymbol(battery));
@@ -279,6 +279,17 @@ void MenuView::reportSize() {
     }
     reportedSize_ = size;
     onSizeChange(size);
+}
+
+void MenuView::showEvent(QShowEvent* event) {
+    renderHeader();
+    countdown_->start();
+    QWidget::showEvent(event);
+}
+
+void MenuView::hideEvent(QHideEvent* event) {
+    countdown_->stop();
+    QWidget::hideEvent(event);
 }
 
 void MenuView::changeEvent(QEvent* event) {

@@ -88,7 +88,7 @@ StatusPanelController::StatusPanelController(WakeController& controller, Options
     SymbolTable::ensureTheme();
     ink_ = QGuiApplication::palette().color(QPalette::WindowText);
     updateIcon();
-    connect(&controller_, &WakeController::aboutToChange, this,
+    connect(&controller_, &WakeController::changed, this,
             &StatusPanelController::scheduleIconUpdate);
     connect(panel_.get(), &MenuPanel::resigned, this, &StatusPanelController::panelResigned);
     connect(panel_.get(), &MenuPanel::moved, this, &StatusPanelController::panelMoved);

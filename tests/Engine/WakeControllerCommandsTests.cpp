@@ -51,7 +51,7 @@ TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
     EXPECT_EQ(response.message, "Keeping the computer awake — While process " +
                                     std::to_string(getpid()) + " runs" + notSetUp);
 
-    WakeControllerProbe(h.controller()).setHelperReady(true);
+    WakeControllerProbe(h.controller()).setLidAvailable(true);
     h.power->setBattery({.onBattery = true, .percent = 20});
     h->setMinimumBattery(30);
     h->setStopOnLowBattery(false);
@@ -92,6 +92,10 @@ TEST_F(WakeControllerCommands, OnFindsApplicationsAndFilesOrSaysWhatItCannotFind
 
 TEST_F(WakeControllerCommands, HoldReleaseOffAndUnknownWords) {
     expectRejected("hold", {{"id", ""}, {"for", "5m"}}, "hold needs an id");
+    expectRejected("hold", {{"id", "remote-check"}, {"for", "2h"}},
+                   "The hold id “remote-check” is reserved for Lumenor; choose another.");
+    EXPECT_FALSE(h->isAwake());
+    EXPECT_TRUE(h.logLines().empty());
     expectRejected("hold", {{"id", "job"}, {"for", "a while"}},
                    "Couldn't understand duration “a while”.");
     EXPECT_EQ(send("hold", {{"id", "job"}}).status->holdUntil,
@@ -135,8 +139,7 @@ TEST_F(WakeControllerCommands, HoldsCarryLabelsAndProcessesAndAreListedAndLogged
     send("release", {{"id", "run-1"}});
 
     // A hold whose process is gone ends at the next tick, before its time is up.
-    WakeControllerProbe probe(h.controller());
-    h->hold("ghost", 600, {.label = "", .pid = deadPid});
+    h.hold("ghost", 600, deadPid);
     h.tickAfter(1);
     h.tickAfter(3600);
     EXPECT_EQ(send("holds").message, "No holds are keeping the computer awake.");

@@ -13,7 +13,7 @@ using PowerControl::systemAssertionType;
 const std::string noLogind =
     "Couldn't keep the computer awake: no login manager (logind) on the system bus.";
 
-TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedEveryTickAndLoggedOnce) {
+TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedAndLoggedOnce) {
     const std::vector<LumenorRequest> requests{
         {"on", {{"for", "1h"}}}, {"hold", {{"id", "task"}}}, {"wake", {}}};
     for (const LumenorRequest& request : requests) {
@@ -26,16 +26,14 @@ TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedEveryTickAndLoggedOn
         EXPECT_FALSE(response.status->awake);
         EXPECT_EQ(response.status->problem, noLogind);
         EXPECT_EQ(response.status->inhibitorsHeld, std::nullopt);
-        for (int second = 0; second < 3; ++second) {
-            h.tickAfter(1);
-        }
+        h.tickAfter(10); // three retries
         EXPECT_EQ(std::ranges::count(h.logMessages(), "⚠️ " + noLogind), 1) << request.command;
         EXPECT_EQ(h->statusLine(), noLogind);
         EXPECT_NE(h->snapshot().summary(h.clock.now()).find("\n⚠️ " + noLogind),
                   std::string::npos);
 
         h.power->refusedAssertions.clear();
-        h.tickAfter(1);
+        h.tickAfter(8);
         const LumenorStatus status = h->snapshot();
         EXPECT_TRUE(status.awake) << request.command;
         EXPECT_EQ(status.problem, std::nullopt);
@@ -107,7 +105,7 @@ TEST(WakeControllerProblems, UnwritableSettingsAndLogAreReportedAndTheAppGoesOn)
     EXPECT_TRUE(h->keepDisplayOn()) << "the value holds until the app quits";
     EXPECT_EQ(stderrText, "Lumenor: couldn't write the log " + h.logFile.string() +
                               ": Is a directory; events still show in the panel.\n");
-    EXPECT_EQ(h->lastEvent(), "one more event");
+    EXPECT_EQ(h.lastEvent(), "one more event");
 
     fs::remove(h.settingsPath());
     fs::remove(h.logFile);

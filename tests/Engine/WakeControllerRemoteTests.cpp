@@ -29,7 +29,7 @@ protected:
         h.power->clearRecords();
         h.clock.advance(15 * 60);
     }
-    long cancelWakes() const { return std::ranges::count(h.power->helperCalls, "cancel-wake"); }
+    long cancelWakes() const { return h.power->count("cancelWakeAlarm"); }
 
     EngineHarness h;
     WakeControllerProbe probe{h.controller()};
@@ -41,10 +41,12 @@ TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
     EXPECT_EQ(h->remoteListeningUntil(), h.clock.now() + std::chrono::seconds(180));
     EXPECT_EQ(h.logMessages().back(), "Remote check — listening 180s for Telegram");
     EXPECT_TRUE(h.power->held.contains(systemAssertionType));
+    EXPECT_TRUE(h->holds().empty()) << "the window is no hold a caller could release";
+    EXPECT_FALSE(h->handle({"hold", {{"id", "remote-check"}, {"for", "2h"}}}).ok);
 
     // An agent's hold taken in the window keeps the machine up past it, still armed.
     h.tickAfter(60);
-    h->hold("task", 150);
+    h.hold("task", 150);
     h.tickAfter(149);
     EXPECT_FALSE(h->remoteListeningUntil());
     h.tickAfter(1); // the task's hold ends now
@@ -75,7 +77,7 @@ TEST_F(WakeControllerRemote, AnOpenLidEndsTheCycle) {
     EXPECT_EQ(h.logMessages().back(), "Lid opened — remote checks stopped");
     EXPECT_FALSE(h->remoteCycleArmed());
     h.settle();
-    EXPECT_EQ(h.power->helperCalls, Words{"cancel-wake"});
+    EXPECT_EQ(h.power->operations(), Words{"cancelWakeAlarm"});
 
     // Opening the lid during a window ends the cycle silently when the window is over.
     h.power->setLidClosed(true);
@@ -102,7 +104,7 @@ TEST_F(WakeControllerRemote, TurningTheFeatureOffMidWindowLetsTheMachineSleep) {
     EXPECT_FALSE(h.power->held.contains(systemAssertionType)) << "the window's assertion went";
     h.settle();
     EXPECT_EQ(cancelWakes(), 1);
-    EXPECT_EQ(h.power->helperCalls.back(), "lid-off");
+    EXPECT_EQ(h.power->operations().back(), "releaseLid");
 }
 
 } // namespace

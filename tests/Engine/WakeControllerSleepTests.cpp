@@ -25,7 +25,7 @@ protected:
 };
 
 TEST_F(WakeControllerSleep, ARequestWaitingForAProcessSleepsOnceItIsGone) {
-    h->hold("task", 600);
+    h.hold("task", 600);
     request(-3600, true, getpid());
     h.tickAfter(60);
     EXPECT_FALSE(slept()) << "the process has not exited";
@@ -34,7 +34,7 @@ TEST_F(WakeControllerSleep, ARequestWaitingForAProcessSleepsOnceItIsGone) {
     EXPECT_TRUE(slept()) << "a forced request ignores holds";
 }
 
-TEST_F(WakeControllerSleep, ArmsTheWakeThenLeavesLidModeThenSleeps) {
+TEST_F(WakeControllerSleep, ArmsTheWakeThenGivesTheLidBackThenSleeps) {
     h.readyHelper();
     h->setRemoteWakeEnabled(true);
     h->startSession(SessionKind::indefinite());
@@ -45,65 +45,57 @@ TEST_F(WakeControllerSleep, ArmsTheWakeThenLeavesLidModeThenSleeps) {
     h.tickAfter(2);
     EXPECT_FALSE(h->session());
     EXPECT_TRUE(probe.sleeping());
+    EXPECT_EQ(h->nextDeadline(), std::nullopt) << "the attempt's outcome is the next event";
     h->requestSleepFromMenu(); // waits while the attempt runs
-    h.tickAfter(5);
+    h.clock.advance(5);
+    h->update();
     EXPECT_EQ(h.privileged->tasks.size(), 1u);
 
     const auto epoch = std::to_string(epochSeconds(h.clock.now()) + 15 * 60);
     h.settle();
-    const std::string helper = "helper";
-    EXPECT_EQ(h.power->journal,
-              (Words{"assert " + systemAssertionType + " off", helper + " schedule-wake " + epoch,
-                     helper + " lid-off", "sleepNow"}));
+    EXPECT_EQ(h.power->journal, (Words{"assert " + systemAssertionType + " off",
+                                       "setWakeAlarm " + epoch, "releaseLid", "sleepNow"}));
     EXPECT_TRUE(h->remoteCycleArmed());
     EXPECT_FALSE(h->lidModeActive());
     EXPECT_TRUE(probe.awaitingWake());
 }
 
-TEST_F(WakeControllerSleep, FailuresKeepTheMachineAwakeAndCancelTheWake) {
+// Everything a failed sleep cleared comes back whole, even when the state was looked at while
+// the attempt ran (the timer, a process end, a command).
+TEST_F(WakeControllerSleep, AFailedSuspendGivesBackTheSessionAndWholeHoldsAndSaysWhy) {
     h.readyHelper();
     h->setRemoteWakeEnabled(true);
-    h.power->clearRecords();
-    h.power->queuedResults["lid-off"] = {{1, "sudo: a password is required"}};
-    request(0);
-    h.tickAfter(1);
-    h.privileged->runAll();
-    h.mainThread->runAll();
-    EXPECT_EQ(h.power->count("sleepNow"), 0);
-    EXPECT_TRUE(h->lidModeActive()) << "the helper still owns the sleep setting";
-    EXPECT_FALSE(h->remoteCycleArmed());
-    EXPECT_FALSE(probe.awaitingWake());
-    EXPECT_EQ(
-        h.logMessages().back(),
-        "⚠️ Could not put the computer to sleep: lid-closed mode could not be switched off");
-    h.settle(); // the wake is cancelled and lid-off tried again
-    EXPECT_EQ(h.power->helperCalls,
-              (Words{"schedule-wake " + std::to_string(epochSeconds(h.clock.now()) + 15 * 60),
-                     "lid-off", "cancel-wake", "lid-off"}));
-}
-
-TEST_F(WakeControllerSleep, AFailedSuspendGivesBackTheSessionAndHoldsAndSaysWhy) {
     h->startSession(SessionKind::indefinite());
-    h->hold("task", 600);
+    h.hold("task", 600);
+    h->hold({.id = "run-1", .until = {}, .label = "make -j8", .pid = getpid(), .display = true},
+            365.0 * 24 * 3600);
+    const auto before = h->holds();
     h.power->sleepNowResult = {1, "logind refused: Access denied"};
     h->requestSleepFromMenu();
     h.tickAfter(2);
     EXPECT_FALSE(h->session()) << "cleared while the attempt runs";
+    h.clock.advance(1);
+    h->update();
+    h->handle({"status", {}});
     h.settle();
     EXPECT_EQ(h.power->count("sleepNow"), 1);
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
-    EXPECT_TRUE(h->activeHolds().contains("task"));
-    EXPECT_TRUE(h.power->held.contains(systemAssertionType));
+    EXPECT_EQ(h->holds(), before);
+    EXPECT_TRUE(h.power->held.contains(PowerControl::displayAssertionType)) << "run-1's wish";
+    EXPECT_FALSE(h->remoteCycleArmed());
+    EXPECT_FALSE(probe.awaitingWake());
     EXPECT_FALSE(h->pendingSleep()) << "no endless retry";
     EXPECT_EQ(h.logMessages().back(),
               "⚠️ Could not put the computer to sleep: logind refused: Access denied");
+    EXPECT_EQ(h.power->count("cancelWakeAlarm"), 1) << "the armed wake is taken back";
+    EXPECT_TRUE(h->lidModeActive()) << "the session takes the lid again";
 }
 
 TEST_F(WakeControllerSleep, WakeOrANewHoldCancelsAnAttemptBeforeItSleeps) {
     h.readyHelper();
     h.power->clearRecords();
-    h.power->duringHelperCall = [this](const std::string& subcommand) {
-        if (subcommand == "lid-off") {
+    h.power->duringOperation = [this](const std::string& name) {
+        if (name == "releaseLid") {
             h->wake();
         }
     };
@@ -114,17 +106,15 @@ TEST_F(WakeControllerSleep, WakeOrANewHoldCancelsAnAttemptBeforeItSleeps) {
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
     EXPECT_TRUE(h.power->held.contains(systemAssertionType));
     EXPECT_EQ(h.power->count("wakeDisplay"), 1);
-    EXPECT_EQ(h.power->helperCalls, (Words{"lid-off", "lid-on"})) << "the session wants it";
+    EXPECT_EQ(h.power->operations(), (Words{"releaseLid", "takeLid"})) << "the session wants it";
     EXPECT_EQ(h.logMessages().back(), "Sleep cancelled — staying awake");
 
-    h.power->duringHelperCall = {};
+    h.power->duringOperation = {};
     h->endSession("test");
     h.settle();
     request(0);
     h.tickAfter(1);
-    h->hold(WakeController::remoteCheckHold, 180);
-    EXPECT_FALSE(probe.sleepOperation()->cancelled()) << "the listening window cancels nothing";
-    h->hold("task", 60);
+    h.hold("task", 60);
     EXPECT_TRUE(probe.sleepOperation()->cancelled());
     EXPECT_FALSE(slept());
 }
@@ -160,6 +150,7 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     EXPECT_EQ(h->pendingSleep(),
               (PendingSleep{h.clock.now() + std::chrono::seconds(20), std::nullopt, false, "CLI"}));
     EXPECT_EQ(h.logMessages().back(), "Sleep requested by CLI");
+    EXPECT_EQ(h->nextDeadline(), h.clock.now() + std::chrono::seconds(20));
 
     send({{"now", "YES"}, {"after_pid", "12ab"}, {"by", "agent"}});
     const auto forced =
@@ -170,7 +161,7 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     EXPECT_EQ(rejected.message, "Couldn't understand delay “whenever”.");
     EXPECT_EQ(h->pendingSleep(), forced);
 
-    h->hold("task", 600);
+    h.hold("task", 600);
     EXPECT_EQ(send({{"in", "  NOW  "}, {"after_pid", std::to_string(getpid())}}).message,
               "😴 The computer will sleep once the current task (pid " + std::to_string(getpid()) +
                   ") has finished and replied" + unreachable);
@@ -185,7 +176,7 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     h->release("task");
     h.readyHelper();
     h->setRemoteWakeEnabled(true);
-    h->hold(WakeController::remoteCheckHold, 180);
+    probe.setRemoteListeningUntil(h.clock.now() + std::chrono::seconds(180));
     EXPECT_EQ(
         send({{"in", "0"}}).message,
         "😴 The computer will sleep in 0 seconds. It will wake every 15 min for ~3 min to check "

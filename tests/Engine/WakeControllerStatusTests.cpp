@@ -15,13 +15,13 @@ TEST(WakeControllerStatus, StatusLineTakesTheFirstRuleThatApplies) {
     EXPECT_EQ(h->statusLine(), "Off");
     probe.setRemoteCycleArmed(true);
     EXPECT_EQ(h->statusLine(), "Asleep between checks");
-    h->hold("task", 12 * 60);
+    h.hold("task", 12 * 60);
     EXPECT_EQ(h->statusLine(), "task · 12m 00s");
-    h->hold("build", 60, {.label = "nightly build", .pid = getpid()});
+    h.hold("build", 60, getpid(), "nightly build");
     EXPECT_EQ(h->statusLine(), "2 tasks · 12m 00s");
-    h->hold("task", 0);
+    h.hold("task", 0);
     EXPECT_EQ(h->statusLine(), "nightly build · while it runs");
-    h->hold("task", 12 * 60);
+    h.hold("task", 12 * 60);
     h->release("build");
     probe.setRemoteListeningUntil(h->now() + seconds(180));
     EXPECT_EQ(h->statusLine(), "Listening for Telegram");
@@ -30,7 +30,7 @@ TEST(WakeControllerStatus, StatusLineTakesTheFirstRuleThatApplies) {
     h->startSession(SessionKind::until(h->now() + seconds(5400)));
     EXPECT_EQ(h->statusLine(), "1h 30m left");
 
-    h->hold("task", 600);
+    h.hold("task", 600);
     h->setPendingSleep(PendingSleep{h->now() + seconds(20), getpid(), false, "CLI"});
     EXPECT_EQ(h->statusLine(), "Sleeps when the task ends");
     h->setPendingSleep(PendingSleep{h->now() + seconds(20), deadPid, false, "CLI"});
@@ -41,17 +41,17 @@ TEST(WakeControllerStatus, StatusLineTakesTheFirstRuleThatApplies) {
     h->release("task");
     EXPECT_EQ(h->statusLine(), "Sleeping in 10s");
     // The listening window alone is no task that a sleep waits for.
-    h->hold("remote-check", 180);
+    probe.setRemoteListeningUntil(h->now() + seconds(180));
     h->setPendingSleep(PendingSleep{h->now() + seconds(20), deadPid, false, "CLI"});
     EXPECT_EQ(h->statusLine(), "Sleeping in 20s");
 }
 
-TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastTick) {
+TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastUpdate) {
     EngineHarness h;
     h.power->setBattery({.onBattery = true, .percent = 82});
     h->startSession(SessionKind::app(getpid(), "Safari"));
-    h->hold("a", 60);
-    h->hold("b", 600);
+    h.hold("a", 60);
+    h.hold("b", 600);
     h.tickAfter(1);
     h->setPendingSleep(PendingSleep{h->now() - seconds(30), getpid(), false, "CLI"});
     h->setRemoteWakeInterval(42);
@@ -92,7 +92,7 @@ TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
                   "2026-03-01T18:00:01Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
                   "password is required line 2",
                   "2026-03-01T18:00:01Z again"}));
-    EXPECT_EQ(h->lastEvent(), "again");
+    EXPECT_EQ(h.lastEvent(), "again");
 }
 
 } // namespace

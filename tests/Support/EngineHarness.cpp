@@ -44,13 +44,31 @@ void EngineHarness::recreate() {
 }
 
 void EngineHarness::tickAfter(double seconds) {
-    clock.advance(seconds);
-    controller_->tick();
+    tickAt(clock.now() +
+           std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(seconds)));
 }
 
 void EngineHarness::tickAt(Instant instant) {
-    clock.set(instant);
-    controller_->tick();
+    // As the app would: the timer fires at each deadline on the way (never sooner than 100 ms
+    // after it last fired), and the processes that ended meanwhile are reported; then one last
+    // look at the moment reached. Queued work stays queued, for the test to run.
+    const auto shortestWait = std::chrono::milliseconds(100);
+    for (int guard = 0; guard < 100000; ++guard) {
+        const auto next = controller_->nextDeadline();
+        if (!next) {
+            break;
+        }
+        const Instant fire = std::max(*next, clock.now() + (guard == 0 ? Instant::duration() : shortestWait));
+        if (fire > instant) {
+            break;
+        }
+        clock.set(fire);
+        workspace->endDeadProcesses();
+        controller_->update();
+    }
+    clock.set(std::max(clock.now(), instant));
+    workspace->endDeadProcesses();
+    controller_->update();
 }
 
 void EngineHarness::readyHelper() {
@@ -63,6 +81,7 @@ void EngineHarness::readyHelper() {
 void EngineHarness::settle() {
     while (privileged->runAll() + mainThread->runAll() > 0) {
     }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
 }
 
 std::vector<std::string> EngineHarness::logLines() const {

@@ -43,10 +43,20 @@ public:
     WakeController& controller() { return *controller_; }
     WakeController* operator->() { return controller_.get(); }
 
-    /// Moves the clock by `seconds` and runs one tick.
+    /// Moves the clock by `seconds`, firing each deadline on the way as the app's timer would,
+    /// reporting processes that ended, and updates once more at the end.
     void tickAfter(double seconds);
-    /// Sets the clock and runs one tick.
     void tickAt(Instant instant);
+    /// Takes or extends a hold through the controller.
+    void hold(const std::string& id, double seconds, std::optional<int32_t> pid = {},
+              std::string label = {}) {
+        controller_->hold({.id = id, .until = {}, .label = std::move(label), .pid = pid}, seconds);
+    }
+    /// The text of the controller's last event.
+    std::optional<std::string> lastEvent() const {
+        const auto& event = controller_->lastEvent();
+        return event ? std::optional(event->text) : std::nullopt;
+    }
     /// Runs the privileged queue and the main thread until neither has work left.
     void settle();
     /// Installs a working helper and lets the controller find out.

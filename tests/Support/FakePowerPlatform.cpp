@@ -45,9 +45,20 @@ long FakePowerPlatform::count(const std::string& action) const {
     return std::ranges::count(journal, action);
 }
 
+std::vector<std::string> FakePowerPlatform::operations() const {
+    std::vector<std::string> found;
+    for (const auto& entry : journal) {
+        for (const char* name : {"takeLid", "renewLid", "releaseLid", "setWakeAlarm", "cancelWake"}) {
+            if (entry.starts_with(name)) {
+                found.push_back(entry);
+            }
+        }
+    }
+    return found;
+}
+
 void FakePowerPlatform::clearRecords() {
     journal.clear();
-    helperCalls.clear();
 }
 
 std::unique_ptr<PowerControl::Assertion>
@@ -55,37 +66,31 @@ FakePowerPlatform::makeAssertion(const std::string& type, const std::string& rea
     return std::make_unique<FakeAssertion>(*this, type, reason);
 }
 
-PowerControl::RunResult FakePowerPlatform::helper(const std::vector<std::string>& words) {
-    std::string line;
-    for (const auto& word : words) {
-        line += (line.empty() ? "" : " ") + word;
+PowerResult FakePowerPlatform::operation(const std::string& name, const std::string& argument) {
+    journal.push_back(argument.empty() ? name : name + " " + argument);
+    if (duringOperation) {
+        duringOperation(name);
     }
-    journal.push_back("helper " + line);
-    helperCalls.push_back(line);
-    const std::string& subcommand = words.at(0);
-    if (duringHelperCall) {
-        duringHelperCall(subcommand);
-    }
-    if (auto& queued = queuedResults[subcommand]; !queued.empty()) {
+    if (auto& queued = queuedResults[name]; !queued.empty()) {
         const auto result = queued.front();
         queued.pop_front();
         return result;
     }
-    return standingResults[subcommand];
+    return standingResults[name];
 }
 
-bool FakePowerPlatform::helperAnswers(const std::string& subcommand) {
-    const bool lidWord = subcommand == "lid-on" || subcommand == "renew" || subcommand == "lid-off";
-    return (lidInProcess && lidWord) || helperInstalled_;
+PowerResult FakePowerPlatform::setWakeAlarm(Instant at) {
+    const auto epoch = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch());
+    return operation("setWakeAlarm", std::to_string(epoch.count()));
 }
 
-bool FakePowerPlatform::helperWorks() {
-    journal.push_back("helperWorks");
+bool FakePowerPlatform::wakeHelperWorks() {
+    journal.push_back("wakeHelperWorks");
     return helperWorks_;
 }
 
-bool FakePowerPlatform::lidModeWorks() {
-    journal.push_back("lidModeWorks");
+bool FakePowerPlatform::lidAvailable() {
+    journal.push_back("lidAvailable");
     return lidWorks_;
 }
 

@@ -17,18 +17,15 @@ public:
     void setBattery(PowerControl::Battery battery) { battery_ = battery; }
     void setLidClosed(bool closed) { lidClosed_ = closed; }
     void setHelperInstalled(bool installed) { helperInstalled_ = installed; }
-    /// The wake helper works, and (unless set apart with setLidModeWorks) so does the lid.
+    /// The wake helper works, and (unless set apart with setLidAvailable) so does the lid.
     void setHelperWorks(bool works) { helperWorks_ = lidWorks_ = works; }
-    void setLidModeWorks(bool works) { lidWorks_ = works; }
-    /// Plays Linux: the lid words are answered in-process, installed helper or not.
-    bool lidInProcess = false;
-
-    /// Helper results by subcommand ("lid-on"): queued ones first, once each, then the
-    /// standing one, else success.
-    std::map<std::string, std::deque<PowerControl::RunResult>> queuedResults;
-    std::map<std::string, PowerControl::RunResult> standingResults;
-    /// Called with the subcommand while a helper call runs.
-    std::function<void(const std::string&)> duringHelperCall;
+    void setLidAvailable(bool works) { lidWorks_ = works; }
+    /// Results of "takeLid", "renewLid", "setWakeAlarm" and "cancelWakeAlarm": queued ones
+    /// first, once each, then the standing one, else done.
+    std::map<std::string, std::deque<PowerResult>> queuedResults;
+    std::map<std::string, PowerResult> standingResults;
+    /// Called with the operation's name while a lid or wake-alarm operation runs.
+    std::function<void(const std::string&)> duringOperation;
     /// Assertion types whose acquisition is refused, with the failure it gives.
     std::set<std::string> refusedAssertions;
     std::string refusal = "no login manager (logind) on the system bus";
@@ -45,25 +42,30 @@ public:
     std::optional<std::vector<PowerControl::Inhibitor>> inhibitors =
         std::vector<PowerControl::Inhibitor>{};
 
-    /// "helper <words…>", "sleepNow", "displaySleepNow", "wakeDisplay", "helperWorks",
-    /// "lidModeWorks", "installHelper", "uninstallHelper", "assert <type> on|off".
+    /// "takeLid", "renewLid", "releaseLid", "setWakeAlarm <epoch>", "cancelWakeAlarm",
+    /// "sleepNow", "displaySleepNow", "wakeDisplay", "wakeHelperWorks", "lidAvailable",
+    /// "installHelper", "uninstallHelper", "assert <type> on|off".
     std::vector<std::string> journal;
-    /// The words of each helper call ("schedule-wake 1772388001").
-    std::vector<std::string> helperCalls;
     std::set<std::string> held;
     int lidBatteryFloor = 0;
 
     long count(const std::string& action) const;
+    /// The lid and wake-alarm operations of the journal, in order.
+    std::vector<std::string> operations() const;
     void clearRecords();
 
     std::unique_ptr<PowerControl::Assertion> makeAssertion(const std::string& type,
                                                            const std::string& reason) override;
     PowerControl::Battery battery() override { return battery_; }
     bool isLidClosed() override { return lidClosed_; }
-    PowerControl::RunResult helper(const std::vector<std::string>& words) override;
-    bool helperAnswers(const std::string& subcommand) override;
-    bool helperWorks() override;
-    bool lidModeWorks() override;
+    bool lidAvailable() override;
+    PowerResult takeLid() override { return operation("takeLid"); }
+    PowerResult renewLid() override { return operation("renewLid"); }
+    void releaseLid() override { operation("releaseLid"); }
+    bool wakeHelperInstalled() override { return helperInstalled_; }
+    bool wakeHelperWorks() override;
+    PowerResult setWakeAlarm(Instant at) override;
+    PowerResult cancelWakeAlarm() override { return operation("cancelWakeAlarm"); }
     void setLidBatteryFloor(int percent) override { lidBatteryFloor = percent; }
     void wakeDisplay() override { journal.push_back("wakeDisplay"); }
     std::optional<std::string> setupBlocker() override { return setupBlocked; }
@@ -78,6 +80,8 @@ public:
     std::optional<std::string> displaySleepProblem() override { return displaySleepProblemResult; }
 
 private:
+    PowerResult operation(const std::string& name, const std::string& argument = {});
+
     PowerControl::Battery battery_;
     bool lidClosed_ = false;
     bool helperInstalled_ = false;

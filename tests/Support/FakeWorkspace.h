@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Lumenor/Platform/Workspace.h"
+#include "LumenorCore/ProcessTree.h"
 
 #include <filesystem>
 #include <set>
@@ -22,6 +23,13 @@ public:
     void watchBattery(bool on) override { batteryWatched = on; }
 
     void fireResume() { emit resumedFromSuspend(); }
+    /// Reports the end of each watched process that no longer runs, as its pidfd would.
+    void endDeadProcesses() {
+        const auto pids = watchedPids;
+        for (const int32_t pid : pids)
+            if (!ProcessTree::isAlive(pid))
+                fireEnded(pid);
+    }
     /// Ends a watched process as the system would report it.
     void fireEnded(int32_t pid) {
         if (watchedPids.erase(pid) != 0)

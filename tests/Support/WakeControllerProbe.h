@@ -15,12 +15,14 @@ public:
     void setRemoteListeningUntil(std::optional<Instant> until) {
         c_.publish(c_.remoteListeningUntil_, until);
     }
-    void setHelperReady(bool ready) { c_.publish(c_.helperReady_, ready); }
+    void setLidAvailable(bool available) { c_.publish(c_.lidAvailable_, available); }
     void setLidModeActive(bool active) { c_.publish(c_.lidModeActive_, active); }
     void setSleeping(bool sleeping) { c_.sleeping_ = sleeping; }
     void setSleepOperation(std::shared_ptr<SleepOperation> operation) {
         c_.sleepOperation_ = std::move(operation);
     }
+
+    void syncWaits() { c_.syncWaits(); }
 
     Instant lastHoldEndedAt() const { return c_.lastHoldEndedAt_; }
     bool sleeping() const { return c_.sleeping_; }

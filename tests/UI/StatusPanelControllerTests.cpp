@@ -56,7 +56,7 @@ TEST_F(StatusPanelTest, IconFollowsTheStateAfterEachChange) {
     shows("cup.and.saucer", Glyph::off);
     WakeControllerProbe(engine.controller()).setRemoteCycleArmed(true);
     shows("antenna.radiowaves.left.and.right", Glyph::remoteArmed);
-    engine->hold("agent-task", 600);
+    engine.hold("agent-task", 600);
     shows("bolt.horizontal.circle", Glyph::awake);
 
     engine->startSession(SessionKind::until(engine.clock.now() + std::chrono::minutes(30)));

@@ -15,46 +15,57 @@ void appendBytes(const std::filesystem::path& file, size_t count) {
     std::ofstream(file, std::ios::app | std::ios::binary) << std::string(count, 'x');
 }
 
-TEST(WakeControllerTick, UntilSessionEndsOnTheFirstTickAtOrAfterItsEnd) {
-    const Instant end = utc(2026, 3, 1, 10, 0, 0);
-    EngineHarness h({.start = end - std::chrono::seconds(2), .settingsFile = std::nullopt});
+TEST(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTime) {
+    const Instant end = utc(2026, 3, 1, 20, 0, 0);
+    EngineHarness h;
+    EXPECT_EQ(h->nextDeadline(), std::nullopt);
+    h->startSession(SessionKind::indefinite());
+    EXPECT_EQ(h->nextDeadline(), std::nullopt) << "an indefinite session has nothing due";
     h->startSession(SessionKind::until(end));
+    EXPECT_EQ(h->nextDeadline(), end);
     h.tickAt(end - std::chrono::milliseconds(1));
     EXPECT_TRUE(h.power->held.contains(systemAssertionType));
     h.tickAt(end);
     EXPECT_FALSE(h->session());
     EXPECT_FALSE(h.power->held.contains(systemAssertionType));
     EXPECT_EQ(h.logMessages().back(), "Session ended — time is up");
+    EXPECT_EQ(h->nextDeadline(), std::nullopt);
 }
 
-TEST(WakeControllerTick, ProcessAndAppSessionsEndWhenTheirProcessIsGone) {
+TEST(WakeControllerDeadlines, ProcessesAreWatchedWhileTheyMatterAndTheirEndIsAnEvent) {
     EngineHarness h;
+    WakeControllerProbe probe(h.controller());
     h->start();
     h->startSession(SessionKind::app(getpid(), "Safari"));
+    h.hold("run-1", 3600, getpid() + 1);
+    probe.syncWaits();
+    EXPECT_EQ(h.workspace->watchedPids, (std::set<int32_t>{getpid(), getpid() + 1}));
     h.workspace->fireEnded(getpid() + 1);
-    h.tickAfter(1);
     EXPECT_TRUE(h->session());
-    h.workspace->fireEnded(getpid()); // the pid the controller asked to watch
-    EXPECT_EQ(h.workspace->watchedPids, std::set<int32_t>{getpid()});
+    EXPECT_TRUE(h->holds().empty());
+    h.workspace->fireEnded(getpid());
     EXPECT_FALSE(h->session());
 
     h->startSession(SessionKind::process(getpid(), "tests"));
     h->startSession(SessionKind::process(deadPid, "build"));
     h.tickAfter(1);
+    probe.syncWaits();
+    EXPECT_TRUE(h.workspace->watchedPids.empty()) << "nothing left to wait for";
     // A replaced session writes no end line.
     EXPECT_EQ(h.logMessages(),
               (Words{"Started: While Safari is running", "Keeping awake with logind",
+                     "Hold taken: run-1 while process " + std::to_string(getpid() + 1) + " runs",
+                     "Hold ended — process " + std::to_string(getpid() + 1) + " finished: run-1",
                      "Session ended — Safari quit", "Started: While tests runs",
                      "Started: While build runs", "Session ended — process 2147483647 finished"}));
 }
 
-TEST(WakeControllerTick, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWindow) {
+TEST(WakeControllerDeadlines, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWindow) {
     EngineHarness h;
     WakeControllerProbe probe(h.controller());
     probe.setRemoteListeningUntil(h.clock.now() + std::chrono::seconds(90));
-    h->hold(WakeController::remoteCheckHold, 90);
-    h->hold("a", 90);
-    h->hold("b", 60);
+    h.hold("a", 90);
+    h.hold("b", 60);
     h.tickAfter(60);
     EXPECT_EQ(probe.lastHoldEndedAt(), distantPast) << "other holds are still active";
     EXPECT_TRUE(h->remoteListeningUntil());
@@ -65,32 +76,35 @@ TEST(WakeControllerTick, HoldsEndingTogetherChangeThePowerStateOnceAndCloseTheWi
     EXPECT_FALSE(h->remoteListeningUntil());
     EXPECT_EQ(probe.lastHoldEndedAt(), h.clock.now());
     EXPECT_EQ(h.power->journal, Words{"assert " + systemAssertionType + " off"});
-    // Each task's hold is logged as it ends; the listening window has lines of its own.
     const Words log = h.logMessages();
     EXPECT_EQ(Words(log.end() - 2, log.end()), (Words{"Hold expired: b", "Hold expired: a"}));
-    EXPECT_EQ(log.size(), 5u);
 }
 
-TEST(WakeControllerTick, HoldsAloneNeverKeepTheDisplayOn) {
+TEST(WakeControllerDeadlines, HoldsAloneNeverKeepTheDisplayOn) {
     EngineHarness h;
     h->setKeepDisplayOn(true);
-    h->hold("task", 60);
+    h.hold("task", 60);
     EXPECT_TRUE(h.power->held.contains(systemAssertionType));
     EXPECT_FALSE(h.power->held.contains(displayAssertionType));
 }
 
-TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
-    const Instant boundary = utc(2026, 3, 1, 18, 0, 15); // battery is read every 15 s
+TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStopsWhatRuns) {
     EngineHarness h;
+    WakeControllerProbe probe(h.controller());
+    probe.syncWaits();
+    EXPECT_FALSE(h.workspace->batteryWatched) << "nothing kept awake: the battery is no concern";
     h->startSession(SessionKind::indefinite());
-    h->hold("task", 600);
+    h.hold("task", 600);
+    probe.syncWaits();
+    EXPECT_TRUE(h.workspace->batteryWatched);
     h.power->setBattery({.onBattery = true, .percent = 9});
-    h.tickAt(boundary - std::chrono::seconds(1));
-    EXPECT_TRUE(h->session()) << "not read between readings";
-    h.tickAt(boundary);
+    h->start();
+    h.workspace->batteryChanged();
     EXPECT_FALSE(h->session());
     EXPECT_TRUE(h->holds().empty());
     EXPECT_FALSE(h.power->held.contains(systemAssertionType));
+    probe.syncWaits();
+    EXPECT_FALSE(h.workspace->batteryWatched);
     EXPECT_EQ(h.logMessages(),
               (Words{"Started: Indefinitely", "Keeping awake with logind",
                      "Hold taken: task for 10 minutes", "Session ended — battery below 10%",
@@ -98,18 +112,36 @@ TEST(WakeControllerTick, BatteryFloorStopsSessionsAndHolds) {
 
     // Holds alone: the same line, and the floor applies as soon as it is switched on.
     h->setStopOnLowBattery(false);
-    h->hold("task", 600);
+    h.hold("task", 600);
     h->setStopOnLowBattery(true);
     EXPECT_TRUE(h->holds().empty());
-    EXPECT_EQ(h.logMessages().size(), 7u);
-    EXPECT_EQ(h.logMessages().back(), "Battery below 10% — stopped keeping awake");
-
-    // With nothing running the floor has nothing to do.
-    h.tickAt(boundary + std::chrono::seconds(15));
+    EXPECT_EQ(h->lastEvent()->kind, LogEvent::Kind::battery);
     EXPECT_EQ(h.logMessages().size(), 7u);
 }
 
-TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
+TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhenAServiceAppears) {
+    EngineHarness h;
+    h->start();
+    h.power->refusedAssertions = {systemAssertionType};
+    h->startSession(SessionKind::indefinite());
+    const Instant start = h.clock.now();
+    std::vector<double> retries;
+    for (int i = 0; i < 8; ++i) {
+        const auto next = h->nextDeadline();
+        ASSERT_TRUE(next);
+        retries.push_back(std::chrono::duration<double>(*next - h.clock.now()).count());
+        h.tickAt(*next);
+    }
+    EXPECT_EQ(retries, (std::vector<double>{1, 2, 4, 8, 16, 32, 60, 60}));
+    EXPECT_EQ(h.clock.now() - start, std::chrono::seconds(183));
+
+    h.power->refusedAssertions.clear();
+    h.workspace->powerServiceAppeared();
+    EXPECT_TRUE(h.power->held.contains(systemAssertionType)) << "taken at once";
+    EXPECT_EQ(h->nextDeadline(), std::nullopt);
+}
+
+TEST(WakeControllerDeadlines, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
     EngineHarness h;
     // Each tick that measures hands the walk to the worker; its result comes back to the main
     // thread.
@@ -138,7 +170,7 @@ TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
     tickAfter(1);
     std::filesystem::remove(file);
     h.tickAfter(5);
-    EXPECT_TRUE(h->session()) << "the tick itself never measures";
+    EXPECT_TRUE(h->session()) << "the main thread itself never measures";
     h.tickAfter(5);
     EXPECT_EQ(h.background->tasks.size(), 1u) << "one measurement at a time";
     h.background->runAll();
@@ -164,7 +196,7 @@ TEST(WakeControllerTick, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
     EXPECT_TRUE(h->session());
 }
 
-TEST(WakeControllerTick, DownloadMeasurementIsBoundedAndSkipsLinks) {
+TEST(WakeControllerDeadlines, DownloadMeasurementIsBoundedAndSkipsLinks) {
     using DownloadWatcher::Measurement;
     using Outcome = Measurement::Outcome;
     EngineHarness h;
