@@ -114,7 +114,7 @@ TEST(LumenorJSONTests, DecodingNeedsEveryFieldWithItsType) {
     EXPECT_EQ(failureOf<LumenorResponse>(R"({"ok":"true","message":"hi"})"),
               "\"ok\" must be true or false");
     EXPECT_EQ(failureOf<LumenorResponse>(R"({"ok":true,"message":"hi","status":{"awake":true}})"),
-              "missing key \"status.lidClosedMode\"");
+              "missing key \"status.keepDisplayOn\"");
 
     // Unknown members are skipped however deep they go; null optionals are none.
     const std::string deep = std::string(20'000, '[') + std::string(20'000, ']');
