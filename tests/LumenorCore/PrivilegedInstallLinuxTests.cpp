@@ -15,6 +15,7 @@ using LumenorPaths::sudoersPath;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using namespace std::string_literals;
 
 const std::string tool = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
 
@@ -48,17 +49,14 @@ TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
 }
 
 TEST(PrivilegedInstallLinux, OnlyNamesSudoersReadsAsOneUserBecomeARule) {
-    for (const std::string& name :
-         {std::string(64, 'a'), std::string("John.Doe_2-x"), std::string("-"),
-          std::string("defaults"), std::string("alias"), std::string("aliased")})
+    for (const std::string name :
+         {std::string(64, 'a'), "John.Doe_2-x"s, "-"s, "defaults"s, "alias"s, "aliased"s})
         EXPECT_TRUE(isSafeUserName(name)) << name;
-    // Then words sudoers reads as an alias, as every user, or as its own keywords.
-    for (const std::string& name :
-         {std::string(), std::string(65, 'a'), std::string("john doe"), std::string("a/b"),
-          std::string("a:b"), std::string("a\nb"), std::string("jos\xC3\xA9"), std::string("#501"),
-          std::string("%admin"), std::string("a=b"), std::string("a,b"), std::string("a\0b", 3),
-          std::string("ALL"), std::string("ADMINS"), std::string("A1_"), std::string("Defaults"),
-          std::string("User_Alias"), std::string("cmnd_alias"), std::string("me_ALIAS")}) {
+    // From "ALL" on: words sudoers reads as every user, as an alias or as its own keywords.
+    for (const std::string name :
+         {""s, std::string(65, 'a'), "john doe"s, "a/b"s, "a:b"s, "a\nb"s, "jos\xC3\xA9"s, "#501"s,
+          "%admin"s, "a=b"s, "a,b"s, "a\0b"s, "ALL"s, "ADMINS"s, "A1_"s, "Defaults"s, "User_Alias"s,
+          "cmnd_alias"s, "me_ALIAS"s}) {
         EXPECT_FALSE(isSafeUserName(name)) << name;
         EXPECT_THROW(installScript(name), std::invalid_argument) << name;
     }
