@@ -8,6 +8,8 @@
 #include <limits>
 #include <optional>
 #include <span>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 namespace LumenorJSON {
@@ -184,76 +186,123 @@ private:
     bool empty = true;
 };
 
-void appendHold(std::string& out, const LumenorHold& hold) {
-    ObjectWriter object(out);
-    object.string("id", hold.id);
-    object.string("label", hold.label);
-    if (hold.pid)
-        object.integer("pid", *hold.pid);
-    object.instant("until", hold.until);
-    object.close();
+// ---- The records' members, once -------------------------------------------------------------
+
+// One member of a record on the wire. How it is written and read follows from its type: bool,
+// whole number, string, Instant, a list of strings or of records; an optional member is left
+// out when absent and read as none when missing or null.
+template <typename Record, typename Member> struct Field {
+    using Type = Member;
+    std::string_view key;
+    Member Record::*member;
+};
+
+template <typename Record, typename Member>
+constexpr Field<Record, Member> field(std::string_view key, Member Record::*member) {
+    return {key, member};
 }
 
-void appendInhibitor(std::string& out, const LumenorInhibitor& inhibitor) {
-    ObjectWriter object(out);
-    object.string("mode", inhibitor.mode);
-    object.integer("pid", inhibitor.pid);
-    object.string("what", inhibitor.what);
-    object.string("who", inhibitor.who);
-    object.string("why", inhibitor.why);
-    object.close();
+// Each record's members in byte order of their keys, which is the order they are written in.
+template <typename Record> constexpr auto fields = nullptr;
+
+template <>
+constexpr auto fields<LumenorHold> =
+    std::tuple{field("id", &LumenorHold::id), field("label", &LumenorHold::label),
+               field("pid", &LumenorHold::pid), field("until", &LumenorHold::until)};
+
+template <>
+constexpr auto fields<LumenorInhibitor> =
+    std::tuple{field("mode", &LumenorInhibitor::mode), field("pid", &LumenorInhibitor::pid),
+               field("what", &LumenorInhibitor::what), field("who", &LumenorInhibitor::who),
+               field("why", &LumenorInhibitor::why)};
+
+template <>
+constexpr auto fields<LumenorStatus> = std::tuple{
+    field("awake", &LumenorStatus::awake),
+    field("batteryPercent", &LumenorStatus::batteryPercent),
+    field("holdUntil", &LumenorStatus::holdUntil),
+    field("holds", &LumenorStatus::holds),
+    field("inhibitorsHeld", &LumenorStatus::inhibitorsHeld),
+    field("keepDisplayOn", &LumenorStatus::keepDisplayOn),
+    field("lidClosedMode", &LumenorStatus::lidClosedMode),
+    field("lidClosedModeActive", &LumenorStatus::lidClosedModeActive),
+    field("lidClosedModeAvailable", &LumenorStatus::lidClosedModeAvailable),
+    field("lidHandledBy", &LumenorStatus::lidHandledBy),
+    field("onBattery", &LumenorStatus::onBattery),
+    field("otherInhibitors", &LumenorStatus::otherInhibitors),
+    field("pendingSleepAt", &LumenorStatus::pendingSleepAt),
+    field("pendingSleepWaitingForPid", &LumenorStatus::pendingSleepWaitingForPid),
+    field("problem", &LumenorStatus::problem),
+    field("remoteWakeCycleArmed", &LumenorStatus::remoteWakeCycleArmed),
+    field("remoteWakeEnabled", &LumenorStatus::remoteWakeEnabled),
+    field("remoteWakeIntervalMinutes", &LumenorStatus::remoteWakeIntervalMinutes),
+    field("sessionDescription", &LumenorStatus::sessionDescription),
+    field("sessionEndsAt", &LumenorStatus::sessionEndsAt),
+    field("wakeHelperReady", &LumenorStatus::wakeHelperReady),
+};
+
+template <typename Record>
+constexpr auto keys = std::apply(
+    [](const auto&... each) { return std::array<std::string_view, sizeof...(each)>{each.key...}; },
+    fields<Record>);
+
+static_assert(std::ranges::is_sorted(keys<LumenorHold>) &&
+                  std::ranges::is_sorted(keys<LumenorInhibitor>) &&
+                  std::ranges::is_sorted(keys<LumenorStatus>),
+              "members are written in byte order of their keys");
+
+template <typename T> struct Optional : std::false_type {};
+template <typename T> struct Optional<std::optional<T>> : std::true_type {};
+
+template <typename T> struct ListItem {};
+template <typename T> struct ListItem<std::vector<T>> { using Type = T; };
+template <typename T> struct ListItem<std::optional<T>> : ListItem<T> {};
+template <typename T>
+concept List = requires {
+    typename ListItem<T>::Type;
+};
+
+template <typename T>
+constexpr bool isRecord = !std::is_same_v<decltype(fields<T>), const std::nullptr_t>;
+
+// ---- Writing records ----------------------------------------------------------------------------
+
+template <typename Record> void appendRecord(std::string& out, const Record& record);
+
+template <typename T>
+void appendMember(ObjectWriter& object, std::string& out, std::string_view key, const T& value) {
+    if constexpr (Optional<T>::value) {
+        if (value)
+            appendMember(object, out, key, *value);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        object.boolean(key, value);
+    } else if constexpr (std::is_integral_v<T>) {
+        object.integer(key, value);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        object.string(key, value);
+    } else if constexpr (std::is_same_v<T, Instant>) {
+        object.instant(key, value);
+    } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+        object.strings(key, value);
+    } else {
+        object.name(key);
+        out += '[';
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            if (i > 0)
+                out += ',';
+            appendRecord(out, value[i]);
+        }
+        out += ']';
+    }
 }
 
-template <typename Item, typename Append>
-void appendList(std::string& out, const std::vector<Item>& items, Append append) {
-    out += '[';
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0)
-            out += ',';
-        append(out, items[i]);
-    }
-    out += ']';
-}
-
-void appendStatus(std::string& out, const LumenorStatus& status) {
+template <typename Record> void appendRecord(std::string& out, const Record& record) {
     ObjectWriter object(out);
-    object.boolean("awake", status.awake);
-    if (status.batteryPercent)
-        object.integer("batteryPercent", *status.batteryPercent);
-    if (status.holdUntil)
-        object.instant("holdUntil", *status.holdUntil);
-    if (status.holds) {
-        object.name("holds");
-        appendList(out, *status.holds, appendHold);
-    }
-    if (status.inhibitorsHeld)
-        object.strings("inhibitorsHeld", *status.inhibitorsHeld);
-    object.boolean("keepDisplayOn", status.keepDisplayOn);
-    object.boolean("lidClosedMode", status.lidClosedMode);
-    object.boolean("lidClosedModeActive", status.lidClosedModeActive);
-    object.boolean("lidClosedModeAvailable", status.lidClosedModeAvailable);
-    if (status.lidHandledBy)
-        object.string("lidHandledBy", *status.lidHandledBy);
-    object.boolean("onBattery", status.onBattery);
-    if (status.otherInhibitors) {
-        object.name("otherInhibitors");
-        appendList(out, *status.otherInhibitors, appendInhibitor);
-    }
-    if (status.pendingSleepAt)
-        object.instant("pendingSleepAt", *status.pendingSleepAt);
-    if (status.pendingSleepWaitingForPid)
-        object.integer("pendingSleepWaitingForPid", *status.pendingSleepWaitingForPid);
-    if (status.problem)
-        object.string("problem", *status.problem);
-    object.boolean("remoteWakeCycleArmed", status.remoteWakeCycleArmed);
-    object.boolean("remoteWakeEnabled", status.remoteWakeEnabled);
-    object.integer("remoteWakeIntervalMinutes", status.remoteWakeIntervalMinutes);
-    if (status.sessionDescription)
-        object.string("sessionDescription", *status.sessionDescription);
-    if (status.sessionEndsAt)
-        object.instant("sessionEndsAt", *status.sessionEndsAt);
-    if (status.wakeHelperReady)
-        object.boolean("wakeHelperReady", *status.wakeHelperReady);
+    std::apply(
+        [&](const auto&... each) {
+            (appendMember(object, out, each.key, record.*each.member), ...);
+        },
+        fields<Record>);
     object.close();
 }
 
@@ -261,27 +310,6 @@ void appendStatus(std::string& out, const LumenorStatus& status) {
 
 constexpr std::array<std::string_view, 2> requestKeys{"command", "options"};
 constexpr std::array<std::string_view, 3> responseKeys{"message", "ok", "status"};
-constexpr std::array<std::string_view, 21> statusKeys{"awake",
-                                                      "batteryPercent",
-                                                      "holdUntil",
-                                                      "holds",
-                                                      "inhibitorsHeld",
-                                                      "keepDisplayOn",
-                                                      "lidClosedMode",
-                                                      "lidClosedModeActive",
-                                                      "lidClosedModeAvailable",
-                                                      "lidHandledBy",
-                                                      "onBattery",
-                                                      "otherInhibitors",
-                                                      "pendingSleepAt",
-                                                      "pendingSleepWaitingForPid",
-                                                      "problem",
-                                                      "remoteWakeCycleArmed",
-                                                      "remoteWakeEnabled",
-                                                      "remoteWakeIntervalMinutes",
-                                                      "sessionDescription",
-                                                      "sessionEndsAt",
-                                                      "wakeHelperReady"};
 
 // An array of objects among a record's members, and the keys its elements read.
 struct ListShape {
@@ -289,11 +317,29 @@ struct ListShape {
     Keys elementKeys;
 };
 
-constexpr std::array<std::string_view, 4> holdKeys{"id", "label", "pid", "until"};
-constexpr std::array<std::string_view, 5> inhibitorKeys{"mode", "pid", "what", "who", "why"};
-// A list of names keeps its strings; objects inside it keep nothing.
-constexpr std::array<ListShape, 3> statusLists{
-    {{"holds", holdKeys}, {"inhibitorsHeld", {}}, {"otherInhibitors", inhibitorKeys}}};
+// The known lists among a record's members: a list of names keeps its strings; a list of records
+// keeps its elements' members.
+template <typename Record>
+constexpr auto lists = std::apply(
+    [](const auto&... each) {
+        constexpr std::size_t count =
+            (std::size_t{0} + ... +
+             std::size_t{List<typename std::remove_cvref_t<decltype(each)>::Type>});
+        std::array<ListShape, count> found{};
+        std::size_t at = 0;
+        const auto add = [&]<typename F>(const F& one) {
+            if constexpr (List<typename F::Type>) {
+                using Item = typename ListItem<typename F::Type>::Type;
+                if constexpr (isRecord<Item>)
+                    found[at++] = {one.key, keys<Item>};
+                else
+                    found[at++] = {one.key, {}};
+            }
+        };
+        (add(each), ...);
+        return found;
+    },
+    fields<Record>);
 
 // The members a record reads: keys of the top object, and keys inside its nested object
 // (none means every key, as for a request's options); lists of objects in the object at
@@ -478,6 +524,9 @@ std::optional<Instant> readInstant(std::string_view text) {
     return Instant(seconds(total));
 }
 
+class Reader;
+template <typename Record> Record readRecord(const Reader& reader);
+
 // Typed access to the members of one decoded object, with errors that name the key.
 class Reader {
 public:
@@ -495,75 +544,14 @@ public:
         return value && !value->is_null() ? value : nullptr;
     }
 
-    bool boolean(std::string_view key) const { return asBoolean(key, require(key)); }
-    std::string string(std::string_view key) const { return asString(key, require(key)); }
-    template <typename Integer> Integer integer(std::string_view key) const {
-        return asInteger<Integer>(key, require(key));
-    }
-
-    std::optional<bool> optionalBoolean(std::string_view key) const {
-        const Json* value = optional(key);
-        return value ? std::optional(asBoolean(key, *value)) : std::nullopt;
-    }
-    std::optional<std::string> optionalString(std::string_view key) const {
-        const Json* value = optional(key);
-        return value ? std::optional(asString(key, *value)) : std::nullopt;
-    }
-    template <typename Integer> std::optional<Integer> optionalInteger(std::string_view key) const {
-        const Json* value = optional(key);
-        return value ? std::optional(asInteger<Integer>(key, *value)) : std::nullopt;
-    }
-    std::optional<std::vector<std::string>> optionalStrings(std::string_view key) const {
-        const Json* value = optional(key);
-        if (!value)
-            return std::nullopt;
-        if (!value->is_array())
-            fail(key, "must be a list of strings");
-        std::vector<std::string> strings;
-        for (const Json& item : *value) {
-            if (!item.is_string())
-                fail(key, "must be a list of strings");
-            strings.push_back(item.get<std::string>());
+    // The member `key` as a T; an optional T is none when the member is missing or null.
+    template <typename T> T read(std::string_view key) const {
+        if constexpr (Optional<T>::value) {
+            const Json* value = optional(key);
+            return value ? T(as<typename T::value_type>(key, *value)) : std::nullopt;
+        } else {
+            return as<T>(key, require(key));
         }
-        return strings;
-    }
-    std::optional<Instant> optionalInstant(std::string_view key) const {
-        const Json* value = optional(key);
-        if (!value)
-            return std::nullopt;
-        const auto instant =
-            value->is_string() ? readInstant(value->get_ref<const std::string&>()) : std::nullopt;
-        if (!instant)
-            fail(key, "must be a date-time such as 2026-12-05T18:30:00Z, in whole seconds");
-        return instant;
-    }
-
-    // Each element of an optional array of objects, read by `read` with a reader of its own.
-    template <typename Item, typename Read>
-    std::optional<std::vector<Item>> optionalList(std::string_view key, Read read) const {
-        const Json* value = optional(key);
-        if (!value)
-            return std::nullopt;
-        if (!value->is_array())
-            fail(key, "must be an array");
-        std::vector<Item> items;
-        for (std::size_t i = 0; i < value->size(); ++i) {
-            const Json& element = (*value)[i];
-            const std::string elementName = name(key) + "[" + std::to_string(i) + "].";
-            if (!element.is_object())
-                throw DecodingError("\"" + elementName.substr(0, elementName.size() - 1) +
-                                    "\" must be an object");
-            items.push_back(read(Reader(element, elementName)));
-        }
-        return items;
-    }
-
-    Instant instant(std::string_view key) const {
-        require(key);
-        const auto value = optionalInstant(key);
-        if (!value)
-            fail(key, "must be a date-time such as 2026-12-05T18:30:00Z, in whole seconds");
-        return *value;
     }
 
     [[noreturn]] void fail(std::string_view key, const char* problem) const {
@@ -580,16 +568,30 @@ private:
     }
     std::string name(std::string_view key) const { return prefix + std::string(key); }
 
-    bool asBoolean(std::string_view key, const Json& value) const {
-        if (!value.is_boolean())
-            fail(key, "must be true or false");
-        return value.get<bool>();
+    template <typename T> T as(std::string_view key, const Json& value) const {
+        if constexpr (std::is_same_v<T, bool>) {
+            if (!value.is_boolean())
+                fail(key, "must be true or false");
+            return value.get<bool>();
+        } else if constexpr (std::is_integral_v<T>) {
+            return asInteger<T>(key, value);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+            if (!value.is_string())
+                fail(key, "must be a string");
+            return value.get<std::string>();
+        } else if constexpr (std::is_same_v<T, Instant>) {
+            const auto instant =
+                value.is_string() ? readInstant(value.get_ref<const std::string&>()) : std::nullopt;
+            if (!instant)
+                fail(key, "must be a date-time such as 2026-12-05T18:30:00Z, in whole seconds");
+            return *instant;
+        } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+            return asStrings(key, value);
+        } else {
+            return asList<typename T::value_type>(key, value);
+        }
     }
-    std::string asString(std::string_view key, const Json& value) const {
-        if (!value.is_string())
-            fail(key, "must be a string");
-        return value.get<std::string>();
-    }
+
     template <typename Integer> Integer asInteger(std::string_view key, const Json& value) const {
         using Limits = std::numeric_limits<Integer>;
         if (!value.is_number_integer())
@@ -602,52 +604,46 @@ private:
             fail(key, "is out of range");
         return static_cast<Integer>(value.get<std::int64_t>());
     }
+
+    std::vector<std::string> asStrings(std::string_view key, const Json& value) const {
+        if (!value.is_array())
+            fail(key, "must be a list of strings");
+        std::vector<std::string> strings;
+        for (const Json& item : value) {
+            if (!item.is_string())
+                fail(key, "must be a list of strings");
+            strings.push_back(item.get<std::string>());
+        }
+        return strings;
+    }
+
+    // Each element read with a reader of its own, whose errors name the element.
+    template <typename Item>
+    std::vector<Item> asList(std::string_view key, const Json& value) const {
+        if (!value.is_array())
+            fail(key, "must be an array");
+        std::vector<Item> items;
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            const Json& element = value[i];
+            const std::string elementName = name(key) + "[" + std::to_string(i) + "]";
+            if (!element.is_object())
+                throw DecodingError("\"" + elementName + "\" must be an object");
+            items.push_back(readRecord<Item>(Reader(element, elementName + ".")));
+        }
+        return items;
+    }
 };
 
-LumenorHold readHold(const Reader& reader) {
-    return LumenorHold{
-        .id = reader.string("id"),
-        .label = reader.string("label"),
-        .until = reader.instant("until"),
-        .pid = reader.optionalInteger<std::int32_t>("pid"),
-    };
-}
-
-LumenorInhibitor readInhibitor(const Reader& reader) {
-    return LumenorInhibitor{
-        .who = reader.string("who"),
-        .why = reader.string("why"),
-        .what = reader.string("what"),
-        .mode = reader.string("mode"),
-        .pid = reader.integer<std::int32_t>("pid"),
-    };
-}
-
-LumenorStatus readStatus(const Reader& reader) {
-    return LumenorStatus{
-        .awake = reader.boolean("awake"),
-        .sessionDescription = reader.optionalString("sessionDescription"),
-        .sessionEndsAt = reader.optionalInstant("sessionEndsAt"),
-        .holdUntil = reader.optionalInstant("holdUntil"),
-        .lidClosedMode = reader.boolean("lidClosedMode"),
-        .lidClosedModeActive = reader.boolean("lidClosedModeActive"),
-        .lidClosedModeAvailable = reader.boolean("lidClosedModeAvailable"),
-        .keepDisplayOn = reader.boolean("keepDisplayOn"),
-        .pendingSleepAt = reader.optionalInstant("pendingSleepAt"),
-        .pendingSleepWaitingForPid =
-            reader.optionalInteger<std::int32_t>("pendingSleepWaitingForPid"),
-        .remoteWakeEnabled = reader.boolean("remoteWakeEnabled"),
-        .remoteWakeIntervalMinutes = reader.integer<std::int64_t>("remoteWakeIntervalMinutes"),
-        .remoteWakeCycleArmed = reader.boolean("remoteWakeCycleArmed"),
-        .onBattery = reader.boolean("onBattery"),
-        .batteryPercent = reader.optionalInteger<std::int64_t>("batteryPercent"),
-        .holds = reader.optionalList<LumenorHold>("holds", readHold),
-        .otherInhibitors = reader.optionalList<LumenorInhibitor>("otherInhibitors", readInhibitor),
-        .wakeHelperReady = reader.optionalBoolean("wakeHelperReady"),
-        .lidHandledBy = reader.optionalString("lidHandledBy"),
-        .inhibitorsHeld = reader.optionalStrings("inhibitorsHeld"),
-        .problem = reader.optionalString("problem"),
-    };
+template <typename Record> Record readRecord(const Reader& reader) {
+    Record record{};
+    std::apply(
+        [&](const auto&... each) {
+            ((record.*each.member =
+                  reader.read<typename std::remove_cvref_t<decltype(each)>::Type>(each.key)),
+             ...);
+        },
+        fields<Record>);
+    return record;
 }
 
 } // namespace
@@ -673,7 +669,7 @@ std::string line(const LumenorResponse& response) {
     object.boolean("ok", response.ok);
     if (response.status) {
         object.name("status");
-        appendStatus(out, *response.status);
+        appendRecord(out, *response.status);
     }
     object.close();
     return out += '\n';
@@ -682,14 +678,14 @@ std::string line(const LumenorResponse& response) {
 std::string line(const LumenorStatus& status) {
     std::string out;
     out.reserve(512);
-    appendStatus(out, status);
+    appendRecord(out, status);
     return out += '\n';
 }
 
 template <> LumenorRequest decode<LumenorRequest>(std::string_view json) {
     const Json root = parse(json, {requestKeys, std::nullopt});
     const Reader reader(root, "");
-    LumenorRequest request{reader.string("command"), {}};
+    LumenorRequest request{reader.read<std::string>("command"), {}};
     const Json& options = reader.require("options");
     if (!options.is_object())
         reader.fail("options", "must be an object");
@@ -702,20 +698,20 @@ template <> LumenorRequest decode<LumenorRequest>(std::string_view json) {
 }
 
 template <> LumenorResponse decode<LumenorResponse>(std::string_view json) {
-    const Json root = parse(json, {responseKeys, statusKeys, 2, statusLists});
+    const Json root = parse(json, {responseKeys, keys<LumenorStatus>, 2, lists<LumenorStatus>});
     const Reader reader(root, "");
-    LumenorResponse response{reader.boolean("ok"), reader.string("message")};
+    LumenorResponse response{reader.read<bool>("ok"), reader.read<std::string>("message")};
     if (const Json* status = reader.optional("status")) {
         if (!status->is_object())
             reader.fail("status", "must be an object");
-        response.status = readStatus(Reader(*status, "status."));
+        response.status = readRecord<LumenorStatus>(Reader(*status, "status."));
     }
     return response;
 }
 
 template <> LumenorStatus decode<LumenorStatus>(std::string_view json) {
-    const Json root = parse(json, {statusKeys, Keys{}, 1, statusLists});
-    return readStatus(Reader(root, ""));
+    const Json root = parse(json, {keys<LumenorStatus>, Keys{}, 1, lists<LumenorStatus>});
+    return readRecord<LumenorStatus>(Reader(root, ""));
 }
 
 } // namespace LumenorJSON

@@ -1,18 +1,68 @@
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
+#include "LumenorCore/Base64.h"
 #include "LumenorCore/LumenorPaths.h"
-#include "LumenorCore/PrivilegedInstall.h"
-#include "LumenorCore/PrivilegedInstallText.h"
+
+#include <algorithm>
+#include <stdexcept>
 
 namespace PrivilegedInstallLinux {
 namespace {
 
-using PrivilegedInstall::text::inQuotes;
-using PrivilegedInstall::text::maintenanceStep;
-using PrivilegedInstall::text::orRollback;
-using PrivilegedInstall::text::wakeTimestampCheck;
+// `text` between double quotation marks, so "$T/..." still expands.
+std::string inQuotes(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
 
-constexpr std::string_view decode = "-d";
+// Generated text travels in base64, decoded by coreutils, so it needs no quoting at all.
+std::string encoded(std::string_view content) {
+    return "/bin/echo '" + Base64::encode(content) + "' | /usr/bin/base64 -d";
+}
+
+// One command line that writes `content` to `path` verbatim.
+std::string emit(std::string_view content, std::string_view path) {
+    return encoded(content) + " > " + inQuotes(path);
+}
+
+// `command` as a tested step: on failure roll back and exit 1.
+std::string orRollback(std::string_view command) {
+    return "if ! " + std::string(command) + "; then\n    rollback\n    exit 1\nfi\n";
+}
+
+// The old helper stops its work under its own lock before anything is replaced or removed.
+std::string maintenanceStep(std::string_view failureMessage) {
+    return "if [ -x \"$H\" ]; then\n"
+           "    if ! \"$H\" begin-maintenance; then\n"
+           "        echo " +
+           inQuotes(failureMessage) +
+           " >&2\n"
+           "        exit 1\n"
+           "    fi\n"
+           "fi\n";
+}
+
+// schedule-wake's timestamp ("$2"): whole seconds, 60 s to a day ahead; exits 2 with the reason
+// when it fails, and cancels the wake already set when it passes.
+std::string wakeTimestampCheck() {
+    return R"sh(        ts="${2:-}"
+        case "$ts" in
+            "" | *[!0-9]*)
+                echo "schedule-wake: bad timestamp" >&2
+                exit 2
+                ;;
+        esac
+        if [ "${#ts}" -gt 10 ]; then
+            echo "schedule-wake: timestamp out of range" >&2
+            exit 2
+        fi
+        now=$(date +%s)
+        if [ "$ts" -lt "$((now + 60))" ] || [ "$ts" -gt "$((now + 86400))" ]; then
+            echo "schedule-wake: timestamp out of range" >&2
+            exit 2
+        fi
+        cancel_wake
+)sh";
+}
 
 std::string helperPreamble() {
     return "#!/bin/sh\n"
@@ -125,8 +175,43 @@ std::string helperScript() {
     return helperPreamble() + helperBody();
 }
 
+bool isSafeUserName(std::string_view name) {
+    if (name.empty() || name.size() > 64) {
+        return false;
+    }
+    const auto isUpper = [](char c) { return c >= 'A' && c <= 'Z'; };
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto isLower = [](char c) { return c >= 'a' && c <= 'z'; };
+    const auto allowed = [&](char c) {
+        return isUpper(c) || isLower(c) || isDigit(c) || c == '.' || c == '_' || c == '-';
+    };
+    if (!std::all_of(name.begin(), name.end(), allowed)) {
+        return false;
+    }
+    // sudoers reads such a word as an alias, or as ALL (every user), never as this one user.
+    const auto aliasCharacter = [&](char c) { return isUpper(c) || isDigit(c) || c == '_'; };
+    const bool readAsAlias =
+        isUpper(name.front()) && std::all_of(name.begin(), name.end(), aliasCharacter);
+    // Nor may it be one of sudoers' own keywords: Defaults, ALL, or an alias declaration
+    // (User_Alias, Cmnd_Alias, …), whose suffix sudoers matches in any case.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const std::string_view suffix = "_alias";
+    const bool aliasKeyword =
+        name.size() >= suffix.size() &&
+        std::equal(suffix.begin(), suffix.end(), name.end() - suffix.size(),
+                   [&](char wanted, char given) { return wanted == lower(given); });
+    return !readAsAlias && !aliasKeyword && name != "Defaults" && name != "ALL";
+}
+
 std::string sudoers(std::string_view user) {
-    return PrivilegedInstall::text::sudoers(user, helperPath);
+    if (!isSafeUserName(user)) {
+        throw std::invalid_argument("sudoers: unsupported user name");
+    }
+    const std::string name(user);
+    return "# Installed by Lumenor. Lets " + name +
+           " run ONLY the Lumenor helper as root, without a password.\n"
+           "# The helper validates its own arguments. Remove with: sudo rm " +
+           LumenorPaths::sudoersPath + "\n" + name + " ALL=(root) NOPASSWD: " + helperPath + "\n";
 }
 
 std::string installScript(std::string_view user) {
@@ -140,8 +225,8 @@ std::string installScript(std::string_view user) {
            "# Reinstall: the old helper cancels its wake under its lock before it is replaced.\n" +
            maintenanceStep("Couldn't stop the old helper; not reinstalling.") +
            "T=$(/usr/bin/mktemp -d /tmp/lumenor-setup.XXXXXX)\n" + rollbackFunction() +
-           PrivilegedInstall::text::emit(helperScript(), "$T/helper", decode) + "\n" +
-           PrivilegedInstall::text::emit(rule, "$T/sudoers", decode) + "\n" + installSteps();
+           emit(helperScript(), "$T/helper") + "\n" + emit(rule, "$T/sudoers") + "\n" +
+           installSteps();
 }
 
 std::string uninstallScript() {
@@ -152,7 +237,7 @@ std::string uninstallScript() {
 }
 
 std::string inlineCommand(std::string_view script) {
-    return PrivilegedInstall::text::inlineCommand(script, decode);
+    return encoded(script) + " | /bin/sh";
 }
 
 } // namespace PrivilegedInstallLinux

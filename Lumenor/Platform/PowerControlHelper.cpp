@@ -5,7 +5,6 @@
 
 #include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/LumenorWords.h"
-#include "LumenorCore/PrivilegedInstall.h"
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
 #include <pwd.h>
@@ -56,7 +55,7 @@ std::string currentUserName() {
 
 std::optional<std::string> setupBlockerFor(const SetupTools& tools, const std::string& user,
                                            bool desktopSession) {
-    if (!PrivilegedInstall::isSafeUserName(user)) {
+    if (!PrivilegedInstallLinux::isSafeUserName(user)) {
         return SetupError::badUser().what();
     }
     if (!isExecutableFile(tools.sudo)) {
@@ -95,7 +94,7 @@ void runAsAdminWith(const std::string& pkexec, const std::string& script,
 }
 
 void installHelperFor(const std::string& user, const std::string& pkexec) {
-    if (!PrivilegedInstall::isSafeUserName(user)) {
+    if (!PrivilegedInstallLinux::isSafeUserName(user)) {
         throw SetupError::badUser();
     }
     runAsAdminWith(pkexec, PrivilegedInstallLinux::installScript(user), "setup");

@@ -1,7 +1,10 @@
 #include "Tools/lumenor/CommandTable.h"
 
+#include "LumenorCore/LumenorSettings.h"
+
 #include <algorithm>
 #include <array>
+#include <string>
 
 namespace CommandLine {
 namespace {
@@ -38,17 +41,57 @@ constexpr std::array runOptions{
     OptionShape{"label", Kind::text, "TEXT", "what the status calls the hold (the command line)"},
     OptionShape{"display", Kind::toggle, "", "keep the display lit too"},
 };
-constexpr std::array setOptions{
-    OptionShape{"lid", Kind::onOff, "on|off", "lid-closed mode"},
-    OptionShape{"display", Kind::onOff, "on|off", "keep the display lit during sessions"},
-    OptionShape{"remote-wake", Kind::onOff, "on|off", "wake at intervals while asleep"},
-    OptionShape{"remote-interval", Kind::number, "MINUTES",
-                "minutes between remote wakes, 5 to 240 (nearer end if outside)"},
-    OptionShape{"low-battery-stop", Kind::onOff, "on|off",
-                "stop keeping awake on battery below the floor"},
-    OptionShape{"min-battery", Kind::number, "PERCENT",
-                "the battery floor in percent, 1 to 50 (nearer end if outside)"},
+// What `set` says about each setting, in the order the help lists them; the option's name, its
+// value and a number's range come from the settings table.
+struct SetWords {
+    LumenorSettings::Id id;
+    std::string_view value; // for a number; a switch takes on|off
+    std::string_view help;
 };
+constexpr std::array setWords{
+    SetWords{LumenorSettings::Id::lidClosedMode, "", "lid-closed mode"},
+    SetWords{LumenorSettings::Id::keepDisplayOn, "", "keep the display lit during sessions"},
+    SetWords{LumenorSettings::Id::remoteWakeEnabled, "", "wake at intervals while asleep"},
+    SetWords{LumenorSettings::Id::remoteWakeInterval, "MINUTES", "minutes between remote wakes"},
+    SetWords{LumenorSettings::Id::stopOnLowBattery, "",
+             "stop keeping awake on battery below the floor"},
+    SetWords{LumenorSettings::Id::minimumBattery, "PERCENT", "the battery floor in percent"},
+};
+
+// The command line spells the wire option with '-' for '_' ("remote_interval" → remote-interval).
+std::string dashed(std::string_view option) {
+    std::string name(option);
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name;
+}
+
+std::span<const OptionShape> setOptions() {
+    // The option shapes only view their texts, so the texts live as long as the program.
+    struct Texts {
+        std::string name, help;
+    };
+    static const auto texts = [] {
+        std::array<Texts, setWords.size()> made;
+        for (std::size_t i = 0; i < setWords.size(); ++i) {
+            const auto& setting = LumenorSettings::of(setWords[i].id);
+            made[i] = {dashed(setting.option), std::string(setWords[i].help)};
+            if (!setting.isBoolean)
+                made[i].help += ", " + std::to_string(setting.minimum) + " to " +
+                                std::to_string(setting.maximum) + " (nearer end if outside)";
+        }
+        return made;
+    }();
+    static const auto options = [] {
+        std::array<OptionShape, setWords.size()> made;
+        for (std::size_t i = 0; i < setWords.size(); ++i) {
+            const bool isSwitch = LumenorSettings::of(setWords[i].id).isBoolean;
+            made[i] = {texts[i].name, isSwitch ? Kind::onOff : Kind::number,
+                       isSwitch ? "on|off" : setWords[i].value, texts[i].help};
+        }
+        return made;
+    }();
+    return options;
+}
 
 constexpr std::array printScriptOptions{
     OptionShape{"print-script", Kind::toggle, "",
@@ -63,98 +106,102 @@ constexpr std::array globals{
     OptionShape{"version", Kind::toggle, "", "print the version (-V)"},
 };
 
-constexpr std::array<CommandShape, 18> table{{
-    {"status",
-     "",
-     "what keeps the computer awake now (the default command)",
-     "Prints the state, pending sleep, battery and other programs' inhibitors.",
-     {},
-     "lumenor status --json"},
-    {"on", "", "keep awake until `off`, or while one condition holds",
-     "Takes at most one of --for, --until, --pid, --app, --file. Without one the session lasts "
-     "until `lumenor off`.",
-     onOptions, "lumenor on --for 2h"},
-    {"off",
-     "",
-     "end the keep-awake session",
-     "Holds stay; the reply names any that remain.",
-     {},
-     "lumenor off"},
-    {"wake", "", "wake the display and stay awake", "", {}, "lumenor wake"},
-    {
-        "rest",
-        "",
-        "turn the display off but stay awake and reachable",
-        "",
-        {},
-        "lumenor rest",
-    },
-    {"sleep", "", "sleep after a delay, once holds have ended",
-     "The delay starts now; the computer sleeps when it has passed and no hold is left.",
-     sleepOptions, "lumenor sleep --in 5m"},
-    {"cancel-sleep", "", "cancel a pending sleep", "", {}, "lumenor cancel-sleep"},
-    {"hold", "ID", "keep awake under a named hold; again with the same ID extends it",
-     "IDs are yours to choose; `release ID` ends the hold early.", holdOptions,
-     "lumenor hold build-42 --for 30m --label \"nightly build\""},
-    {"release",
-     "ID",
-     "end the named hold",
-     "An ID that names no hold is refused and the holds that exist are listed.",
-     {},
-     "lumenor release build-42"},
-    {"holds",
-     "",
-     "list the holds: id, label, time left or process",
-     "",
-     {},
-     "lumenor holds --json"},
-    {"run", "-- COMMAND [ARGUMENT…]", "run a command and keep awake exactly while it runs",
-     "The hold is tied to the command's process and ends when it exits, even if this one is "
-     "killed. Input, output and signals pass through; the exit status is the command's (128+N "
-     "after signal N).",
-     runOptions, "lumenor run -- make -j8"},
-    {"inhibitors",
-     "",
-     "list other programs' logind inhibitors (who, why, what, mode)",
-     "Explains why the computer does not sleep, or why the lid is handled elsewhere.",
-     {},
-     "lumenor inhibitors"},
-    {"set", "", "change settings",
-     "Give at least one option; a value outside its range is brought to the nearer end and the "
-     "reply says so.",
-     setOptions, "lumenor set --remote-interval 30"},
-    {"show", "", "open the panel", "", {}, "lumenor show"},
-    {
-        "setup",
-        "",
-        "install the scheduled-wake helper (asks for an administrator once)",
-        "Lid-closed mode needs no setup; waking on a schedule needs a small root helper.",
-        printScriptOptions,
-        "lumenor setup",
-    },
-    {
-        "uninstall-helper",
-        "",
-        "remove what setup installed",
-        "",
-        printScriptOptions,
-        "lumenor uninstall-helper",
-    },
-    {"ping", "", "check that Lumenor answers", "", {}, "lumenor ping"},
-    {
-        "help",
-        "[COMMAND]",
-        "print help for all commands or for one",
-        "",
-        {},
-        "lumenor help run",
-    },
-}};
+// Built on first use: the `set` options are made from the settings table at run time.
+const std::array<CommandShape, 18>& table() {
+    static const std::array<CommandShape, 18> shapes{{
+        {"status",
+         "",
+         "what keeps the computer awake now (the default command)",
+         "Prints the state, pending sleep, battery and other programs' inhibitors.",
+         {},
+         "lumenor status --json"},
+        {"on", "", "keep awake until `off`, or while one condition holds",
+         "Takes at most one of --for, --until, --pid, --app, --file. Without one the session lasts "
+         "until `lumenor off`.",
+         onOptions, "lumenor on --for 2h"},
+        {"off",
+         "",
+         "end the keep-awake session",
+         "Holds stay; the reply names any that remain.",
+         {},
+         "lumenor off"},
+        {"wake", "", "wake the display and stay awake", "", {}, "lumenor wake"},
+        {
+            "rest",
+            "",
+            "turn the display off but stay awake and reachable",
+            "",
+            {},
+            "lumenor rest",
+        },
+        {"sleep", "", "sleep after a delay, once holds have ended",
+         "The delay starts now; the computer sleeps when it has passed and no hold is left.",
+         sleepOptions, "lumenor sleep --in 5m"},
+        {"cancel-sleep", "", "cancel a pending sleep", "", {}, "lumenor cancel-sleep"},
+        {"hold", "ID", "keep awake under a named hold; again with the same ID extends it",
+         "IDs are yours to choose; `release ID` ends the hold early.", holdOptions,
+         "lumenor hold build-42 --for 30m --label \"nightly build\""},
+        {"release",
+         "ID",
+         "end the named hold",
+         "An ID that names no hold is refused and the holds that exist are listed.",
+         {},
+         "lumenor release build-42"},
+        {"holds",
+         "",
+         "list the holds: id, label, time left or process",
+         "",
+         {},
+         "lumenor holds --json"},
+        {"run", "-- COMMAND [ARGUMENT…]", "run a command and keep awake exactly while it runs",
+         "The hold is tied to the command's process and ends when it exits, even if this one is "
+         "killed. Input, output and signals pass through; the exit status is the command's (128+N "
+         "after signal N).",
+         runOptions, "lumenor run -- make -j8"},
+        {"inhibitors",
+         "",
+         "list other programs' logind inhibitors (who, why, what, mode)",
+         "Explains why the computer does not sleep, or why the lid is handled elsewhere.",
+         {},
+         "lumenor inhibitors"},
+        {"set", "", "change settings",
+         "Give at least one option; a value outside its range is brought to the nearer end and the "
+         "reply says so.",
+         setOptions(), "lumenor set --remote-interval 30"},
+        {"show", "", "open the panel", "", {}, "lumenor show"},
+        {
+            "setup",
+            "",
+            "install the scheduled-wake helper (asks for an administrator once)",
+            "Lid-closed mode needs no setup; waking on a schedule needs a small root helper.",
+            printScriptOptions,
+            "lumenor setup",
+        },
+        {
+            "uninstall-helper",
+            "",
+            "remove what setup installed",
+            "",
+            printScriptOptions,
+            "lumenor uninstall-helper",
+        },
+        {"ping", "", "check that Lumenor answers", "", {}, "lumenor ping"},
+        {
+            "help",
+            "[COMMAND]",
+            "print help for all commands or for one",
+            "",
+            {},
+            "lumenor help run",
+        },
+    }};
+    return shapes;
+}
 
 } // namespace
 
 std::span<const CommandShape> commands() {
-    return table;
+    return table();
 }
 
 std::span<const OptionShape> globalOptions() {
@@ -162,9 +209,10 @@ std::span<const OptionShape> globalOptions() {
 }
 
 const CommandShape* findCommand(std::string_view word) {
-    auto found = std::find_if(table.begin(), table.end(),
+    const auto all = commands();
+    auto found = std::find_if(all.begin(), all.end(),
                               [&](const CommandShape& shape) { return shape.word == word; });
-    return found == table.end() ? nullptr : &*found;
+    return found == all.end() ? nullptr : &*found;
 }
 
 const OptionShape* findOption(const CommandShape& command, std::string_view name) {

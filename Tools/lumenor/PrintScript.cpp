@@ -1,6 +1,5 @@
 #include "Tools/lumenor/PrintScript.h"
 
-#include "LumenorCore/PrivilegedInstall.h"
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
 #include <cstdlib>
@@ -19,7 +18,7 @@ std::optional<Output> handle(const std::vector<std::string>& arguments, const st
     if (arguments[0] != "setup") {
         return std::nullopt;
     }
-    if (!PrivilegedInstall::isSafeUserName(user)) {
+    if (!PrivilegedInstallLinux::isSafeUserName(user)) {
         return Output{1, {}, "Unsupported user name for sudoers.\n"};
     }
     return Output{0, PrivilegedInstallLinux::installScript(user), {}};

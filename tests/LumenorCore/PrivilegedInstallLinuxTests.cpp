@@ -1,8 +1,7 @@
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
+#include "LumenorCore/Base64.h"
 #include "LumenorCore/LumenorPaths.h"
-#include "LumenorCore/PrivilegedInstall.h"
-#include "LumenorCore/PrivilegedInstallText.h"
 #include "ShellSandbox.h"
 
 #include <gmock/gmock.h>
@@ -15,15 +14,20 @@ using namespace PrivilegedInstallLinux;
 using LumenorPaths::sudoersPath;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace std::string_literals;
 
 const std::string tool = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
 
 TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
     ShellSandbox box;
-    box.write(sudoersPath, sudoers("alice"));
-    const auto check =
-        runProcess({"/usr/sbin/visudo", "-cf", box.at(sudoersPath).string()}, toolEnvironment);
-    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    for (const char* user : {"alice", "j.doe_2-x", "Alice"}) {
+        box.write(sudoersPath, sudoers(user));
+        const auto check =
+            runProcess({"/usr/sbin/visudo", "-cf", box.at(sudoersPath).string()}, toolEnvironment);
+        EXPECT_EQ(check.status, 0) << user << ": " << check.out << check.err;
+        EXPECT_THAT(check.err, Not(HasSubstr("Alias"))) << user;
+    }
     EXPECT_THAT(sudoers("alice"), EndsWith("\nalice ALL=(root) NOPASSWD: " + helperPath + "\n"));
 
     for (const auto& script : {helperScript(), installScript("alice"), uninstallScript()}) {
@@ -31,19 +35,31 @@ TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
             runProcess({"/usr/bin/shellcheck", "-s", "sh", "-"}, toolEnvironment, script);
         EXPECT_EQ(lint.status, 0) << lint.out << lint.err;
     }
-    const std::string command = inlineCommand(installScript("alice"));
-    EXPECT_THAT(command, EndsWith("' | /usr/bin/base64 -d | /bin/sh"));
-    const auto decoded =
-        runProcess({"/bin/sh", "-c", command.substr(0, command.rfind(" | "))}, toolEnvironment);
-    EXPECT_EQ(decoded.out, installScript("alice"));
+    // Coreutils decodes what our encoder wrote, every byte value and every padding included.
+    std::string everyByte;
+    for (int byte = 0; byte < 256; ++byte)
+        everyByte += static_cast<char>(byte);
+    for (const std::string& script : {installScript("alice"), everyByte, std::string("fo")}) {
+        const std::string command = inlineCommand(script);
+        EXPECT_THAT(command, EndsWith("' | /usr/bin/base64 -d | /bin/sh"));
+        const auto decoded =
+            runProcess({"/bin/sh", "-c", command.substr(0, command.rfind(" | "))}, toolEnvironment);
+        EXPECT_EQ(decoded.out, script);
+    }
+}
 
-    // Words sudoers reads as its own keywords never become the user of a rule.
-    for (const char* name : {"Defaults", "ALL", "User_Alias", "cmnd_alias", "me_ALIAS"}) {
-        EXPECT_FALSE(PrivilegedInstall::isSafeUserName(name)) << name;
+TEST(PrivilegedInstallLinux, OnlyNamesSudoersReadsAsOneUserBecomeARule) {
+    for (const std::string name :
+         {std::string(64, 'a'), "John.Doe_2-x"s, "-"s, "defaults"s, "alias"s, "aliased"s})
+        EXPECT_TRUE(isSafeUserName(name)) << name;
+    // From "ALL" on: words sudoers reads as every user, as an alias or as its own keywords.
+    for (const std::string name :
+         {""s, std::string(65, 'a'), "john doe"s, "a/b"s, "a:b"s, "a\nb"s, "jos\xC3\xA9"s, "#501"s,
+          "%admin"s, "a=b"s, "a,b"s, "a\0b"s, "ALL"s, "ADMINS"s, "A1_"s, "Defaults"s, "User_Alias"s,
+          "cmnd_alias"s, "me_ALIAS"s}) {
+        EXPECT_FALSE(isSafeUserName(name)) << name;
         EXPECT_THROW(installScript(name), std::invalid_argument) << name;
     }
-    for (const char* name : {"defaults", "alias", "aliased", "Alice"})
-        EXPECT_TRUE(PrivilegedInstall::isSafeUserName(name)) << name;
 }
 
 class LinuxScripts : public ::testing::Test {
@@ -111,12 +127,14 @@ TEST_F(LinuxScripts, ScheduleWakeValidatesAndTracksOneAlarm) {
 
     fs::remove(box.at("/sys/class/rtc/rtc0/wakealarm"));
     EXPECT_EQ(helper("status").out, "wake=0 rtc=0 (this computer has no wake-capable clock)\n");
+    // One lock per invocation: a re-exec that lost LUMENOR_LOCKED would take it a second time.
+    box.write("/fake/calls", "");
     const auto usage = helper("lid-on");
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(usage.err, "usage: " + helperPath +
                              " schedule-wake <epoch>|cancel-wake|status|begin-maintenance\n");
-    EXPECT_EQ(box.calls("flock").back(),
-              "flock -w 60 " + stateDirectory + "/lock " + helperPath + " lid-on");
+    EXPECT_EQ(box.calls("flock"), std::vector<std::string>{"flock -w 60 " + stateDirectory +
+                                                           "/lock " + helperPath + " lid-on"});
 }
 
 TEST_F(LinuxScripts, ConcurrentInvocationsTakeTurns) {
@@ -170,9 +188,8 @@ TEST_F(LinuxScripts, PrintedSetupInstallsAndPrintedRemovalLeavesNothing) {
 TEST_F(LinuxScripts, FailedInstallsLeaveNothingBehind) {
     ASSERT_EQ(box.run(installScript("alice")).status, 0);
     auto script = installScript("alice");
-    const auto rule = PrivilegedInstall::text::emit(sudoers("alice"), "$T/sudoers", "-d");
-    script.replace(script.find(rule), rule.size(),
-                   PrivilegedInstall::text::emit("alice ALL=(root\n", "$T/sudoers", "-d"));
+    const auto rule = Base64::encode(sudoers("alice"));
+    script.replace(script.find(rule), rule.size(), Base64::encode("alice ALL=(root\n"));
     auto result = box.run(script);
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.err, HasSubstr("syntax error"));
@@ -182,6 +199,20 @@ TEST_F(LinuxScripts, FailedInstallsLeaveNothingBehind) {
     EXPECT_EQ(box.run(installScript("alice")).status, 1);
     EXPECT_TRUE(nothingInstalled());
     box.write("/fake/intercepts", "");
+
+    // An old helper that cannot stop its work is neither replaced nor removed.
+    ASSERT_EQ(box.run(installScript("alice")).status, 0);
+    box.interceptCalls("flock", 1);
+    for (const auto& [script, message] :
+         {std::pair{installScript("alice"), "Couldn't stop the old helper; not reinstalling.\n"},
+          {uninstallScript(), "Couldn't stop the helper; not removing it.\n"}}) {
+        result = box.run(script);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, message);
+        EXPECT_TRUE(box.exists(sudoersPath) && box.exists(helperPath));
+    }
+    box.write("/fake/intercepts", "");
+    ASSERT_EQ(box.run(uninstallScript()).status, 0);
 
     fs::remove(box.at("/sys/class/rtc/rtc0/wakealarm"));
     box.write("/fake/calls", "");

@@ -70,20 +70,16 @@ ShellResult runProcess(const std::vector<std::string>& argv,
 }
 
 ShellSandbox::ShellSandbox() : root_(temporaryFolder("lumenor-sandbox")) {
-    for (const char* dir : {"fake/loaded", "private/tmp", "tmp", "Library/LaunchDaemons",
-                            "etc/sudoers.d", "var/db", "var/lib", "usr/local"})
+    for (const char* dir : {"fake", "tmp", "etc/sudoers.d", "var/lib", "usr/local"})
         fs::create_directories(root_ / dir);
     write("/sys/class/rtc/rtc0/wakealarm", "");
-    for (const char* tool :
-         {"/usr/bin/pmset", "/bin/launchctl", "/usr/bin/logger", "/usr/bin/lockf", "/usr/bin/flock",
-          "/usr/sbin/rtcwake", "/usr/bin/date", "/usr/bin/install", "/usr/bin/base64"}) {
+    for (const char* tool : {"/usr/bin/logger", "/usr/bin/flock", "/usr/sbin/rtcwake",
+                             "/usr/bin/date", "/usr/bin/install", "/usr/bin/base64"}) {
         spit(at(tool), slurp(LUMENOR_SOURCE_DIR "/tests/LumenorCore/StandInTools.sh"));
         fs::permissions(at(tool), fs::perms::owner_all);
     }
     for (const char* empty : {"/fake/calls", "/fake/intercepts"})
         write(empty, "");
-    write("/fake/SleepDisabled", "0\n");
-    setBattery(false, 100);
 }
 
 ShellSandbox::~ShellSandbox() {
@@ -97,9 +93,8 @@ fs::path ShellSandbox::at(std::string_view absolute) const {
 
 std::string ShellSandbox::rewrite(std::string_view text) const {
     static const std::regex paths(
-        R"((^|[^\w./-])(/Library/|/var/db/|/var/lib/|/usr/local/|/etc/sudoers\.d/|/private/tmp/|)"
-        R"(/tmp/|/sys/class/rtc/|/bin/launchctl\b|/usr/sbin/rtcwake\b|)"
-        R"(/usr/bin/(lockf|flock|base64|install|pmset|logger|date)\b))");
+        R"((^|[^\w./-])(/var/lib/|/usr/local/|/etc/sudoers\.d/|/tmp/|/sys/class/rtc/|)"
+        R"(/usr/sbin/rtcwake\b|/usr/bin/(flock|base64|install|logger|date)\b))");
     const std::string r = root_.string();
     const auto relocate = [&](std::string_view part) {
         std::string out = std::regex_replace(std::string(part), paths, "$1" + r + "$2");
@@ -146,13 +141,6 @@ bool ShellSandbox::exists(std::string_view absolute) const {
 
 unsigned ShellSandbox::mode(std::string_view absolute) const {
     return static_cast<unsigned>(fs::status(at(absolute)).permissions() & fs::perms::mask);
-}
-
-void ShellSandbox::setBattery(bool onBattery, std::optional<int> percent) {
-    write("/fake/source", onBattery ? "Battery Power\n" : "AC Power\n");
-    fs::remove(at("/fake/percent"));
-    if (percent)
-        write("/fake/percent", std::to_string(*percent) + "\n");
 }
 
 void ShellSandbox::interceptCalls(std::string_view prefix, int status) {

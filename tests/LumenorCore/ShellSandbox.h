@@ -22,16 +22,15 @@ ShellResult runProcess(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment, std::string_view input = {});
 
 /// A private root folder in which the helper's shell scripts run for real under /bin/sh.
-/// `rewrite` prefixes their absolute paths (/Library, /var/db, /var/lib, /usr/local,
-/// /etc/sudoers.d, /private/tmp, /tmp, /sys/class/rtc, the system tools, the script's PATH) with
-/// the root, also inside base64 payloads.
+/// `rewrite` prefixes their absolute paths (/var/lib, /usr/local, /etc/sudoers.d, /tmp,
+/// /sys/class/rtc, the system tools, the script's PATH) with the root, also inside base64
+/// payloads.
 /// The tools are stand-ins, one script (StandInTools.sh) under every name. Their fake world lives
-/// in files under /fake: pmset's SleepDisabled, source, percent and schedule (scheduled wakes),
-/// launchctl's loaded/<label>, logger's syslog, rtcwake's alarm (rtcwake fails without
+/// in files under /fake: logger's syslog, rtcwake's alarm (rtcwake fails without
 /// /sys/class/rtc/rtc0/wakealarm and, while /fake/slow exists, takes a moment and then records
-/// "rtcwake done"). lockf and flock are the real flock waiting at most 5 seconds, so that a
-/// helper that locks itself fails fast; date +%s reads `now`. Every call is recorded in calls
-/// (sandbox root removed); a call that starts with a prefix listed in intercepts exits at once.
+/// "rtcwake done"). flock is the real one waiting at most 5 seconds, so that a helper that locks
+/// itself fails fast; date +%s reads `now`. Every call is recorded in calls (sandbox root
+/// removed); a call that starts with a prefix listed in intercepts exits at once.
 class ShellSandbox {
 public:
     ShellSandbox();
@@ -39,7 +38,7 @@ public:
     ShellSandbox(const ShellSandbox&) = delete;
     ShellSandbox& operator=(const ShellSandbox&) = delete;
 
-    /// Where the absolute macOS path `absolute` lives in the sandbox.
+    /// Where the absolute path `absolute` lives in the sandbox.
     std::filesystem::path at(std::string_view absolute) const;
     std::string rewrite(std::string_view text) const;
     /// Runs `script` (rewritten) with /bin/sh -c; the root is removed from its output.
@@ -50,8 +49,6 @@ public:
     bool exists(std::string_view absolute) const;
     unsigned mode(std::string_view absolute) const;
 
-    /// The power source pmset -g batt reports and the battery percent (none: no percent shown).
-    void setBattery(bool onBattery, std::optional<int> percent);
     /// Stand-in calls ("tool arg...") that start with `prefix` exit with `status` at once.
     void interceptCalls(std::string_view prefix, int status);
     /// Recorded stand-in calls that start with `prefix`.
