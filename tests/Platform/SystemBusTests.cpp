@@ -5,6 +5,7 @@
 #include "Lumenor/Platform/LinuxWorkspace.h"
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
+#include "Lumenor/Platform/PowerPlatform.h"
 #include "Platform/PlatformTestSupport.h"
 #include "Support/PrivateBus.h"
 
@@ -82,9 +83,11 @@ const QString powerManagerPath = QStringLiteral("/org/freedesktop/PowerManagemen
 /// the power manager on the "session" bus, which is the same daemon.
 class Mocks : public ::testing::Environment {
 public:
+    static inline PrivateBus* bus = nullptr;
     void SetUp() override {
         ensureApplication();
         bus_ = std::make_unique<PrivateBus>();
+        bus = bus_.get();
         ASSERT_FALSE(bus_->address().isEmpty()) << "dbus-daemon did not start";
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address());
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address());
@@ -207,16 +210,44 @@ TEST(SystemBus, OnGnomeWaylandTheDisplayGoesOffThroughMutter) {
     ::unsetenv("WAYLAND_DISPLAY");
 }
 
-TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
+TEST(SystemBus, TheWorkspaceHearsResumeAndPowerServicesArriving) {
     LinuxWorkspace workspace;
     QSignalSpy woke(&workspace, &Workspace::resumedFromSuspend);
+    QSignalSpy appeared(&workspace, &Workspace::powerServiceAppeared);
     for (bool starting : {true, false}) {
         call(login1, mockInterface, "EmitSignal",
              {manager, "PrepareForSleep", "b", QVariant::fromValue(QVariantList{starting})});
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return woke.count() > 0; }));
+    QDBusConnection polkit = QDBusConnection::connectToBus(Mocks::bus->address(), "polkit");
+    ASSERT_TRUE(polkit.registerService("org.freedesktop.PolicyKit1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return woke.count() > 0 && appeared.count() > 0; }));
     QTest::qWait(100);
-    EXPECT_EQ(woke.count(), 1);
+    EXPECT_EQ(woke.count(), 1) << "only the end of sleep is a resume";
+    EXPECT_EQ(appeared.count(), 1);
+    QDBusConnection::disconnectFromBus("polkit");
+}
+
+TEST(SystemBus, BatteryChangesComeFromUPowerWhileWatched) {
+    const QString upower = QStringLiteral("org.freedesktop.UPower");
+    const QString display = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
+    LinuxWorkspace workspace;
+    QSignalSpy changed(&workspace, &Workspace::batteryChanged);
+    workspace.watchBattery(true);
+    ASSERT_TRUE(Mocks::bus->startMock({"--template", "upower"}, upower)) << "it arrives late";
+    const auto set = [&](const QString& path, const QString& name, const QVariant& value) {
+        const QString interface = path == display ? upower + ".Device" : upower;
+        call(upower, path, "org.freedesktop.DBus.Properties", "Set",
+             {interface, name, QVariant::fromValue(QDBusVariant(value))});
+    };
+    set(pathOf(upower), "OnBattery", true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() == 1; }));
+    set(display, "EnergyRate", 7.5); // not part of a reading
+    set(display, "Percentage", 42.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() == 2; }));
+    workspace.watchBattery(false);
+    set(display, "State", 2u);
+    QTest::qWait(200);
+    EXPECT_EQ(changed.count(), 2);
 }
 
 /// The inhibitors on the lid switch that logind holds now.
@@ -231,8 +262,6 @@ std::vector<PowerControl::Inhibitor> lidHolders() {
     return holders;
 }
 
-using PowerControl::RunResult;
-
 TEST(SystemBus, LidInhibitorHoldsTheLidWhileWantedAndGivesItBackBelowTheFloor) {
     std::atomic<int64_t> percent = 80;
     LidInhibitor lid(
@@ -242,34 +271,41 @@ TEST(SystemBus, LidInhibitorHoldsTheLidWhileWantedAndGivesItBackBelowTheFloor) {
     lid.setBatteryFloor(10);
     EXPECT_TRUE(lid.available());
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); })) << "the trial is given back";
-    EXPECT_EQ(lid.answer("renew"), (RunResult{1, ""}));
+    const PowerResult notHeld = PowerResult::failed("the lid is not held");
+    EXPECT_EQ(lid.renew(), notHeld);
 
-    EXPECT_EQ(lid.answer("lid-on"), (RunResult{0, ""}));
-    EXPECT_EQ(lid.answer("lid-on"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.take(), PowerResult{});
+    EXPECT_EQ(lid.take(), PowerResult{});
     EXPECT_EQ(lidHolders(),
               (std::vector<PowerControl::Inhibitor>{{"sleep:idle:handle-lid-switch", "Lumenor",
                                                      "Lid-closed mode", "block", 1000, 123456}}))
         << "one inhibitor, on the lid switch";
-    EXPECT_EQ(lid.answer("renew"), (RunResult{0, ""}));
-    EXPECT_EQ(lid.answer("lid-off"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.renew(), PowerResult{});
+    lid.release();
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
-    EXPECT_EQ(lid.answer("lid-off"), (RunResult{0, ""}));
-    EXPECT_EQ(lid.answer("renew"), (RunResult{1, ""}));
+    lid.release();
+    EXPECT_EQ(lid.renew(), notHeld);
 
-    ASSERT_EQ(lid.answer("lid-on").code, 0);
+    ASSERT_TRUE(lid.take().ok());
     percent = 9;
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); })) << "the watchdog let go";
-    EXPECT_EQ(lid.answer("renew").code, 1);
-    EXPECT_EQ(lid.answer("lid-on"), (RunResult{3, "battery below 10%"}));
+    EXPECT_EQ(lid.renew(), PowerResult::failed("battery below 10%"));
+    EXPECT_EQ(lid.take(), PowerResult::refused("battery below 10%"));
     EXPECT_TRUE(lidHolders().empty());
 }
 
-TEST(SystemBus, AStalledControllerLosesTheLidAfterTheLease) {
-    LidInhibitor lid({.lease = std::chrono::milliseconds(200)},
-                     [] { return PowerControl::Battery{}; });
-    ASSERT_EQ(lid.answer("lid-on").code, 0);
+TEST(SystemBus, AStalledControllerLosesTheLidAfterTheLeaseAndALowBatteryAtOnce) {
+    std::atomic<int64_t> percent = 80;
+    LidInhibitor lid({.lease = std::chrono::milliseconds(200)}, [&] {
+        return PowerControl::Battery{true, percent.load()};
+    });
+    ASSERT_TRUE(lid.take().ok());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !lid.held() && lidHolders().empty(); }));
-    EXPECT_EQ(lid.answer("renew").code, 1) << "so the controller notices";
+    EXPECT_EQ(lid.renew(), PowerResult::failed("it was not renewed in time"));
+    ASSERT_TRUE(lid.take().ok());
+    percent = 5; // long before the watchdog's next look at the battery
+    EXPECT_EQ(lid.take(), PowerResult::refused("battery below 10%"));
+    EXPECT_FALSE(lid.held());
 }
 
 TEST(SystemBus, AnotherHolderOfTheLidSwitchIsNamed) {
