@@ -52,6 +52,9 @@ enum PortalFlag : uint32_t { suspend = 4, idle = 8 };
 
 /// logind's "sleep:idle" block inhibitor on the system bus, held through its descriptor.
 std::unique_ptr<Inhibitor> logind();
+/// Takes a logind block inhibitor on `what` ("sleep:idle", …) as "Lumenor" for `why`: its
+/// descriptor, ours alone (closing it gives the inhibitor back), or -1 with `failure` saying why.
+int logindDescriptor(const QString& what, const std::string& why, std::string& failure);
 /// org.freedesktop.portal.Inhibit with `flags`, where xdg-desktop-portal runs.
 std::unique_ptr<Inhibitor> portal(uint32_t flags);
 /// org.freedesktop.PowerManagement.Inhibit, where a power manager offers it.

@@ -1,37 +1,16 @@
 #include "Lumenor/Platform/LidInhibitor.h"
 
-#include "Lumenor/Platform/DBusCall.h"
+#include "Lumenor/Platform/InhibitorSet.h"
 
-#include <QDBusUnixFileDescriptor>
+#include <QString>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 const QString lidWhat = QStringLiteral("sleep:idle:handle-lid-switch");
-
-/// A fresh inhibitor's descriptor (our own duplicate, so no Qt copy can keep it alive), or -1
-/// with logind's error text in `error`.
-int takeInhibitor(std::string& error) {
-    const QDBusMessage reply =
-        DBusCall::call(QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
-                       DBusCall::logindManager, QStringLiteral("Inhibit"),
-                       {lidWhat, QStringLiteral("Lumenor"), QStringLiteral("Lid-closed mode"),
-                        QStringLiteral("block")});
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        error = DBusCall::errorText(reply).toStdString();
-        return -1;
-    }
-    const auto descriptor = reply.arguments().constFirst().value<QDBusUnixFileDescriptor>();
-    const int fd =
-        descriptor.isValid() ? fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1;
-    if (fd < 0) {
-        error = "logind gave no inhibitor descriptor";
-    }
-    return fd;
-}
+const std::string lidWhy = "Lid-closed mode";
 
 } // namespace
 
@@ -44,66 +23,59 @@ LidInhibitor::~LidInhibitor() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
-        release();
+        drop(notHeld);
     }
     changed_.notify_all();
     watchdog_.join();
-}
-
-bool LidInhibitor::serves(const std::string& word) {
-    return word == "lid-on" || word == "renew" || word == "lid-off";
-}
-
-PowerControl::RunResult LidInhibitor::answer(const std::string& word) {
-    if (word == "lid-on") {
-        return lidOn();
-    }
-    std::lock_guard lock(mutex_);
-    if (word == "renew") {
-        if (fd_ < 0) {
-            return {1, ""};
-        }
-        leaseEnds_ = Clock::now() + timing_.lease;
-        changed_.notify_all();
-        return {0, ""};
-    }
-    release();
-    return {0, ""};
-}
-
-PowerControl::RunResult LidInhibitor::lidOn() {
-    std::unique_lock lock(mutex_);
-    if (batteryLow()) {
-        return {3, "battery below " + std::to_string(floor_) + "%"};
-    }
-    if (fd_ < 0) {
-        std::string error;
-        fd_ = takeInhibitor(error);
-        if (fd_ < 0) {
-            return {1, error};
-        }
-    }
-    leaseEnds_ = Clock::now() + timing_.lease;
-    changed_.notify_all();
-    return {0, ""};
-}
-
-void LidInhibitor::setBatteryFloor(int percent) {
-    std::lock_guard lock(mutex_);
-    floor_ = std::clamp(percent, 1, 50);
 }
 
 bool LidInhibitor::available() {
     if (held()) {
         return true;
     }
-    std::string error;
-    const int trial = takeInhibitor(error);
+    std::string failure;
+    const int trial = Inhibitors::logindDescriptor(lidWhat, lidWhy, failure);
     if (trial < 0) {
         return false;
     }
     ::close(trial);
     return true;
+}
+
+PowerResult LidInhibitor::take() {
+    std::lock_guard lock(mutex_);
+    if (batteryLow()) {
+        drop(belowFloor());
+        return PowerResult::refused(belowFloor());
+    }
+    if (fd_ < 0) {
+        std::string failure;
+        fd_ = Inhibitors::logindDescriptor(lidWhat, lidWhy, failure);
+        if (fd_ < 0) {
+            return PowerResult::failed(failure);
+        }
+    }
+    extendLease();
+    return {};
+}
+
+PowerResult LidInhibitor::renew() {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0) {
+        return PowerResult::failed(lost_);
+    }
+    extendLease();
+    return {};
+}
+
+void LidInhibitor::release() {
+    std::lock_guard lock(mutex_);
+    drop(notHeld);
+}
+
+void LidInhibitor::setBatteryFloor(int percent) {
+    std::lock_guard lock(mutex_);
+    floor_ = std::clamp(percent, 1, 50);
 }
 
 bool LidInhibitor::held() const {
@@ -117,11 +89,21 @@ bool LidInhibitor::batteryLow() const {
     return battery.onBattery && battery.percent && *battery.percent < floor_;
 }
 
-void LidInhibitor::release() {
+std::string LidInhibitor::belowFloor() const {
+    return "battery below " + std::to_string(floor_) + "%";
+}
+
+void LidInhibitor::drop(std::string why) {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
+    lost_ = std::move(why);
+}
+
+void LidInhibitor::extendLease() {
+    leaseEnds_ = Clock::now() + timing_.lease;
+    changed_.notify_all();
 }
 
 void LidInhibitor::watch() {
@@ -133,8 +115,13 @@ void LidInhibitor::watch() {
         }
         const auto next = std::min(leaseEnds_, Clock::now() + timing_.batteryCheck);
         changed_.wait_until(lock, next);
-        if (fd_ >= 0 && (Clock::now() >= leaseEnds_ || batteryLow())) {
-            release();
+        if (fd_ < 0) {
+            continue;
+        }
+        if (Clock::now() >= leaseEnds_) {
+            drop("it was not renewed in time");
+        } else if (batteryLow()) {
+            drop(belowFloor());
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
+#include "Lumenor/Platform/PowerPlatform.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,10 +16,11 @@
 
 /// Lid-closed mode without root: a logind block inhibitor on "sleep:idle:handle-lid-switch",
 /// held on a descriptor of its own, so it ends with the process whatever kills it. A watchdog
-/// thread of its own gives it up when no "lid-on" or "renew" came for the lease, or when the
+/// thread of its own gives it up when no take or renew came for the lease, or when the
 /// battery falls below the floor, so a stuck main thread cannot keep the lid inhibited.
 class LidInhibitor {
 public:
+    static inline const std::string notHeld = "the lid is not held";
     using Clock = std::chrono::steady_clock;
     struct Timing {
         Clock::duration lease = std::chrono::seconds(120);
@@ -34,22 +36,25 @@ public:
     LidInhibitor(const LidInhibitor&) = delete;
     LidInhibitor& operator=(const LidInhibitor&) = delete;
 
-    /// True for the helper words answered here: "lid-on", "renew", "lid-off".
-    static bool serves(const std::string& word);
-    /// Answers one of those words with the root helper's exit statuses and texts: "lid-on" 0
-    /// held, 3 "battery below N%", 1 logind's error; "renew" 0 while held, else 1; "lid-off" 0.
-    /// May block a few seconds on logind; any thread.
-    PowerControl::RunResult answer(const std::string& word);
+    /// logind is reachable and grants the inhibitor: held now, or a trial one was granted.
+    /// May block a few seconds on logind; any thread, as every call here.
+    bool available();
+    /// Holds the lid for a lease, or renews the lease of a held one. Refused ("battery below
+    /// N%", given back if held) under the floor; failed with logind's error.
+    PowerResult take();
+    /// Extends the lease while held; failed, saying why it was lost, when it is not.
+    PowerResult renew();
+    /// Gives the inhibitor back; nothing when it is not held.
+    void release();
     /// The battery floor in percent, clamped to 1...50.
     void setBatteryFloor(int percent);
-    /// logind is reachable and grants the inhibitor: held now, or a trial one was granted.
-    bool available();
     bool held() const;
 
 private:
-    PowerControl::RunResult lidOn();
     bool batteryLow() const;
-    void release();
+    std::string belowFloor() const;
+    void drop(std::string why);
+    void extendLease();
     void watch();
 
     Timing timing_;
@@ -58,6 +63,8 @@ private:
     std::condition_variable changed_;
     int fd_ = -1;
     int floor_ = 10;
+    /// Why the lid is not held, for a renew that comes too late.
+    std::string lost_ = notHeld;
     Clock::time_point leaseEnds_;
     bool stopping_ = false;
     std::thread watchdog_;

@@ -2,6 +2,8 @@
 
 #include "Lumenor/Platform/DBusCall.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -31,6 +33,13 @@ const std::set<std::string> sharedPrograms = {
     "perl", "ruby", "node", "java", "flatpak", "snap", "gjs",    "xdg-open"};
 
 constexpr int fallbackCheckMs = 500;
+
+const QString upowerService = QStringLiteral("org.freedesktop.UPower");
+const QString upowerPaths[] = {QStringLiteral("/org/freedesktop/UPower"),
+                               QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice")};
+/// What a battery reading is made of; UPower changes the rest (energy, rate, times) often.
+const QStringList batteryProperties = {QStringLiteral("OnBattery"), QStringLiteral("Percentage"),
+                                       QStringLiteral("State")};
 
 int openPidfd(int32_t pid) {
 #ifdef SYS_pidfd_open
@@ -191,10 +200,16 @@ struct LinuxWorkspace::Watch {
 };
 
 LinuxWorkspace::LinuxWorkspace(QObject* parent, fs::path procRoot)
-    : Workspace(parent), procRoot_(std::move(procRoot)), cache_(std::make_unique<EntryCache>()) {
+    : Workspace(parent), procRoot_(std::move(procRoot)), cache_(std::make_unique<EntryCache>()),
+      batteryTimer_(this) {
     QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
                                          DBusCall::logindManager, QStringLiteral("PrepareForSleep"),
                                          this, SLOT(prepareForSleep(bool)));
+    // Without UPower the battery is read from sysfs, which tells no one when it changes.
+    batteryTimer_.setInterval(std::chrono::minutes(1));
+    batteryTimer_.setTimerType(Qt::VeryCoarseTimer);
+    connect(&batteryTimer_, &QTimer::timeout, this, &Workspace::batteryChanged);
+    watchPowerServices();
 }
 
 LinuxWorkspace::~LinuxWorkspace() = default;
@@ -249,14 +264,13 @@ void LinuxWorkspace::watchProcess(int32_t pid) {
     }
     const int pidfd = pid > 0 ? openPidfd(pid) : -1;
     const int error = pid > 0 ? errno : ESRCH;
-    if (pidfd < 0 && (error == ESRCH || error == EINVAL)) {
-        // Already gone: report it the way a live one would be, from the event loop.
-        QMetaObject::invokeMethod(
-            this, [this, pid] { emit processEnded(pid); }, Qt::QueuedConnection);
-        return;
-    }
     auto watch = std::make_unique<Watch>();
-    if (pidfd >= 0) {
+    if (pidfd < 0 && (error == ESRCH || error == EINVAL)) {
+        // Already gone: report it the way a live one would be, from the event loop, unless it
+        // is unwatched before then.
+        QMetaObject::invokeMethod(
+            this, [this, pid] { finishWatch(pid); }, Qt::QueuedConnection);
+    } else if (pidfd >= 0) {
         watch->pidfd = pidfd;
         watch->notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
         connect(watch->notifier, &QSocketNotifier::activated, this,
@@ -279,7 +293,80 @@ void LinuxWorkspace::unwatchProcess(int32_t pid) {
 }
 
 void LinuxWorkspace::watchBattery(bool on) {
+    if (on == batteryWatched_) {
+        return;
+    }
     batteryWatched_ = on;
+    const QDBusConnection bus = QDBusConnection::systemBus();
+    if (on && bus.isConnected()) {
+        upowerWatcher_ = new QDBusServiceWatcher(upowerService, bus,
+                                                 QDBusServiceWatcher::WatchForOwnerChange, this);
+        connect(upowerWatcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+                [this](const QString&, const QString&, const QString& owner) {
+                    chooseBatterySource(!owner.isEmpty());
+                });
+    } else if (upowerWatcher_) {
+        upowerWatcher_->disconnect(this);
+        upowerWatcher_->deleteLater();
+        upowerWatcher_ = nullptr;
+    }
+    listenToUPower(on && bus.isConnected());
+    chooseBatterySource(upowerWatcher_ && bus.interface()->isServiceRegistered(upowerService));
+}
+
+void LinuxWorkspace::chooseBatterySource(bool upowerRuns) {
+    if (batteryWatched_ && !upowerRuns) {
+        batteryTimer_.start();
+    } else {
+        batteryTimer_.stop();
+    }
+}
+
+// Connected by the well-known name, so the signals follow UPower across restarts.
+void LinuxWorkspace::listenToUPower(bool on) {
+    if (on == upowerHeard_) {
+        return;
+    }
+    QDBusConnection bus = QDBusConnection::systemBus();
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    const QString changed = QStringLiteral("PropertiesChanged");
+    const char* slot = SLOT(upowerChanged(QString, QVariantMap, QStringList));
+    for (const QString& path : upowerPaths) {
+        if (on) {
+            bus.connect(upowerService, path, properties, changed, this, slot);
+        } else {
+            bus.disconnect(upowerService, path, properties, changed, this, slot);
+        }
+    }
+    upowerHeard_ = on;
+}
+
+void LinuxWorkspace::upowerChanged(const QString&, const QVariantMap& changed,
+                                   const QStringList& invalidated) {
+    for (const QString& name : batteryProperties) {
+        if (changed.contains(name) || invalidated.contains(name)) {
+            emit batteryChanged();
+            return;
+        }
+    }
+}
+
+// Registration only: a service that comes back may grant what it refused while it was away.
+void LinuxWorkspace::watchPowerServices() {
+    const auto watch = [this](const QDBusConnection& bus, const QStringList& names) {
+        if (!bus.isConnected()) {
+            return;
+        }
+        auto* watcher = new QDBusServiceWatcher(this);
+        watcher->setConnection(bus);
+        watcher->setWatchMode(QDBusServiceWatcher::WatchForRegistration);
+        watcher->setWatchedServices(names);
+        connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
+                &Workspace::powerServiceAppeared);
+    };
+    watch(QDBusConnection::systemBus(),
+          {DBusCall::logindService, QStringLiteral("org.freedesktop.PolicyKit1")});
+    watch(QDBusConnection::sessionBus(), {QStringLiteral("org.freedesktop.portal.Desktop")});
 }
 
 void LinuxWorkspace::finishWatch(int32_t pid) {

@@ -3,12 +3,17 @@
 #include "Lumenor/Platform/DesktopEntry.h"
 #include "Lumenor/Platform/Workspace.h"
 
+#include <QTimer>
+
 #include <map>
 #include <memory>
 
+class QDBusServiceWatcher;
+
 /// The workspace of a Linux desktop: this user's processes that belong to installed desktop
-/// entries, logind's wake from sleep, and the end of watched processes. The desktop entries
-/// are read once and again only when an applications folder or the locale changes.
+/// entries, logind's wake from sleep, the end of watched processes, UPower's battery changes and
+/// the power services' arrival. The desktop entries are read once and again only when an
+/// applications folder or the locale changes.
 class LinuxWorkspace : public Workspace {
     Q_OBJECT
 public:
@@ -26,6 +31,8 @@ public:
 
 private slots:
     void prepareForSleep(bool starting);
+    void upowerChanged(const QString& interface, const QVariantMap& changed,
+                       const QStringList& invalidated);
 
 private:
     struct Watch;
@@ -33,9 +40,17 @@ private:
 
     const std::vector<DesktopEntry>& desktopEntries();
     void finishWatch(int32_t pid);
+    void watchPowerServices();
+    /// The minute timer runs while the battery is watched and UPower does not.
+    void chooseBatterySource(bool upowerRuns);
+    /// UPower's PropertiesChanged signals reach upowerChanged while `on`.
+    void listenToUPower(bool on);
 
     std::filesystem::path procRoot_;
     std::unique_ptr<EntryCache> cache_;
     std::map<int32_t, std::unique_ptr<Watch>> watches_;
     bool batteryWatched_ = false;
+    bool upowerHeard_ = false;
+    QTimer batteryTimer_;
+    QDBusServiceWatcher* upowerWatcher_ = nullptr;
 };

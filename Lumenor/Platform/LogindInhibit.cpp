@@ -1,5 +1,5 @@
-// logind's "sleep:idle" block inhibitor: it lasts exactly as long as the descriptor logind hands
-// over stays open.
+// logind's block inhibitors ("sleep:idle" here, the lid switch for LidInhibitor): each lasts
+// exactly as long as the descriptor logind hands over stays open.
 #include "Lumenor/Platform/DBusCall.h"
 #include "Lumenor/Platform/InhibitorSet.h"
 
@@ -17,22 +17,9 @@ public:
     std::string name() const override { return "logind"; }
 
     std::optional<std::string> take(const std::string& reason) override {
-        const QDBusMessage reply =
-            DBusCall::call(QDBusConnection::systemBus(), DBusCall::logindService,
-                           DBusCall::logindPath, DBusCall::logindManager, QStringLiteral("Inhibit"),
-                           {QStringLiteral("sleep:idle"), QStringLiteral("Lumenor"),
-                            QString::fromStdString(reason), QStringLiteral("block")});
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-            return Inhibitors::describe(QStringLiteral("logind"),
-                                        "no login manager (logind) on the system bus", reply);
-        }
-        const auto descriptor = reply.arguments().constFirst().value<QDBusUnixFileDescriptor>();
-        // Our own duplicate, so that no Qt copy of the reply can keep the inhibitor alive.
-        fd_ = descriptor.isValid() ? fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1;
-        if (fd_ < 0) {
-            return std::string("logind sent no inhibitor descriptor");
-        }
-        return std::nullopt;
+        std::string failure;
+        fd_ = Inhibitors::logindDescriptor(QStringLiteral("sleep:idle"), reason, failure);
+        return fd_ < 0 ? std::optional(failure) : std::nullopt;
     }
 
     void give() override {
@@ -47,6 +34,27 @@ private:
 };
 
 } // namespace
+
+int Inhibitors::logindDescriptor(const QString& what, const std::string& why,
+                                 std::string& failure) {
+    const QDBusMessage reply = DBusCall::call(
+        QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
+        DBusCall::logindManager, QStringLiteral("Inhibit"),
+        {what, QStringLiteral("Lumenor"), QString::fromStdString(why), QStringLiteral("block")});
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        failure = describe(QStringLiteral("logind"), "no login manager (logind) on the system bus",
+                           reply);
+        return -1;
+    }
+    const auto descriptor = reply.arguments().constFirst().value<QDBusUnixFileDescriptor>();
+    // Our own duplicate, so that no Qt copy of the reply can keep the inhibitor alive.
+    const int fd =
+        descriptor.isValid() ? fcntl(descriptor.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1;
+    if (fd < 0) {
+        failure = "logind sent no inhibitor descriptor";
+    }
+    return fd;
+}
 
 std::unique_ptr<Inhibitor> Inhibitors::logind() {
     return std::make_unique<LogindInhibit>();

@@ -6,12 +6,23 @@
 
 namespace {
 
-// Stand-in until the lid speaks typed results itself.
-PowerResult fromRun(const PowerControl::RunResult& run) {
-    if (run.code == 0) {
+// The helper's status for a request it will not carry out, such as a wake outside the next day.
+constexpr int32_t helperRefusal = 2;
+
+PowerResult wakeHelper(const std::vector<std::string>& words) {
+    if (!PowerControl::isHelperInstalled()) {
+        return PowerResult::failed("the wake helper is not installed");
+    }
+    const PowerControl::RunResult result = PowerControl::runHelper(words);
+    if (result.code == 0) {
         return {};
     }
-    return run.code == 3 ? PowerResult::refused(run.output) : PowerResult::failed(run.output);
+    if (result.code == helperRefusal) {
+        return PowerResult::refused(result.output);
+    }
+    return PowerResult::failed(result.output.empty() ? "the wake helper failed (status " +
+                                                           std::to_string(result.code) + ")"
+                                                     : result.output);
 }
 
 } // namespace
@@ -25,15 +36,15 @@ bool SystemPowerPlatform::lidAvailable() {
 }
 
 PowerResult SystemPowerPlatform::takeLid() {
-    return fromRun(lid_->answer("lid-on"));
+    return lid_->take();
 }
 
 PowerResult SystemPowerPlatform::renewLid() {
-    return fromRun(lid_->answer("renew"));
+    return lid_->renew();
 }
 
 void SystemPowerPlatform::releaseLid() {
-    lid_->answer("lid-off");
+    lid_->release();
 }
 
 void SystemPowerPlatform::setLidBatteryFloor(int percent) {
@@ -41,10 +52,11 @@ void SystemPowerPlatform::setLidBatteryFloor(int percent) {
 }
 
 PowerResult SystemPowerPlatform::setWakeAlarm(Instant at) {
-    const auto epoch = std::chrono::duration_cast<std::chrono::seconds>(at.time_since_epoch());
-    return fromRun(PowerControl::runHelper({"schedule-wake", std::to_string(epoch.count())}));
+    // Rounded up: the computer never wakes before the instant asked for.
+    const auto epoch = std::chrono::ceil<std::chrono::seconds>(at.time_since_epoch()).count();
+    return wakeHelper({"schedule-wake", std::to_string(epoch)});
 }
 
 PowerResult SystemPowerPlatform::cancelWakeAlarm() {
-    return fromRun(PowerControl::runHelper({"cancel-wake"}));
+    return wakeHelper({"cancel-wake"});
 }

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(DesktopEntry, PicksTheBestTranslationAndReadsOnlyTheMainGroup) {
+TEST(DesktopEntry, PicksTheBestTranslationTheProgramAndOnlyTheMainGroup) {
     const std::string editor = R"([Desktop Entry]
 Type=Application
 Name=Text Editor
@@ -29,9 +29,6 @@ Exec=wrong
     EXPECT_EQ(name("fr_FR.UTF-8"), "Text Editor");
     EXPECT_EQ(name("de_CH.UTF-8@euro"), "Texteditor (Schweiz)");
     EXPECT_EQ(name("sr_RS@latin"), "Uređivač");
-}
-
-TEST(DesktopEntry, FindsTheProgramOfAnExecLine) {
     EXPECT_EQ(DesktopEntries::execProgram("firefox %u"), "firefox");
     EXPECT_EQ(DesktopEntries::execProgram("\"/opt/q\\\"uote/app\" %F"), "app");
     EXPECT_EQ(DesktopEntries::execProgram("env A=1 -u B /usr/bin/tool"), "tool");

@@ -30,7 +30,7 @@ TEST(InhibitorSet, HeldWhileAnyPartIsAndFailsWithTheFirstPartsReason) {
     parts.push_back(std::make_unique<Scripted>("portal", journal));
     auto& logind = static_cast<Scripted&>(*parts[0]);
     auto& portal = static_cast<Scripted&>(*parts[1]);
-    InhibitorSet set("PreventUserIdleSystemSleep", "why", std::move(parts));
+    InhibitorSet set(PowerControl::systemAssertionType, "why", std::move(parts));
     logind.refusal = "no login manager (logind) on the system bus";
     set.set(true);
     EXPECT_NE(set.id(), 0u);

@@ -66,10 +66,13 @@ TEST(Workspaces, ReportsTheEndOfAWatchedProcessOnceFromTheEventLoop) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return ended.count() > 0; }));
     ::waitpid(pid, nullptr, 0);
 
-    // Watched once it is gone, it is reported again, though not from inside the call.
+    // Watched once it is gone, it is reported again, though not from inside the call, and not
+    // at all once unwatched.
     workspace.watchProcess(pid);
     EXPECT_EQ(ended.count(), 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return ended.count() == 2; }));
+    workspace.watchProcess(pid);
+    workspace.unwatchProcess(pid);
     QTest::qWait(100);
     EXPECT_EQ(ended, (QList<QVariantList>{{pid}, {pid}}));
 }

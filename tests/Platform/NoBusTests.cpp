@@ -2,6 +2,7 @@
 #include "Lumenor/Platform/LinuxWorkspace.h"
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
+#include "Lumenor/Platform/PowerPlatform.h"
 #include "Platform/PlatformTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,16 @@ TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
     EXPECT_EQ(PowerControl::sleepProblem(), noLogind);
     PowerControl::wakeDisplay();
     EXPECT_FALSE(PowerControl::listInhibitors().has_value());
-    LinuxWorkspace workspace; // listens for the end of sleep on a bus that is not there
+    SystemPowerPlatform platform;
+    EXPECT_FALSE(platform.lidAvailable());
+    EXPECT_EQ(platform.takeLid(), PowerResult::failed(noLogind));
+    EXPECT_EQ(platform.renewLid(), PowerResult::failed("the lid is not held"));
+    if (!platform.wakeHelperInstalled()) {
+        EXPECT_EQ(platform.cancelWakeAlarm(),
+                  PowerResult::failed("the wake helper is not installed"));
+    }
+    LinuxWorkspace workspace; // listens on buses that are not there
+    workspace.watchBattery(true);
     EXPECT_TRUE(workspace.fileExists("/"));
 }
 

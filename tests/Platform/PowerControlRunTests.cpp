@@ -18,12 +18,9 @@ RunResult shell(const std::string& script, double timeout = 10) {
     return run("/bin/sh", {"-c", script}, timeout);
 }
 
-TEST(Run, ReportsLaunchFailuresWithTheToolAndTheReason) {
+TEST(Run, ReturnsTheStatusAndBothStreamsDecodedAndTrimmedOrWhyItCouldNotRun) {
     EXPECT_EQ(run("/nonexistent/lumenor-tool", {}, 5),
               (RunResult{-1, "Couldn't run /nonexistent/lumenor-tool: No such file or directory"}));
-}
-
-TEST(Run, ReturnsTheStatusAndBothStreamsDecodedAndTrimmed) {
     EXPECT_EQ(shell("echo out; echo err >&2; exit 3"), (RunResult{3, "out\nerr"}));
     // Non-breaking and ideographic spaces are white space too; bad UTF-8 becomes U+FFFD.
     EXPECT_EQ(shell("printf '\\302\\240 a\\377b\\303\\343\\200\\200\\n'").output, "a\uFFFDb\uFFFD");

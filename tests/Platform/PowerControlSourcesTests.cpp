@@ -25,16 +25,6 @@ protected:
     TemporaryFolder root;
 };
 
-TEST_F(PowerSupplies, OnBatteryOnlyWithABatteryAndNoExternalSupplyOnline) {
-    EXPECT_EQ(PowerControl::battery(root.path() / "missing"), Battery{});
-    supply("AC", "type=Mains online=0");
-    EXPECT_EQ(read(), Battery{});
-    supply("BAT0", "type=Battery energy_now=40 energy_full=100");
-    EXPECT_EQ(read(), (Battery{true, 40}));
-    supply("ucsi-source-psy-1", "type=USB online=1");
-    EXPECT_EQ(read(), (Battery{false, 40}));
-}
-
 TEST_F(PowerSupplies, PercentRoundsHalvesUpAndStopsAtFull) {
     for (const auto& [attributes, percent] : std::vector<std::pair<std::string, int>>{
              {"energy_now=1 energy_full=8", 13},
@@ -47,15 +37,21 @@ TEST_F(PowerSupplies, PercentRoundsHalvesUpAndStopsAtFull) {
     }
 }
 
-TEST_F(PowerSupplies, LastInternalBatteryWinsAndDevicesAndGarbageAreSkipped) {
+TEST_F(PowerSupplies, OnBatteryWithTheLastInternalBatteryAndNoExternalSupplyOnline) {
+    EXPECT_EQ(PowerControl::battery(root.path() / "missing"), Battery{});
+    supply("AC", "type=Mains online=0");
+    EXPECT_EQ(read(), Battery{});
     supply("BAT0", "type=Battery energy_now=20 energy_full=100");
     supply("BAT1", "type=Battery energy_now=70 energy_full=100");
     supply("BAT2", "type=Battery energy_now=12abc energy_full=100");
     supply("BAT3", "type=Battery charge_now=1 charge_full=-5");
     supply("BAT4", "type=Battery energy_now=99999999999999999999 energy_full=1");
     supply("hidpp_battery_0", "type=Battery scope=Device energy_now=5 energy_full=100");
+    EXPECT_EQ(read(), (Battery{true, 70}));
     supply("AC", "type=Mains online=yes");
     EXPECT_EQ(read(), (Battery{true, 70}));
+    supply("ucsi-source-psy-1", "type=USB online=1");
+    EXPECT_EQ(read(), (Battery{false, 70}));
 }
 
 TEST(Lid, ClosedOnlyWhenAStateLineSaysSo) {

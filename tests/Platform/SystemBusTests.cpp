@@ -5,6 +5,7 @@
 #include "Lumenor/Platform/LinuxWorkspace.h"
 #include "Lumenor/Platform/LogindInhibitors.h"
 #include "Lumenor/Platform/PowerControl.h"
+#include "Lumenor/Platform/PowerPlatform.h"
 #include "Platform/PlatformTestSupport.h"
 #include "Support/PrivateBus.h"
 
@@ -45,11 +46,6 @@ QVariant call(const QString& service, const QString& path, const QString& interf
     return reply.arguments().value(0);
 }
 
-QVariant call(const QString& service, const QString& interface, const QString& method,
-              const QVariantList& arguments = {}) {
-    return call(service, pathOf(service), interface, method, arguments);
-}
-
 /// The arguments of each call of `method` the mock object at `path` has logged.
 std::vector<QVariantList> calls(const QString& service, const QString& path,
                                 const QString& method) {
@@ -82,9 +78,11 @@ const QString powerManagerPath = QStringLiteral("/org/freedesktop/PowerManagemen
 /// the power manager on the "session" bus, which is the same daemon.
 class Mocks : public ::testing::Environment {
 public:
+    static inline PrivateBus* bus = nullptr;
     void SetUp() override {
         ensureApplication();
         bus_ = std::make_unique<PrivateBus>();
+        bus = bus_.get();
         ASSERT_FALSE(bus_->address().isEmpty()) << "dbus-daemon did not start";
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address());
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus_->address());
@@ -122,17 +120,6 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new Mocks);
 
 // The mocks log every call; each test looks only at methods no other test calls.
 
-/// How many inhibitors the mock logind holds.
-int inhibitorCount() {
-    const auto list = call(login1, manager, "ListInhibitors").value<QDBusArgument>();
-    int count = 0;
-    list.beginArray();
-    for (; !list.atEnd(); ++count) {
-        list.asVariant();
-    }
-    return count;
-}
-
 TEST(SystemBus, EveryMechanismIsHeldTogetherAndReleasedTogether) {
     const auto system = PowerControl::makeAssertion(PowerControl::systemAssertionType,
                                                     "Lumenor keep-awake session");
@@ -146,17 +133,10 @@ TEST(SystemBus, EveryMechanismIsHeldTogetherAndReleasedTogether) {
     EXPECT_NE(display->id(), 0u);
     EXPECT_EQ(system->heldBy(), (std::vector<std::string>{"logind", "portal", "power-manager"}));
     EXPECT_EQ(display->heldBy(), (std::vector<std::string>{"screensaver", "portal"}));
-    EXPECT_EQ(inhibitorCount(), 1);
-    const auto listed = PowerControl::listInhibitors();
-    ASSERT_TRUE(listed.has_value());
-    ASSERT_EQ(listed->size(), 1u);
-    EXPECT_EQ(listed->front().who, "Lumenor");
-    EXPECT_EQ(listed->front().why, "Lumenor keep-awake session");
-    EXPECT_TRUE(listed->front().blocks("idle"));
-    EXPECT_FALSE(listed->front().blocks("handle-lid-switch"));
-    EXPECT_EQ(calls(login1, "Inhibit"),
-              (std::vector{
-                  QVariantList{"sleep:idle", "Lumenor", "Lumenor keep-awake session", "block"}}));
+    // The mock logind lists what it was asked for, owned by its stand-in uid and pid.
+    EXPECT_EQ(PowerControl::listInhibitors(),
+              (std::vector<PowerControl::Inhibitor>{
+                  {"sleep:idle", "Lumenor", "Lumenor keep-awake session", "block", 1000, 123456}}));
     const auto portalCalls = calls(portal, portalPath, "Inhibit");
     ASSERT_EQ(portalCalls.size(), 2u);
     EXPECT_EQ(portalCalls[0].value(1), 4u | 8u) << "suspend and idle";
@@ -171,14 +151,13 @@ TEST(SystemBus, EveryMechanismIsHeldTogetherAndReleasedTogether) {
     EXPECT_EQ(system->id(), 0u);
     EXPECT_TRUE(system->heldBy().empty());
     // logind drops an inhibitor when the last copy of its descriptor is closed.
-    EXPECT_TRUE(QTest::qWaitFor([] { return inhibitorCount() == 0; }));
+    EXPECT_TRUE(QTest::qWaitFor([] { return PowerControl::listInhibitors().value().empty(); }));
     EXPECT_TRUE(QTest::qWaitFor([] {
         return calls(portal, requestPath, "Close").size() == 2 &&
-               !calls(powerManager, powerManagerPath, "UnInhibit").empty() &&
-               !calls(screenSaver, "UnInhibit").empty();
-    }));
-    EXPECT_EQ(calls(powerManager, powerManagerPath, "UnInhibit"), (std::vector{QVariantList{7u}}));
-    EXPECT_EQ(calls(screenSaver, "UnInhibit"), (std::vector{QVariantList{0u}}));
+               calls(powerManager, powerManagerPath, "UnInhibit") ==
+                   std::vector{QVariantList{7u}} &&
+               calls(screenSaver, "UnInhibit") == std::vector{QVariantList{0u}};
+    })) << "each given back with what it handed out";
 }
 
 TEST(SystemBus, SleepNowSuspendsOnceAndWakeDisplayDeclaresActivity) {
@@ -207,16 +186,38 @@ TEST(SystemBus, OnGnomeWaylandTheDisplayGoesOffThroughMutter) {
     ::unsetenv("WAYLAND_DISPLAY");
 }
 
-TEST(SystemBus, OnlyTheEndOfSleepCountsAsWaking) {
+TEST(SystemBus, TheWorkspaceHearsResumePowerServicesAndUPowerWhileWatched) {
+    const QString upower = QStringLiteral("org.freedesktop.UPower");
+    const QString display = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
     LinuxWorkspace workspace;
     QSignalSpy woke(&workspace, &Workspace::resumedFromSuspend);
+    QSignalSpy appeared(&workspace, &Workspace::powerServiceAppeared);
+    QSignalSpy changed(&workspace, &Workspace::batteryChanged);
     for (bool starting : {true, false}) {
-        call(login1, mockInterface, "EmitSignal",
+        call(login1, pathOf(login1), mockInterface, "EmitSignal",
              {manager, "PrepareForSleep", "b", QVariant::fromValue(QVariantList{starting})});
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return woke.count() > 0; }));
-    QTest::qWait(100);
-    EXPECT_EQ(woke.count(), 1);
+    QDBusConnection polkit = QDBusConnection::connectToBus(Mocks::bus->address(), "polkit");
+    ASSERT_TRUE(polkit.registerService("org.freedesktop.PolicyKit1"));
+    workspace.watchBattery(true);
+    ASSERT_TRUE(Mocks::bus->startMock({"--template", "upower"}, upower)) << "it arrives late";
+    const auto set = [&](const QString& path, const QString& name, const QVariant& value) {
+        const QString interface = path == display ? upower + ".Device" : upower;
+        call(upower, path, "org.freedesktop.DBus.Properties", "Set",
+             {interface, name, QVariant::fromValue(QDBusVariant(value))});
+    };
+    set(pathOf(upower), "OnBattery", true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() == 1 && appeared.count() > 0; }));
+    set(display, "EnergyRate", 7.5); // not part of a reading
+    set(display, "Percentage", 42.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changed.count() == 2; }));
+    workspace.watchBattery(false);
+    set(display, "State", 2u);
+    QTest::qWait(200);
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_EQ(woke.count(), 1) << "only the end of sleep is a resume";
+    EXPECT_EQ(appeared.count(), 1) << "polkit, not UPower";
+    QDBusConnection::disconnectFromBus("polkit");
 }
 
 /// The inhibitors on the lid switch that logind holds now.
@@ -231,50 +232,47 @@ std::vector<PowerControl::Inhibitor> lidHolders() {
     return holders;
 }
 
-using PowerControl::RunResult;
-
-TEST(SystemBus, LidInhibitorHoldsTheLidWhileWantedAndGivesItBackBelowTheFloor) {
+TEST(SystemBus, LidInhibitorHoldsTheLidWhileRenewedAndAboveTheFloor) {
     std::atomic<int64_t> percent = 80;
     LidInhibitor lid(
-        {.lease = std::chrono::minutes(1), .batteryCheck = std::chrono::milliseconds(20)}, [&] {
+        {.lease = std::chrono::milliseconds(300), .batteryCheck = std::chrono::milliseconds(20)},
+        [&] {
             return PowerControl::Battery{true, percent.load()};
         });
     lid.setBatteryFloor(10);
     EXPECT_TRUE(lid.available());
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); })) << "the trial is given back";
-    EXPECT_EQ(lid.answer("renew"), (RunResult{1, ""}));
+    const PowerResult notHeld = PowerResult::failed("the lid is not held");
+    EXPECT_EQ(lid.renew(), notHeld);
 
-    EXPECT_EQ(lid.answer("lid-on"), (RunResult{0, ""}));
-    EXPECT_EQ(lid.answer("lid-on"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.take(), PowerResult{});
+    EXPECT_EQ(lid.take(), PowerResult{});
     EXPECT_EQ(lidHolders(),
               (std::vector<PowerControl::Inhibitor>{{"sleep:idle:handle-lid-switch", "Lumenor",
                                                      "Lid-closed mode", "block", 1000, 123456}}))
         << "one inhibitor, on the lid switch";
-    EXPECT_EQ(lid.answer("renew"), (RunResult{0, ""}));
-    EXPECT_EQ(lid.answer("lid-off"), (RunResult{0, ""}));
+    EXPECT_EQ(lid.renew(), PowerResult{});
+    lid.release();
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
-    EXPECT_EQ(lid.answer("lid-off"), (RunResult{0, ""}));
-    EXPECT_EQ(lid.answer("renew"), (RunResult{1, ""}));
+    lid.release();
+    EXPECT_EQ(lid.renew(), notHeld);
 
-    ASSERT_EQ(lid.answer("lid-on").code, 0);
+    // A stalled controller loses the lid after the lease, and is told so.
+    ASSERT_TRUE(lid.take().ok());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !lid.held() && lidHolders().empty(); }));
+    EXPECT_EQ(lid.renew(), PowerResult::failed("it was not renewed in time"));
+
+    ASSERT_TRUE(lid.take().ok());
     percent = 9;
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); })) << "the watchdog let go";
-    EXPECT_EQ(lid.answer("renew").code, 1);
-    EXPECT_EQ(lid.answer("lid-on"), (RunResult{3, "battery below 10%"}));
+    EXPECT_EQ(lid.renew(), PowerResult::failed("battery below 10%"));
+    EXPECT_EQ(lid.take(), PowerResult::refused("battery below 10%"));
     EXPECT_TRUE(lidHolders().empty());
-}
-
-TEST(SystemBus, AStalledControllerLosesTheLidAfterTheLease) {
-    LidInhibitor lid({.lease = std::chrono::milliseconds(200)},
-                     [] { return PowerControl::Battery{}; });
-    ASSERT_EQ(lid.answer("lid-on").code, 0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !lid.held() && lidHolders().empty(); }));
-    EXPECT_EQ(lid.answer("renew").code, 1) << "so the controller notices";
 }
 
 TEST(SystemBus, AnotherHolderOfTheLidSwitchIsNamed) {
     {
-        const QVariant held = call(login1, manager, "Inhibit",
+        const QVariant held = call(login1, pathOf(login1), manager, "Inhibit",
                                    {"handle-lid-switch", "Power Manager", "lid action", "block"});
         const auto listed = PowerControl::listInhibitors().value();
         EXPECT_EQ(PowerControl::lidHandledBy(listed, static_cast<uint32_t>(getpid())),
