@@ -279,7 +279,7 @@ private:
     void cancelSleepOperation();
     /// The pids whose end changes something: the session's, the holds', the pending sleep's.
     std::set<int32_t> awaitedPids() const;
-    /// The battery matters now: for the floor while awake, or for lid-closed mode.
+    /// The battery matters now: a battery is there and the floor applies to what runs.
     bool batteryNeeded() const;
     /// Schedules the next try of an inhibitor that was wanted but refused, backing off.
     void noteInhibitorRetry(bool refused);

@@ -134,7 +134,10 @@ std::set<int32_t> WakeController::awaitedPids() const {
 }
 
 bool WakeController::batteryNeeded() const {
-    return (stopOnLowBattery() && isAwake()) || lidModeActive_ || lidWanted();
+    // Only the floor reads it: the lid checks the battery itself each time it is renewed. A
+    // machine where no battery was seen has nothing to watch.
+    const bool hasBattery = battery_.onBattery || battery_.percent.has_value();
+    return hasBattery && stopOnLowBattery() && isAwake();
 }
 
 void WakeController::processEnded(int32_t pid) {

@@ -50,15 +50,12 @@ void WakeController::reconcileLid() {
     changeLidMode(wanted);
 }
 
+// On the main thread: renewing only moves the lease's end (and reads the battery), and one
+// thread woken per renewal is what keeps a held lid cheap.
 void WakeController::renewLease() {
-    privileged_->post([power = power_, hop = mainHop()] {
-        const PowerResult result = power->renewLid();
-        if (!result.ok()) {
-            hop.post([why = result.reason](WakeController& controller) {
-                controller.renewalFailed(why);
-            });
-        }
-    });
+    if (const PowerResult result = power_->renewLid(); !result.ok()) {
+        renewalFailed(result.reason);
+    }
 }
 
 void WakeController::renewalFailed(const std::string& why) {

@@ -54,6 +54,7 @@ PowerResult LidInhibitor::take() {
         if (fd_ < 0) {
             return PowerResult::failed(failure);
         }
+        changed_.notify_all(); // the watchdog starts watching this lease
     }
     extendLease();
     return {};
@@ -61,6 +62,9 @@ PowerResult LidInhibitor::take() {
 
 PowerResult LidInhibitor::renew() {
     std::lock_guard lock(mutex_);
+    if (fd_ >= 0 && batteryLow()) {
+        drop(belowFloor());
+    }
     if (fd_ < 0) {
         return PowerResult::failed(lost_);
     }
@@ -102,8 +106,8 @@ void LidInhibitor::drop(std::string why) {
 }
 
 void LidInhibitor::extendLease() {
+    // No notification: the watchdog finds the later end when it wakes at the earlier one.
     leaseEnds_ = Clock::now() + timing_.lease;
-    changed_.notify_all();
 }
 
 void LidInhibitor::watch() {
@@ -113,15 +117,9 @@ void LidInhibitor::watch() {
             changed_.wait(lock);
             continue;
         }
-        const auto next = std::min(leaseEnds_, Clock::now() + timing_.batteryCheck);
-        changed_.wait_until(lock, next);
-        if (fd_ < 0) {
-            continue;
-        }
-        if (Clock::now() >= leaseEnds_) {
+        changed_.wait_until(lock, leaseEnds_);
+        if (fd_ >= 0 && Clock::now() >= leaseEnds_) {
             drop("it was not renewed in time");
-        } else if (batteryLow()) {
-            drop(belowFloor());
         }
     }
 }

@@ -16,16 +16,15 @@
 
 /// Lid-closed mode without root: a logind block inhibitor on "sleep:idle:handle-lid-switch",
 /// held on a descriptor of its own, so it ends with the process whatever kills it. A watchdog
-/// thread of its own gives it up when no take or renew came for the lease, or when the
-/// battery falls below the floor, so a stuck main thread cannot keep the lid inhibited.
+/// thread of its own gives it up when no take or renew came for the lease, so a stuck main
+/// thread cannot keep the lid inhibited; take and renew give it up below the battery floor.
+/// The watchdog wakes only when a lease would end, so a renewed lid costs no extra wake-ups.
 class LidInhibitor {
 public:
     static inline const std::string notHeld = "the lid is not held";
     using Clock = std::chrono::steady_clock;
     struct Timing {
         Clock::duration lease = std::chrono::seconds(120);
-        /// How often the watchdog reads the battery while the inhibitor is held.
-        Clock::duration batteryCheck = std::chrono::seconds(30);
     };
     using BatteryReader = std::function<PowerControl::Battery()>;
 
@@ -42,7 +41,8 @@ public:
     /// Holds the lid for a lease, or renews the lease of a held one. Refused ("battery below
     /// N%", given back if held) under the floor; failed with logind's error.
     PowerResult take();
-    /// Extends the lease while held; failed, saying why it was lost, when it is not.
+    /// Extends the lease while held and above the floor; failed, saying why it was lost, when
+    /// not. Reads the battery, nothing more: cheap enough for the main thread.
     PowerResult renew();
     /// Gives the inhibitor back; nothing when it is not held.
     void release();
