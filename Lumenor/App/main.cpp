@@ -1,4 +1,4 @@
-// The Lumenor app: the one instance that serves the control socket and keeps the machine awake.
+// lumenor-app: the one instance that serves the control socket and keeps the machine awake.
 
 #include "Lumenor/App/AppDelegate.h"
 #include "Lumenor/App/SingleInstance.h"

@@ -16,7 +16,7 @@ using LumenorPaths::sudoersPath;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-const std::string tool = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
+const std::string tool = LUMENOR_BINARY_DIR "/bin/lumenor";
 
 TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
     ShellSandbox box;
