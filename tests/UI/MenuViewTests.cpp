@@ -7,6 +7,7 @@
 #include "Lumenor/UI/Row.h"
 #include "Lumenor/UI/RowIcon.h"
 #include "Lumenor/UI/StepperRow.h"
+#include "Lumenor/UI/SymbolTable.h"
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 
@@ -150,10 +151,10 @@ TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
 
 TEST_F(MenuViewTest, BatteryFooterPicksTheLevelSymbol) {
     const std::vector<std::pair<PowerControl::Battery, QString>> cases{
-        {{true, 12}, "battery.0percent"},
-        {{true, 13}, "battery.25percent"},
-        {{true, 88}, "battery.100percent"},
-        {{false, 5}, "bolt.fill"},
+        {{true, 12}, Symbol::battery0},
+        {{true, 13}, Symbol::battery25},
+        {{true, 88}, Symbol::battery100},
+        {{false, 5}, Symbol::charging},
     };
     Instant reading = utc(2026, 3, 1, 18, 15, 0); // the battery is read on every 15th second
     for (const auto& [battery, symbol] : cases) {
