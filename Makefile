@@ -3,8 +3,8 @@ PRESET ?= default
 # Every preset builds into build-<preset>, except the default one into build/.
 BUILD_DIR := $(if $(filter default,$(PRESET)),build,build-$(PRESET))
 SECONDS ?= 60
-APP := $(BUILD_DIR)/Lumenor.app/Contents/MacOS/Lumenor
-TOOL := $(BUILD_DIR)/Lumenor.app/Contents/Helpers/lumenor
+APP := $(BUILD_DIR)/bin/lumenor-app
+TOOL := $(BUILD_DIR)/bin/lumenor
 
 # make install: for this user by default; PREFIX=/usr/local for everyone; DESTDIR for staging.
 # INSTALL_TREE names an already-built tree to install from instead of the release build.
@@ -30,7 +30,7 @@ test: build
 
 # Only the app and the command: the tests are built by `make test`.
 run: configure
-	@cmake --build $(BUILD_DIR) --target Lumenor lumenor
+	@cmake --build $(BUILD_DIR) --target lumenor-app lumenor
 	@echo "The lumenor command is $(CURDIR)/$(TOOL)"
 	@echo "Try it from another shell:  $(CURDIR)/$(TOOL) status"
 	@exec "$(APP)"

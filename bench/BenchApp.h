@@ -1,6 +1,6 @@
 #pragma once
 
-// A real Lumenor app in a private home, for the benchmarks that measure it from outside.
+// A real running lumenor-app in a private home, for the benchmarks that measure it from outside.
 
 #include <chrono>
 #include <csignal>
@@ -45,11 +45,11 @@ inline pid_t spawn(const Program& program) {
     return pid;
 }
 
-/// The app of `bundle` started in a fresh private home; stopped (and the home removed) when
-/// this goes.
+/// The app of `tree` (a build tree or an install prefix) started in a fresh private home; stopped
+/// (and the home removed) when this goes.
 class Instance {
 public:
-    explicit Instance(const std::filesystem::path& bundle) {
+    explicit Instance(const std::filesystem::path& tree) {
         char pattern[] = "/tmp/lumenor-bench-XXXXXX";
         if (::mkdtemp(pattern) == nullptr)
             return;
@@ -58,7 +58,7 @@ public:
         ::setenv("XDG_STATE_HOME", (home / "state").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        pid = spawn({(bundle / "Contents/MacOS/Lumenor").string(), {}});
+        pid = spawn({(tree / "bin/lumenor-app").string(), {}});
     }
     ~Instance() {
         if (pid > 0) {

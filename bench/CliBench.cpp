@@ -2,8 +2,8 @@
 // private home. Each figure is a pair run interleaved (A, B, B, A, ...) so that a busy machine
 // slows both sides alike; the medians and their ratio are printed. Figures only.
 //
-// Usage: CliBench [--pairs N] [--bundle DIR]...   (default: this build's Lumenor.app; several
-// bundles, for instance an older build's, are measured one after another in the same run)
+// Usage: CliBench [--pairs N] [--tree DIR]...   (default: this build tree; several trees, for
+// instance an older build or an install prefix, are measured one after another in the same run)
 
 #include <algorithm>
 #include <chrono>
@@ -62,14 +62,14 @@ bool pingSucceeds(const std::string& tool) {
     return timed({tool, {"ping"}}) >= 0;
 }
 
-void measure(const fs::path& bundle, int pairs) {
-    const std::string app = (bundle / "Contents/MacOS/Lumenor").string();
-    const std::string tool = (bundle / "Contents/Helpers/lumenor").string();
+void measure(const fs::path& tree, int pairs) {
+    const std::string app = (tree / "bin/lumenor-app").string();
+    const std::string tool = (tree / "bin/lumenor").string();
     if (!fs::exists(app) || !fs::exists(tool)) {
-        std::printf("%s: no app or lumenor command there\n", bundle.c_str());
+        std::printf("%s: no app or lumenor command there\n", tree.c_str());
         return;
     }
-    BenchApp::Instance instance(bundle);
+    BenchApp::Instance instance(tree);
     const std::string socketPath = instance.socketPath();
     bool serving = false;
     for (int attempt = 0; attempt < 200 && !serving && !socketPath.empty(); ++attempt) {
@@ -77,7 +77,7 @@ void measure(const fs::path& bundle, int pairs) {
         if (!serving)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::printf("%s (%s, %.1f MB command)\n", bundle.c_str(), serving ? "serving" : "not serving",
+    std::printf("%s (%s, %.1f MB command)\n", tree.c_str(), serving ? "serving" : "not serving",
                 double(fs::file_size(tool)) / 1e6);
     if (serving) {
         const std::string request = (instance.home / "ping.json").string();
@@ -97,19 +97,19 @@ void measure(const fs::path& bundle, int pairs) {
 
 int main(int argc, char** argv) {
     int pairs = 60;
-    std::vector<fs::path> bundles;
+    std::vector<fs::path> trees;
     for (int index = 1; index < argc; ++index) {
         const std::string argument = argv[index];
         if (argument == "--pairs" && index + 1 < argc)
             pairs = std::max(1, std::atoi(argv[++index]));
-        else if (argument == "--bundle" && index + 1 < argc)
-            bundles.emplace_back(argv[++index]);
+        else if (argument == "--tree" && index + 1 < argc)
+            trees.emplace_back(argv[++index]);
     }
-    if (bundles.empty())
-        bundles.emplace_back(LUMENOR_BINARY_DIR "/Lumenor.app");
+    if (trees.empty())
+        trees.emplace_back(LUMENOR_BINARY_DIR);
     std::printf("medians of %d interleaved pairs, %u cores\n", pairs,
                 std::thread::hardware_concurrency());
-    for (const auto& bundle : bundles)
-        measure(bundle, pairs);
+    for (const auto& tree : trees)
+        measure(tree, pairs);
     return 0;
 }

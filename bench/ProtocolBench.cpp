@@ -2,7 +2,7 @@
 // eight, a crowd of idle clients, a crowd asking at once, and pings while a download watch
 // measures the whole file system. Figures only.
 //
-// Usage: ProtocolBench [--bundle DIR]...   (default: this build's Lumenor.app)
+// Usage: ProtocolBench [--tree DIR]...   (default: this build tree; or an install prefix)
 
 #include "BenchApp.h"
 
@@ -187,17 +187,17 @@ void whileWatchingRoot(const std::string& path) {
     }
 }
 
-void measure(const fs::path& bundle) {
-    BenchApp::Instance app(bundle);
+void measure(const fs::path& tree) {
+    BenchApp::Instance app(tree);
     const std::string path = app.socketPath();
     Sample warm;
     for (int attempt = 0; attempt < 100 && !path.empty() && !timedPing(path, warm); ++attempt)
         std::this_thread::sleep_for(50ms);
     if (warm.micros.empty()) {
-        std::printf("%s: the app did not start serving\n", bundle.c_str());
+        std::printf("%s: the app did not start serving\n", tree.c_str());
         return;
     }
-    std::printf("%s (%s threads at rest)\n", bundle.c_str(), threadsOf(app.pid).c_str());
+    std::printf("%s (%s threads at rest)\n", tree.c_str(), threadsOf(app.pid).c_str());
     printLatency("ping, one client", pings(path, 3000));
     throughput(path, 8);
     idleCrowd(app, path, 1000);
@@ -208,16 +208,16 @@ void measure(const fs::path& bundle) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<fs::path> bundles;
+    std::vector<fs::path> trees;
     for (int index = 1; index < argc; ++index)
-        if (std::string(argv[index]) == "--bundle" && index + 1 < argc)
-            bundles.emplace_back(argv[++index]);
-    if (bundles.empty())
-        bundles.emplace_back(LUMENOR_BINARY_DIR "/Lumenor.app");
+        if (std::string(argv[index]) == "--tree" && index + 1 < argc)
+            trees.emplace_back(argv[++index]);
+    if (trees.empty())
+        trees.emplace_back(LUMENOR_BINARY_DIR);
     BenchApp::raiseDescriptorLimit();
     std::printf("round trips from a separate process, %u cores\n",
                 std::thread::hardware_concurrency());
-    for (const auto& bundle : bundles)
-        measure(bundle);
+    for (const auto& tree : trees)
+        measure(tree);
     return 0;
 }

@@ -6,7 +6,7 @@ set -eu
 
 build=${1:-build}
 seconds=${2:-60}
-app="$build/Lumenor.app/Contents/MacOS/Lumenor"
+app="$build/bin/lumenor-app"
 [ -x "$app" ] || { echo "app-idle: build $app first" >&2; exit 1; }
 
 home=$(mktemp -d /tmp/lumenor-idle-XXXXXX)

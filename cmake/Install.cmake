@@ -1,13 +1,11 @@
 # The installed layout: GNU folders under the prefix (make install: ~/.local, or PREFIX=...),
-# and a Debian package of the same files (make package). The relocatable Lumenor.app folder in
-# the build tree is not installed; it stays the development layout.
+# and a Debian package of the same files (make package). The build tree holds the same layout
+# under bin/ and share/, so the app finds its neighbours the same way in both.
 
 set(LUMENOR_APP_ID "com.corvata.lumenor")
 
-if(TARGET Lumenor)
-  # The app takes a name of its own, so that `lumenor` on PATH is always the command.
-  install(PROGRAMS "$<TARGET_FILE:Lumenor>" DESTINATION "${CMAKE_INSTALL_BINDIR}"
-          RENAME lumenor-app)
+if(TARGET lumenor-app)
+  install(TARGETS lumenor-app RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
   # Exec= must name the installed app wherever the prefix is decided (make install, CPack):
   # the entry is written at install time, from the prefix of that install.

@@ -1,6 +1,6 @@
-// The Lumenor app: the one instance that serves the control socket and keeps the machine awake.
+// lumenor-app: the one instance that serves the control socket and keeps the machine awake.
 
-#include "Lumenor/App/AppDelegate.h"
+#include "Lumenor/App/AppLifecycle.h"
 #include "Lumenor/App/SingleInstance.h"
 #include "Lumenor/App/TerminationSignals.h"
 #include "Lumenor/UI/Snapshot.h"
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     SingleInstance instance;
     if (const auto status = instance.takeOrExplain()) {
         if (instance.anotherServes()) {
-            const auto refusal = AppDelegate::askToShowPanel();
+            const auto refusal = AppLifecycle::askToShowPanel();
             std::fprintf(stderr, "Lumenor is already running%s\n",
                          refusal ? (": " + *refusal).c_str() : ".");
         }
@@ -177,14 +177,13 @@ int main(int argc, char** argv) {
     const std::unique_ptr<QCoreApplication> app = makeApplication(argc, argv);
     TerminationSignals terminationSignals;
 
-    AppDelegate delegate;
-    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &delegate,
-                     &AppDelegate::applicationWillTerminate);
-    if (!delegate.takeOver()) {
-        delegate.applicationWillTerminate();
+    AppLifecycle lifecycle;
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &lifecycle, &AppLifecycle::stop);
+    if (!lifecycle.start()) {
+        lifecycle.stop();
         return 1;
     }
     const int status = app->exec();
-    delegate.applicationWillTerminate();
+    lifecycle.stop();
     return status;
 }

@@ -17,18 +17,6 @@ std::string failure(const fs::path& path, const std::error_code& error) {
     return path.string() + ": " + error.message();
 }
 
-/// The last `count` components of a path, empty ones (a trailing separator) skipped.
-std::vector<std::string> lastComponents(const fs::path& path, std::size_t count) {
-    std::vector<std::string> all;
-    for (const fs::path& part : path) {
-        if (!part.empty())
-            all.push_back(part.string());
-    }
-    if (all.size() > count)
-        all.erase(all.begin(), all.end() - static_cast<std::ptrdiff_t>(count));
-    return all;
-}
-
 std::optional<fs::path> linkTarget(const fs::path& link) {
     std::error_code error;
     fs::path target = fs::read_symlink(link, error);
@@ -108,7 +96,7 @@ std::optional<std::string> installSkillAt(const fs::path& skill, const fs::path&
 }
 
 std::optional<std::string> installSkills(const Context& context) {
-    const std::optional<fs::path> skill = bundledSkill(context);
+    const std::optional<fs::path> skill = shippedSkill(context);
     if (!skill)
         return std::nullopt;
     for (const fs::path& installed : skillPaths(context)) {
@@ -128,20 +116,17 @@ bool toolIsAtLink(const Context& context) {
 } // namespace
 
 Context Context::forExecutable(const fs::path& executable, const fs::path& home) {
-    const fs::path folder = executable.parent_path();
-    if (folder.filename() == "MacOS" && folder.parent_path().filename() == "Contents") {
-        // Development: .../Lumenor.app/Contents/MacOS/Lumenor.
-        const fs::path contents = folder.parent_path();
-        const fs::path bundle = contents.parent_path().lexically_normal().string();
-        const std::string applications = (home / "Applications").lexically_normal().string();
-        const bool inApplications = bundle.string().starts_with("/Applications/") ||
-                                    bundle.string().starts_with(applications + "/");
-        return {home, contents / "Helpers" / "lumenor", contents / "Resources" / "SKILL.md",
-                inApplications};
-    }
-    // Installed: PREFIX/bin/lumenor-app beside PREFIX/bin/lumenor.
-    return {home, folder / "lumenor",
-            (folder.parent_path() / "share" / "lumenor" / "SKILL.md").lexically_normal(), true};
+    // PREFIX/bin/lumenor-app beside PREFIX/bin/lumenor and PREFIX/share/lumenor, installed and
+    // in the build tree alike.
+    const fs::path bin = executable.parent_path();
+    const fs::path prefix = bin.parent_path();
+    // A build tree serves the developer building it, and a copy that cannot tell where it is
+    // might be one: launching either repairs nothing.
+    std::error_code error;
+    const bool buildTree =
+        !executable.is_absolute() || fs::exists(prefix / "CMakeCache.txt", error);
+    return {home, bin / "lumenor", (prefix / "share" / "lumenor" / "SKILL.md").lexically_normal(),
+            !buildTree};
 }
 
 Context Context::current() {
@@ -168,10 +153,6 @@ std::vector<fs::path> skillPaths(const Context& context) {
 
 bool isOurTarget(const fs::path& target, const Context& context) {
     if (target == context.tool)
-        return true;
-    // Whole components, so that "NotLumenor.app" is somebody else's.
-    static const std::vector<std::string> anyCopy{"Lumenor.app", "Contents", "Helpers", "lumenor"};
-    if (lastComponents(target, anyCopy.size()) == anyCopy)
         return true;
     std::error_code error;
     return target.is_absolute() && target.filename() == "lumenor" &&
@@ -235,7 +216,7 @@ void refreshIfInstalled(const Context& context) {
         (void)install(context);
 }
 
-std::optional<fs::path> bundledSkill(const Context& context) {
+std::optional<fs::path> shippedSkill(const Context& context) {
     std::error_code error;
     if (!fs::is_regular_file(context.skill, error))
         return std::nullopt;
@@ -243,13 +224,13 @@ std::optional<fs::path> bundledSkill(const Context& context) {
 }
 
 bool skillIsStale(const Context& context) {
-    const std::optional<fs::path> skill = bundledSkill(context);
+    const std::optional<fs::path> skill = shippedSkill(context);
     if (!skill)
         return false;
-    const std::optional<std::string> bundled = readAll(*skill);
+    const std::optional<std::string> shipped = readAll(*skill);
     for (const fs::path& installed : skillPaths(context)) {
         const std::optional<std::string> text = readAll(installed);
-        if (!text || !bundled || *text != *bundled)
+        if (!text || !shipped || *text != *shipped)
             return true;
     }
     return false;

@@ -14,14 +14,13 @@ namespace AgentAccess {
 /// Where agent access works: a home folder and one copy of the app.
 struct Context {
     std::filesystem::path home;
-    /// The command of this copy: bin/lumenor beside an installed bin/lumenor-app, or the app
-    /// folder's Contents/Helpers/lumenor during development.
+    /// The command of this copy: bin/lumenor beside its bin/lumenor-app.
     std::filesystem::path tool;
-    /// The skill this copy ships (share/lumenor/SKILL.md or Contents/Resources/SKILL.md);
-    /// it may be missing.
+    /// The skill this copy ships, share/lumenor/SKILL.md under the same prefix; it may be
+    /// missing.
     std::filesystem::path skill;
-    /// Whether launching this copy repairs an installation: an installed copy, or an app
-    /// folder in an applications folder; never a build folder.
+    /// Whether launching this copy repairs an installation: an installed copy, never a build
+    /// tree (one with a CMakeCache.txt beside its bin/).
     bool refreshes = false;
 
     /// The copy whose executable is `executable`, for the user whose home is `home`.
@@ -37,9 +36,8 @@ std::filesystem::path linkPath(const Context& context);
 /// exists in the home (~/.claude, ~/.copilot, ~/.codex); the Copilot CLI's when none does.
 std::vector<std::filesystem::path> skillPaths(const Context& context);
 
-/// Whether a link target belongs to Lumenor: this copy's command, the command of any app
-/// folder (a path ending in Lumenor.app/Contents/Helpers/lumenor), or a bin/lumenor with a
-/// lumenor-app beside it (another installed copy).
+/// Whether a link target belongs to Lumenor: this copy's command, or a bin/lumenor with a
+/// lumenor-app beside it (another installed copy or build tree).
 bool isOurTarget(const std::filesystem::path& target, const Context& context);
 
 /// The link is a symbolic link with one of our targets (whether the target exists is not
@@ -65,7 +63,7 @@ std::optional<std::string> remove(const Context& context = Context::current());
 void refreshIfInstalled(const Context& context = Context::current());
 
 /// The skill this copy ships, or none when it carries no skill.
-std::optional<std::filesystem::path> bundledSkill(const Context& context = Context::current());
+std::optional<std::filesystem::path> shippedSkill(const Context& context = Context::current());
 
 /// Some installed skill differs byte for byte from the app's (a missing one differs); false
 /// when the app carries no skill.

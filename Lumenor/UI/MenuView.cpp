@@ -124,7 +124,7 @@ void MenuView::buildHeader(QVBoxLayout* stack) {
     texts->addWidget(title_);
     auto* subtitle = new QHBoxLayout;
     subtitle->setSpacing(4);
-    lidBadge_ = new RowIcon(QStringLiteral("laptopcomputer"), header);
+    lidBadge_ = new RowIcon(Symbol::laptop, header);
     lidBadge_->setObjectName(QStringLiteral("lidBadge"));
     lidBadge_->setShape(RowIcon::Shape::bare);
     lidBadge_->setSide(12);
@@ -153,7 +153,7 @@ void MenuView::buildBanner(QVBoxLayout* stack) {
     auto* row = new QWidget(banner_);
     row->setFixedHeight(MenuTheme::rowHeight);
     auto* layout = rowLayout(row);
-    auto* icon = new RowIcon(QStringLiteral("moon.zzz.fill"), row);
+    auto* icon = new RowIcon(Symbol::sleep, row);
     icon->setShape(RowIcon::Shape::bare);
     icon->setSide(18);
     layout->addWidget(icon);
@@ -180,14 +180,13 @@ Row* MenuView::expandableRow(const QString& symbol, const QString& title, Panel 
 void MenuView::buildKeepAwake(QVBoxLayout* stack) {
     auto* section = new MenuSection(QStringLiteral("Keep Awake"), this);
     section->setObjectName(QStringLiteral("keepAwakeSection"));
-    auto* indefinitely = new Row(QStringLiteral("infinity"), QStringLiteral("Indefinitely"),
+    auto* indefinitely = new Row(Symbol::infinity, QStringLiteral("Indefinitely"),
                                  Trailing::shortcut(nativeText(indefinitelyKeys)),
                                  [this] { controller_.startSession(SessionKind::indefinite()); });
     indefinitely->setObjectName(QStringLiteral("indefinitelyRow"));
     section->addWidget(indefinitely);
 
-    auto* minutes =
-        expandableRow(QStringLiteral("timer"), QStringLiteral("Minutes"), Panel::minutes);
+    auto* minutes = expandableRow(Symbol::timer, QStringLiteral("Minutes"), Panel::minutes);
     minutes->setObjectName(QStringLiteral("minutesRow"));
     section->addWidget(minutes);
     minuteChips_ = new Chips({5, 10, 15, 30, 45, 60, 90, 120}, QStringLiteral("m"),
@@ -195,7 +194,7 @@ void MenuView::buildKeepAwake(QVBoxLayout* stack) {
     minuteChips_->setObjectName(QStringLiteral("minuteChips"));
     section->addWidget(minuteChips_);
 
-    auto* hours = expandableRow(QStringLiteral("clock"), QStringLiteral("Hours"), Panel::hours);
+    auto* hours = expandableRow(Symbol::clock, QStringLiteral("Hours"), Panel::hours);
     hours->setObjectName(QStringLiteral("hoursRow"));
     section->addWidget(hours);
     hourChips_ = new Chips({1, 2, 3, 4, 6, 8, 12, 24}, QStringLiteral("h"),
@@ -203,19 +202,18 @@ void MenuView::buildKeepAwake(QVBoxLayout* stack) {
     hourChips_->setObjectName(QStringLiteral("hourChips"));
     section->addWidget(hourChips_);
 
-    auto* until = expandableRow(QStringLiteral("calendar"), QStringLiteral("Until…"), Panel::until);
+    auto* until = expandableRow(Symbol::calendar, QStringLiteral("Until…"), Panel::until);
     until->setObjectName(QStringLiteral("untilRow"));
     section->addWidget(until);
     buildUntil(section->group());
 
-    auto* apps =
-        expandableRow(QStringLiteral("macwindow"), QStringLiteral("While App Runs"), Panel::apps);
+    auto* apps = expandableRow(Symbol::appWindow, QStringLiteral("While App Runs"), Panel::apps);
     apps->setObjectName(QStringLiteral("appsRow"));
     section->addWidget(apps);
     buildApplications(section->group());
 
     auto* download =
-        new Row(QStringLiteral("arrow.down.circle"), QStringLiteral("While Downloading…"),
+        new Row(Symbol::download, QStringLiteral("While Downloading…"),
                 Trailing::shortcut(nativeText(downloadKeys)), [this] { chooseDownload(); });
     download->setObjectName(QStringLiteral("downloadRow"));
     downloadRow_ = download;
@@ -274,25 +272,24 @@ void MenuView::buildApplications(QWidget* parent) {
 void MenuView::buildOptions(QVBoxLayout* stack) {
     auto* section = new MenuSection(QStringLiteral("Options"), this);
     section->setObjectName(QStringLiteral("optionsSection"));
-    lidOption_ = new OptionRow(QStringLiteral("laptopcomputer"), QStringLiteral("Lid Closed"),
+    lidOption_ = new OptionRow(Symbol::laptop, QStringLiteral("Lid Closed"),
                                [this](bool on) { controller_.setLidClosedMode(on); });
     lidOption_->setObjectName(QStringLiteral("lidOption"));
     lidOption_->setToolTip(QStringLiteral("Keep running with the lid shut"));
     section->addWidget(lidOption_);
 
-    displayOption_ = new OptionRow(QStringLiteral("display"), QStringLiteral("Display On"),
+    displayOption_ = new OptionRow(Symbol::display, QStringLiteral("Display On"),
                                    [this](bool on) { controller_.setKeepDisplayOn(on); });
     displayOption_->setObjectName(QStringLiteral("displayOption"));
     displayOption_->setToolTip(QStringLiteral("Keep the screen lit during sessions"));
     section->addWidget(displayOption_);
 
-    stopBelow_ = new OptionRow(QStringLiteral("battery.25percent"), {},
+    stopBelow_ = new OptionRow(Symbol::battery25, {},
                                [this](bool on) { controller_.setStopOnLowBattery(on); });
     stopBelow_->setObjectName(QStringLiteral("stopBelowOption"));
     section->addWidget(stopBelow_);
 
-    auto* more =
-        expandableRow(QStringLiteral("slider.horizontal.3"), QStringLiteral("More"), Panel::more);
+    auto* more = expandableRow(Symbol::settings, QStringLiteral("More"), Panel::more);
     more->setObjectName(QStringLiteral("moreRow"));
     section->addWidget(more);
     buildMore(section->group());
@@ -306,8 +303,7 @@ void MenuView::buildMore(QWidget* parent) {
     auto* rows = new QVBoxLayout(moreBox_);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
-    remoteWake_ = new OptionRow(QStringLiteral("antenna.radiowaves.left.and.right"),
-                                QStringLiteral("Remote Wake (Beta)"),
+    remoteWake_ = new OptionRow(Symbol::signal, QStringLiteral("Remote Wake (Beta)"),
                                 [this](bool on) { controller_.setRemoteWakeEnabled(on); });
     remoteWake_->setObjectName(QStringLiteral("remoteWakeOption"));
     rows->addWidget(remoteWake_);
@@ -317,8 +313,7 @@ void MenuView::buildMore(QWidget* parent) {
     wakeSetup_->setObjectName(QStringLiteral("wakeSetup"));
     wakeSetup_->setFixedHeight(MenuTheme::rowHeight);
     auto* setupLayout = rowLayout(wakeSetup_);
-    setupLayout->addWidget(
-        new RowIcon(QStringLiteral("antenna.radiowaves.left.and.right"), wakeSetup_));
+    setupLayout->addWidget(new RowIcon(Symbol::signal, wakeSetup_));
     auto* setupTitle = new ElidedLabel(QStringLiteral("Scheduled Wake"), wakeSetup_);
     setupTitle->setFont(MenuTheme::font(13));
     setupLayout->addWidget(setupTitle, 1);
@@ -337,18 +332,18 @@ void MenuView::buildMore(QWidget* parent) {
     batteryLimit_ = stepper(QStringLiteral("Battery limit"), Id::minimumBattery, QStringLiteral("%"));
     batteryLimit_->setObjectName(QStringLiteral("batteryLimitStepper"));
     rows->addWidget(batteryLimit_);
-    agentOption_ = new OptionRow(QStringLiteral("terminal"), QStringLiteral("Agent Access"),
+    agentOption_ = new OptionRow(Symbol::terminal, QStringLiteral("Agent Access"),
                                  [this](bool on) { changeAgentAccess(on); });
     agentOption_->setObjectName(QStringLiteral("agentAccessOption"));
     agentOption_->setToolTip(QStringLiteral("Install the lumenor command and the agent skill "
                                             "(~/.local/bin; the skill folders of Claude Code, "
                                             "the Copilot CLI and Codex)"));
     rows->addWidget(agentOption_);
-    removeHelper_ = new Row(QStringLiteral("trash"), QStringLiteral("Remove Wake Helper…"),
-                            Trailing::none(), [this] { controller_.runUninstall(); });
+    removeHelper_ = new Row(Symbol::trash, QStringLiteral("Remove Wake Helper…"), Trailing::none(),
+                            [this] { controller_.runUninstall(); });
     removeHelper_->setObjectName(QStringLiteral("removeHelperRow"));
     rows->addWidget(removeHelper_);
-    loginOption_ = new OptionRow(QStringLiteral("power"), QStringLiteral("Open at Login"),
+    loginOption_ = new OptionRow(Symbol::power, QStringLiteral("Open at Login"),
                                  [this](bool on) { changeLoginItem(on); });
     loginOption_->setObjectName(QStringLiteral("loginItemOption"));
     rows->addWidget(loginOption_);
@@ -359,14 +354,14 @@ void MenuView::buildActions(QVBoxLayout* stack) {
     auto* actions = new QHBoxLayout;
     actions->setSpacing(8);
     auto* restScreen = new PillButton(
-        QStringLiteral("display"), QStringLiteral("Rest Screen"), MenuTheme::teal,
+        Symbol::display, QStringLiteral("Rest Screen"), MenuTheme::teal,
         [this] { controller_.rest(); }, this);
     restScreen->setObjectName(QStringLiteral("restScreenButton"));
     restScreen->setToolTip(QString::fromStdString("Screen off, " + LumenorWords::namedMachine() +
                                                   " stays awake and reachable"));
     actions->addWidget(restScreen);
     auto* sleep = new PillButton(
-        QStringLiteral("moon.zzz.fill"), QStringLiteral("Sleep Now"), MenuTheme::indigo,
+        Symbol::sleep, QStringLiteral("Sleep Now"), MenuTheme::indigo,
         [this] { controller_.requestSleepFromMenu(); }, this);
     sleep->setObjectName(QStringLiteral("sleepNowButton"));
     sleep->setToolTip(QStringLiteral("Sleep Now (%1)").arg(nativeText(sleepKeys)));

@@ -63,7 +63,7 @@ public:
     /// What "Until…" proposes at `now`: the first full half hour (local time) at least 15
     /// minutes away, without seconds.
     static Instant defaultUntilDate(Instant now);
-    /// The footer's battery symbol: "bolt.fill" on power, else a level; empty when unknown.
+    /// The footer's battery symbol: Symbol::charging on power, else a level; empty when unknown.
     static QString batterySymbol(const PowerControl::Battery& battery);
     /// Whether the footer shows this event: warnings, battery and setup news only.
     static bool showsEvent(const LogEvent& event);

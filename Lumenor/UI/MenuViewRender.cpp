@@ -9,6 +9,7 @@
 #include "Lumenor/UI/Row.h"
 #include "Lumenor/UI/RowIcon.h"
 #include "Lumenor/UI/StepperRow.h"
+#include "Lumenor/UI/SymbolTable.h"
 #include "Lumenor/UI/ToggleSwitch.h"
 
 #include <QCollator>
@@ -58,22 +59,22 @@ QString MenuView::batterySymbol(const PowerControl::Battery& battery) {
         return {};
     }
     if (!battery.onBattery) {
-        return QStringLiteral("bolt.fill");
+        return Symbol::charging;
     }
     const auto percent = *battery.percent;
     if (percent <= 12) {
-        return QStringLiteral("battery.0percent");
+        return Symbol::battery0;
     }
     if (percent <= 37) {
-        return QStringLiteral("battery.25percent");
+        return Symbol::battery25;
     }
     if (percent <= 62) {
-        return QStringLiteral("battery.50percent");
+        return Symbol::battery50;
     }
     if (percent <= 87) {
-        return QStringLiteral("battery.75percent");
+        return Symbol::battery75;
     }
-    return QStringLiteral("battery.100percent");
+    return Symbol::battery100;
 }
 
 bool MenuView::showsEvent(const LogEvent& event) {
@@ -117,7 +118,7 @@ void MenuView::render() {
 void MenuView::renderHeader() {
     const bool awake = controller_.keptAwake();
     const bool dark = MenuTheme::isDark(palette());
-    headerIcon_->setSymbol(awake ? QStringLiteral("sun.max.fill") : QStringLiteral("moon.fill"));
+    headerIcon_->setSymbol(awake ? Symbol::sun : Symbol::moon);
     if (awake) {
         headerIcon_->setFill(QColor(255, 204, 0), MenuTheme::orange(dark));
     } else {

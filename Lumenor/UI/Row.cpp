@@ -28,9 +28,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
-        const QPixmap glyph = SymbolTable::pixmap(QStringLiteral("chevron.right"),
-                                                  MenuTheme::secondaryText(palette()), chevronSide,
-                                                  devicePixelRatioF());
+        const QPixmap glyph =
+            SymbolTable::pixmap(Symbol::disclosure, MenuTheme::secondaryText(palette()),
+                                chevronSide, devicePixelRatioF());
         QPainter painter(this);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         if (open_) {

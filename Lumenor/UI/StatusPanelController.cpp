@@ -108,18 +108,6 @@ StatusPanelController::~StatusPanelController() {
     qApp->removeEventFilter(this);
 }
 
-std::string StatusPanelController::symbol(const WakeController& controller) {
-    if (controller.pendingSleep())
-        return "moon.zzz.fill";
-    if (controller.session())
-        return controller.lidModeActive() ? "cup.and.heat.waves.fill" : "cup.and.heat.waves";
-    if (controller.isAwake())
-        return "bolt.horizontal.circle";
-    if (controller.remoteCycleArmed())
-        return "antenna.radiowaves.left.and.right";
-    return "cup.and.saucer";
-}
-
 std::optional<QRect> StatusPanelController::fitFrame(QRect anchor, QRect available, int height) {
     const int width = MenuPanel::panelWidth;
     if (height <= 1)
@@ -233,7 +221,6 @@ void StatusPanelController::scheduleIconUpdate() {
 
 void StatusPanelController::updateIcon() {
     statusItem_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
-    lastSymbol_ = symbol(controller_);
     const TrayGlyph::State glyph = TrayGlyph::state(controller_);
     if (glyph == shownGlyph_ && ink_ == shownInk_)
         return;

@@ -50,9 +50,6 @@ public:
     StatusPanelController(WakeController& controller, Options options, QObject* parent = nullptr);
     ~StatusPanelController() override;
 
-    /// The symbol name the icon shows for the controller's state.
-    static std::string symbol(const WakeController& controller);
-
     /// The panel's frame for a menu view `height` high under `anchor` within `available`:
     /// 300 wide, centred under the anchor but kept 6 px inside the edges, its top 5 px below
     /// the anchor and at most the available height − 12. When that would run past the bottom
@@ -70,8 +67,6 @@ public:
     bool isOpen() const;
     MenuPanel& panel() const { return *panel_; }
     const QSystemTrayIcon& statusItem() const { return *statusItem_; }
-    /// The symbol of the state last shown; empty before the first.
-    const std::string& lastSymbol() const { return lastSymbol_; }
     /// The glyph on the tray icon and the ink it is drawn in.
     std::optional<TrayGlyph::State> shownGlyph() const { return shownGlyph_; }
     QColor shownInk() const { return shownInk_; }
@@ -102,7 +97,6 @@ private:
     std::optional<TimePoint> lastClosed_;
     std::optional<QRect> targetFrame_;
     QRect anchor_;
-    std::string lastSymbol_;
     std::optional<TrayGlyph::State> shownGlyph_;
     QColor ink_;
     QColor shownInk_;

@@ -67,7 +67,7 @@ constexpr std::string_view exitStatuses =
 std::string helpText() {
     std::string text = "Usage: lumenor [--json] [--color WHEN] [COMMAND [OPTIONS]]\n\n"
                        "Keeps this computer awake, or puts it to sleep, through the running "
-                       "Lumenor app.\n\nCommands:\n";
+                       "lumenor-app.\n\nCommands:\n";
     for (const CommandShape& command : commands()) {
         std::string left(command.word);
         if (!command.operand.empty() && command.operand.size() < 10) {

@@ -74,7 +74,7 @@ std::string manPage(const std::string& version) {
                        "[\\fB\\-\\-json\\fR] [\\fB\\-\\-color\\fR \\fIWHEN\\fR] "
                        "[\\fICOMMAND\\fR [\\fIOPTIONS\\fR]]\n"
                        ".SH DESCRIPTION\n"
-                       "\\fBlumenor\\fR asks the running Lumenor app to keep this computer awake "
+                       "\\fBlumenor\\fR asks the running lumenor-app to keep this computer awake "
                        "for a while, for a process or under named holds, or to put it to sleep. "
                        "Without a command it prints the status.\n"
                        ".SH COMMANDS\n";

@@ -51,7 +51,7 @@ TEST(AppLifecycle, ASecondInstanceAsksForThePanelAndLeavesTheFirstServing) {
 TEST(AppLifecycle, HelpAndVersionPrintAndExitWithoutServing) {
     Sandbox sandbox;
     for (const auto& [option, text] :
-         {std::pair{"--help", "Usage: Lumenor [--snapshot FILE [light]]\n"},
+         {std::pair{"--help", "Usage: lumenor-app [--snapshot FILE [light]]\n"},
           std::pair{"--version", "Lumenor 0."}}) {
         const Finished finished = run(appPath, {option}, sandbox.environment());
         EXPECT_EQ(finished.status, 0) << option;

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-inline const QString appPath = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/MacOS/Lumenor";
-inline const QString toolPath = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
+inline const QString appPath = LUMENOR_BINARY_DIR "/bin/lumenor-app";
+inline const QString toolPath = LUMENOR_BINARY_DIR "/bin/lumenor";
 
 /// A private home for the real binaries, removed afterwards.
 class Sandbox {

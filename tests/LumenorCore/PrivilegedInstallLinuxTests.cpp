@@ -17,7 +17,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using namespace std::string_literals;
 
-const std::string tool = LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor";
+const std::string tool = LUMENOR_BINARY_DIR "/bin/lumenor";
 
 TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
     ShellSandbox box;

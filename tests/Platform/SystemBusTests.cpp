@@ -290,12 +290,12 @@ TEST(SystemBus, KillingTheAppGivesTheLidBackAtOnce) {
     const auto lumenor = [&](const QStringList& arguments) {
         QProcess tool;
         tool.setProcessEnvironment(environment);
-        tool.start(LUMENOR_BINARY_DIR "/Lumenor.app/Contents/Helpers/lumenor", arguments);
+        tool.start(LUMENOR_BINARY_DIR "/bin/lumenor", arguments);
         return tool.waitForFinished(10000) ? tool.exitCode() : -1;
     };
     QProcess app;
     app.setProcessEnvironment(environment);
-    app.start(LUMENOR_BINARY_DIR "/Lumenor.app/Contents/MacOS/Lumenor");
+    app.start(LUMENOR_BINARY_DIR "/bin/lumenor-app");
     ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor({"on"}) == 0; }, 20000));
     ASSERT_TRUE(QTest::qWaitFor([] { return !lidHolders().empty(); }, 10000));
     EXPECT_EQ(lidHolders().at(0).why, "Lid-closed mode");

@@ -41,21 +41,6 @@ protected:
     Context installed = makeCopy(root / "usr", "skill v1");
 };
 
-TEST(AgentAccessLayout, FindsTheCommandAndSkillBesideTheApp) {
-    const Context bundle =
-        Context::forExecutable("/src/build/Lumenor.app/Contents/MacOS/Lumenor", "/home/ann");
-    EXPECT_EQ(bundle.tool, "/src/build/Lumenor.app/Contents/Helpers/lumenor");
-    EXPECT_EQ(bundle.skill, "/src/build/Lumenor.app/Contents/Resources/SKILL.md");
-    EXPECT_FALSE(bundle.refreshes);
-    EXPECT_TRUE(Context::forExecutable("/home/ann/Applications/Lumenor.app/Contents/MacOS/Lumenor",
-                                       "/home/ann")
-                    .refreshes);
-    const Context local = Context::forExecutable("/home/ann/.local/bin/lumenor-app", "/home/ann");
-    EXPECT_EQ(local.tool, "/home/ann/.local/bin/lumenor");
-    EXPECT_EQ(local.skill, "/home/ann/.local/share/lumenor/SKILL.md");
-    EXPECT_TRUE(local.refreshes);
-}
-
 TEST_F(AgentAccessTest, InstallsForEveryAgentAndRemovesExactlyThat) {
     write(home / ".claude" / "settings.json", "{}");
     write(home / ".codex" / "config.toml", "");
@@ -107,16 +92,13 @@ TEST_F(AgentAccessTest, RefusesToReplaceWhatIsNotOursButRepointsAnotherCopy) {
     EXPECT_EQ(AgentAccess::install(installed), refusal);
     EXPECT_EQ(fs::read_symlink(link()), "/usr/local/other/bin/lumenor");
 
-    // Another copy's command, an app folder's (even dangling) or an installed one's, is ours.
+    // Another copy's command is ours.
     const Context other = makeCopy(root / "usr" / "local", std::nullopt);
-    for (const fs::path& target :
-         {fs::path("/media/disk/Lumenor.app/Contents/Helpers/lumenor"), other.tool}) {
-        fs::remove(link());
-        fs::create_symlink(target, link());
-        EXPECT_TRUE(AgentAccess::isInstalled(installed)) << target;
-        EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-        EXPECT_EQ(fs::read_symlink(link()), installed.tool);
-    }
+    fs::remove(link());
+    fs::create_symlink(other.tool, link());
+    EXPECT_TRUE(AgentAccess::isInstalled(installed));
+    EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
+    EXPECT_EQ(fs::read_symlink(link()), installed.tool);
 }
 
 TEST_F(AgentAccessTest, CommandInstalledAtTheLinkItselfIsNeverRemoved) {
@@ -128,15 +110,20 @@ TEST_F(AgentAccessTest, CommandInstalledAtTheLinkItselfIsNeverRemoved) {
     EXPECT_EQ(read(local.tool), "#!/bin/sh\n");
 }
 
-TEST_F(AgentAccessTest, OnlyAnInstalledCopyRefreshesAtLaunch) {
-    const Context build = Context::forExecutable(
-        root / "src" / "build" / "Lumenor.app" / "Contents" / "MacOS" / "Lumenor", home);
-    write(build.tool, "#!/bin/sh\n");
-    write(build.skill, "skill v1");
-    ASSERT_EQ(AgentAccess::install(build), std::nullopt);
-    AgentAccess::refreshIfInstalled(build);
-    EXPECT_EQ(fs::read_symlink(link()), build.tool);
+TEST_F(AgentAccessTest, FindsItsNeighboursAndOnlyAnInstalledCopyRefreshesAtLaunch) {
+    write(root / "src" / "build" / "CMakeCache.txt", "");
+    const Context build = makeCopy(root / "src" / "build", "skill v0");
+    EXPECT_EQ(build.tool, root / "src" / "build" / "bin" / "lumenor");
+    EXPECT_EQ(build.skill, root / "src" / "build" / "share" / "lumenor" / "SKILL.md");
+    EXPECT_FALSE(build.refreshes);
+    EXPECT_TRUE(installed.refreshes);
+    EXPECT_FALSE(Context::forExecutable("lumenor-app", home).refreshes);
 
+    ASSERT_EQ(AgentAccess::install(installed), std::nullopt);
+    AgentAccess::refreshIfInstalled(build);
+    EXPECT_EQ(fs::read_symlink(link()), installed.tool);
+
+    ASSERT_EQ(AgentAccess::install(build), std::nullopt);
     write(installed.skill, "skill v2");
     AgentAccess::refreshIfInstalled(installed);
     EXPECT_EQ(fs::read_symlink(link()), installed.tool);

@@ -14,7 +14,7 @@ TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
     const fs::path autostart = fs::path(folder.path().toStdString()) / "autostart";
     // Every character that needs quoting in an Exec line.
     const LoginItem::Context context{autostart, "/x/it's \"$HOME\" `id` \\ 100% #1 (a|b);/Lumenor"};
-    const LoginItem::Context other{autostart, "/home/me/build/Lumenor.app/Contents/MacOS/Lumenor"};
+    const LoginItem::Context other{autostart, "/home/me/build/bin/lumenor-app"};
     const fs::path entry = LoginItem::entryPath(context);
     EXPECT_FALSE(LoginItem::isEnabled(context));
 

@@ -7,6 +7,7 @@
 #include "Lumenor/UI/Row.h"
 #include "Lumenor/UI/RowIcon.h"
 #include "Lumenor/UI/StepperRow.h"
+#include "Lumenor/UI/SymbolTable.h"
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 
@@ -148,23 +149,6 @@ TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
     EXPECT_FALSE(part("remoteWakeOption")->isEnabled());
 }
 
-TEST_F(MenuViewTest, BatteryFooterPicksTheLevelSymbol) {
-    const std::vector<std::pair<PowerControl::Battery, QString>> cases{
-        {{true, 12}, "battery.0percent"},
-        {{true, 13}, "battery.25percent"},
-        {{true, 88}, "battery.100percent"},
-        {{false, 5}, "bolt.fill"},
-    };
-    Instant reading = utc(2026, 3, 1, 18, 15, 0); // the battery is read on every 15th second
-    for (const auto& [battery, symbol] : cases) {
-        harness.power->setBattery(battery);
-        harness.tickAt(reading += 15s);
-        settle();
-        EXPECT_EQ(part<RowIcon>("batteryIcon")->symbol(), symbol) << *battery.percent;
-        EXPECT_EQ(part<QLabel>("batteryText")->text(), QString("%1%").arg(*battery.percent));
-    }
-}
-
 TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
     const std::vector<std::pair<std::string, bool>> events{
         {"Started: Indefinitely", false},   {"⚠️ Agent Access: no home folder", true},
@@ -181,14 +165,26 @@ TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
     }
 }
 
-TEST_F(MenuViewTest, BatteryRowsShowOnlyWithABatteryAndTheLimitStopsAtFive) {
+// The battery's level picks the footer's symbol; its rows show only once there is one.
+TEST_F(MenuViewTest, BatteryFooterAndRowsFollowTheBatteryAndTheLimitStopsAtFive) {
     click("moreRow");
     settle();
     EXPECT_FALSE(shown("stopBelowOption"));
     EXPECT_FALSE(shown("batteryLimitStepper"));
-    harness.power->setBattery({false, 80});
-    harness.tickAt(utc(2026, 3, 1, 18, 15, 0));
-    settle();
+    const std::vector<std::pair<PowerControl::Battery, QString>> cases{
+        {{true, 12}, Symbol::battery0},
+        {{true, 13}, Symbol::battery25},
+        {{true, 88}, Symbol::battery100},
+        {{false, 5}, Symbol::charging},
+    };
+    Instant reading = utc(2026, 3, 1, 18, 15, 0); // the battery is read on every 15th second
+    for (const auto& [battery, symbol] : cases) {
+        harness.power->setBattery(battery);
+        harness.tickAt(reading += 15s);
+        settle();
+        EXPECT_EQ(part<RowIcon>("batteryIcon")->symbol(), symbol) << *battery.percent;
+        EXPECT_EQ(part<QLabel>("batteryText")->text(), QString("%1%").arg(*battery.percent));
+    }
     EXPECT_TRUE(shown("stopBelowOption"));
     EXPECT_TRUE(shown("batteryLimitStepper"));
 

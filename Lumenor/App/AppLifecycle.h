@@ -14,12 +14,12 @@ class StatusPanelController;
 
 /// Owns the service's lifetime in the instance that serves: starts the controller and the
 /// control socket at launch and stops them, in order, when the app quits.
-class AppDelegate : public QObject {
+class AppLifecycle : public QObject {
     Q_OBJECT
 
 public:
-    AppDelegate();
-    ~AppDelegate() override;
+    AppLifecycle();
+    ~AppLifecycle() override;
 
     /// Asks the serving instance to open its panel ("show"); none when it did, else why not
     /// (no display, an older copy that does not know the command, no answer).
@@ -33,13 +33,11 @@ public:
     /// then opens the control socket. False when the socket cannot be served: the reason,
     /// naming the path, is then logged and on standard error, and the app should quit. Main
     /// thread, once, with the event loop about to run.
-    bool takeOver();
+    bool start();
 
     /// Stops the server (removing the socket file), then shuts the controller down. Does
-    /// nothing unless takeOver ran; safe to call again.
-    void applicationWillTerminate();
-
-    bool ownsLifecycle() const { return ownsLifecycle_; }
+    /// nothing unless start ran; safe to call again.
+    void stop();
 
 private:
     class MainThreadHop;
@@ -49,6 +47,6 @@ private:
     std::shared_ptr<MainThreadHop> hop_;
     std::shared_ptr<LumenorServer> server_;
     std::unique_ptr<StatusPanelController> statusPanel_;
-    bool ownsLifecycle_ = false;
-    bool terminated_ = false;
+    bool started_ = false;
+    bool stopped_ = false;
 };

@@ -1,4 +1,4 @@
-#include "Lumenor/App/AppDelegate.h"
+#include "Lumenor/App/AppLifecycle.h"
 
 #include "Lumenor/App/SingleInstance.h"
 #include "Lumenor/Engine/HandOff.h"
@@ -33,7 +33,7 @@ QObject* lifetimeReceiver() {
 /// each answer itself: a request costs no server thread while it waits there. The main thread
 /// never waits for the server, so a quitting app cannot deadlock with it: once the hop is
 /// closed, requests are answered without the controller, those already queued included.
-class AppDelegate::MainThreadHop : public std::enable_shared_from_this<MainThreadHop> {
+class AppLifecycle::MainThreadHop : public std::enable_shared_from_this<MainThreadHop> {
 public:
     /// Main thread only. The receiver is never deleted, so that a late request cannot be posted
     /// to an object that is already gone. "show" goes to `show`, which belongs to the app rather
@@ -94,13 +94,13 @@ private:
     std::atomic<bool> closed_ = false;
 };
 
-AppDelegate::AppDelegate() = default;
+AppLifecycle::AppLifecycle() = default;
 
-AppDelegate::~AppDelegate() {
-    applicationWillTerminate();
+AppLifecycle::~AppLifecycle() {
+    stop();
 }
 
-std::optional<std::string> AppDelegate::askToShowPanel() {
+std::optional<std::string> AppLifecycle::askToShowPanel() {
     try {
         const LumenorRequest show{.command = "show", .options = {}};
         const LumenorResponse response = LumenorClient::send(show, LumenorPaths::socketPath(), 2);
@@ -112,7 +112,7 @@ std::optional<std::string> AppDelegate::askToShowPanel() {
     }
 }
 
-LumenorResponse AppDelegate::showPanel() {
+LumenorResponse AppLifecycle::showPanel() {
     WakeController& controller = WakeController::shared();
     if (!statusPanel_) {
         return {.ok = false,
@@ -123,8 +123,8 @@ LumenorResponse AppDelegate::showPanel() {
     return {.ok = true, .message = "Showing the panel.", .status = controller.snapshot()};
 }
 
-bool AppDelegate::takeOver() {
-    ownsLifecycle_ = true;
+bool AppLifecycle::start() {
+    started_ = true;
     WakeController::shared().start();
     AgentAccess::refreshIfInstalled();
     // The tray item exists before the socket lets the first request in; without a display
@@ -135,7 +135,7 @@ bool AppDelegate::takeOver() {
     return startServer();
 }
 
-bool AppDelegate::startServer() {
+bool AppLifecycle::startServer() {
     hop_ = std::make_shared<MainThreadHop>([this] { return showPanel(); });
     // Refused peers and malformed requests reach the log through the main thread without
     // holding up the server's loop.
@@ -171,11 +171,11 @@ bool AppDelegate::startServer() {
     }
 }
 
-void AppDelegate::applicationWillTerminate() {
-    if (!ownsLifecycle_ || terminated_) {
+void AppLifecycle::stop() {
+    if (!started_ || stopped_) {
         return;
     }
-    terminated_ = true;
+    stopped_ = true;
     // Requests must stop reaching the controller before it shuts down; the server is stopped
     // first so that no new connection arrives while the hop closes.
     if (server_) {
