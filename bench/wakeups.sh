@@ -110,8 +110,12 @@ window() { # PID LABEL STATE TARGET OUT
     sleep "$seconds"
     snapshot "$1" >"$home/end"
     ended=$(uptime_now)
-    alive "$1" || fail "the $2 app died during the $3 window:
+    if ! alive "$1"; then
+        code=0
+        wait "$1" || code=$?
+        fail "the $2 app died during the $3 window (status $code):
 $(log_of "$home/app.log")"
+    fi
     awk -v label="$2" -v state="$3" -v target="$4" -v elapsed="$(echo "$started $ended" |
         awk '{ print $2 - $1 }')" '
         NR == FNR { before[$1] = $2; next }
@@ -187,7 +191,9 @@ $(log_of "$home/on.log")"
     window "$pid" "$1" "session 2h" "$session_target" "$3"
 }
 
-[ -n "$(app_of "$build")" ] || fail "no app in $build: build it first"
+if [ -z "$(app_of "$build")" ] || [ -z "$(tool_of "$build")" ]; then
+    fail "no app and command in $build: build them first"
+fi
 if ! command -v dbus-daemon >/dev/null || ! "$python" -c 'import dbusmock' 2>/dev/null; then
     fail "needs dbus-daemon and python3-dbusmock (scripts/setup installs them)"
 fi
@@ -197,6 +203,10 @@ if [ -n "${LUMENOR_BENCH_PREVIOUS:-}" ]; then
 else
     build_previous
     previous_name="$previous_commit, in $previous"
+fi
+
+if [ -z "$(app_of "$previous")" ] || [ -z "$(tool_of "$previous")" ]; then
+    fail "no app and command in $previous"
 fi
 
 # Neither build may find a display or the desktop's buses: both run as they do headless.
