@@ -82,7 +82,8 @@ build_previous() {
     previous="$cache/build"
 }
 
-# One line per thread of PID: thread id, context switches so far, name.
+# One line per thread of PID: thread id, context switches so far, how many of them were
+# involuntary (preempted, which says more about the machine's load than about the app), name.
 snapshot() {
     for status in /proc/"$1"/task/*/status; do
         cat "$status" 2>/dev/null || true
@@ -90,7 +91,7 @@ snapshot() {
         /^Name:/ { name = $2 }
         /^Pid:/ { tid = $2 }
         /^voluntary_ctxt_switches:/ { voluntary = $2 }
-        /^nonvoluntary_ctxt_switches:/ { print tid, voluntary + $2, name }'
+        /^nonvoluntary_ctxt_switches:/ { print tid, voluntary + $2, $2, name }'
 }
 
 uptime_now() {
@@ -103,7 +104,7 @@ alive() {
 }
 
 # Measures one window of PID and appends a row to OUT: label, state, switches a minute, target,
-# verdict, notes (threads, those that came and went, the busiest by name).
+# verdict, notes (threads, those that came and went, the busiest by name, the involuntary ones).
 window() { # PID LABEL STATE TARGET OUT
     snapshot "$1" >"$home/start"
     started=$(uptime_now)
@@ -118,10 +119,11 @@ $(log_of "$home/app.log")"
     fi
     awk -v label="$2" -v state="$3" -v target="$4" -v elapsed="$(echo "$started $ended" |
         awk '{ print $2 - $1 }')" '
-        NR == FNR { before[$1] = $2; next }
+        NR == FNR { before[$1] = $2; preempted[$1] = $3; next }
         {
-            name = $0; sub(/^[^ ]+ [^ ]+ /, "", name)
+            name = $0; sub(/^[^ ]+ [^ ]+ [^ ]+ /, "", name)
             delta = ($1 in before) ? $2 - before[$1] : $2
+            involuntary += ($1 in before) ? $3 - preempted[$1] : $3
             if (!($1 in before)) born++
             seen[$1] = 1; total += delta; threads++; byname[name] += delta
         }
@@ -133,7 +135,7 @@ $(log_of "$home/app.log")"
             notes = sprintf("%d threads", threads)
             if (born) notes = notes sprintf(", %d started", born)
             if (gone) notes = notes sprintf(", %d ended (uncounted)", gone)
-            if (total) notes = notes sprintf(", most in \"%s\" (%d of %d)", busiest, byname[busiest], total)
+            if (total) notes = notes sprintf(", %d in \"%s\", %d involuntary", byname[busiest], busiest, involuntary)
             printf "%s\t%s\t%.1f\t<= %s\t%s\t%s\n", label, state, rate, target,
                 (rate <= target ? "met" : "not met"), notes
         }' "$home/start" "$home/end" >>"$5"
