@@ -165,7 +165,7 @@ bool AppLifecycle::startServer() {
     } catch (const std::exception& error) {
         // An app nobody can reach is no use: it says why and quits.
         const std::string message = socketFailureMessage(LumenorPaths::socketPath(), error);
-        WakeController::shared().log("⚠️ " + message);
+        WakeController::shared().log("⚠️ " + message, LogEvent::Kind::warning);
         std::fprintf(stderr, "%s\n", message.c_str());
         return false;
     }

@@ -98,7 +98,7 @@ void MenuView::chooseDownload() {
 void MenuView::changeAgentAccess(bool on) {
     const auto failure = on ? services_.installAgentAccess() : services_.removeAgentAccess();
     if (failure) {
-        controller_.log("⚠️ Agent Access: " + *failure);
+        controller_.log("⚠️ Agent Access: " + *failure, LogEvent::Kind::warning);
     }
     agentAccess_ = services_.agentAccessInstalled();
     scheduleRender();
@@ -106,7 +106,7 @@ void MenuView::changeAgentAccess(bool on) {
 
 void MenuView::changeLoginItem(bool on) {
     if (const auto failure = services_.setLoginItem(on)) {
-        controller_.log("⚠️ Login item: " + *failure);
+        controller_.log("⚠️ Login item: " + *failure, LogEvent::Kind::warning);
     }
     loginItem_ = services_.loginItemEnabled();
     scheduleRender();

@@ -90,6 +90,10 @@ StatusPanelController::StatusPanelController(WakeController& controller, Options
     updateIcon();
     connect(&controller_, &WakeController::changed, this,
             &StatusPanelController::scheduleIconUpdate);
+    tooltipRefresh_ = new QTimer(this);
+    tooltipRefresh_->setObjectName(QStringLiteral("tooltipRefresh"));
+    tooltipRefresh_->setInterval(60 * 1000);
+    connect(tooltipRefresh_, &QTimer::timeout, this, &StatusPanelController::updateIcon);
     connect(panel_.get(), &MenuPanel::resigned, this, &StatusPanelController::panelResigned);
     connect(panel_.get(), &MenuPanel::moved, this, &StatusPanelController::panelMoved);
     connect(panel_.get(), &MenuPanel::appearanceChanged, this, &StatusPanelController::refreshInk);
@@ -206,7 +210,7 @@ QRect StatusPanelController::defaultAnchor() const {
 }
 
 void StatusPanelController::scheduleIconUpdate() {
-    // The signal comes before the change; many changes in one turn need one update.
+    // Many changes in one turn need one update.
     if (iconUpdateQueued_)
         return;
     iconUpdateQueued_ = true;
@@ -221,6 +225,13 @@ void StatusPanelController::scheduleIconUpdate() {
 
 void StatusPanelController::updateIcon() {
     statusItem_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
+    if (tooltipRefresh_ != nullptr) {
+        const bool countingDown = controller_.nextDeadline().has_value();
+        if (countingDown && !tooltipRefresh_->isActive())
+            tooltipRefresh_->start();
+        else if (!countingDown)
+            tooltipRefresh_->stop();
+    }
     const TrayGlyph::State glyph = TrayGlyph::state(controller_);
     if (glyph == shownGlyph_ && ink_ == shownInk_)
         return;

@@ -24,6 +24,8 @@ class WakeController;
 /// The tray icon and the panel that drops down under it. Keeps the icon and its tooltip in
 /// step with the controller, opens and closes the panel on clicks and holds a fresh menu view
 /// in it while it is open. Main thread only; needs a QApplication.
+class QTimer;
+
 class StatusPanelController : public QObject {
     Q_OBJECT
 
@@ -101,5 +103,8 @@ private:
     QColor ink_;
     QColor shownInk_;
     bool iconUpdateQueued_ = false;
+    /// Keeps the tooltip's countdown near the truth while one runs: once a minute, not once a
+    /// second, for an app that should sleep between deadlines.
+    QTimer* tooltipRefresh_ = nullptr;
     int corrections_ = 0;
 };

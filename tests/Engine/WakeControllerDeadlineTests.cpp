@@ -91,6 +91,12 @@ TEST(WakeControllerDeadlines, HoldsAloneNeverKeepTheDisplayOn) {
 TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStopsWhatRuns) {
     EngineHarness h;
     WakeControllerProbe probe(h.controller());
+    h->startSession(SessionKind::indefinite());
+    probe.syncWaits();
+    EXPECT_FALSE(h.workspace->batteryWatched) << "no battery here: nothing to watch";
+    h->endSession("test");
+    h.power->setBattery({.onBattery = false, .percent = 80});
+    h->refreshBattery();
     probe.syncWaits();
     EXPECT_FALSE(h.workspace->batteryWatched) << "nothing kept awake: the battery is no concern";
     h->startSession(SessionKind::indefinite());
@@ -107,6 +113,7 @@ TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStop
     EXPECT_FALSE(h.workspace->batteryWatched);
     EXPECT_EQ(h.logMessages(),
               (Words{"Started: Indefinitely", "Keeping awake with logind",
+                     "Session ended — test", "Started: Indefinitely",
                      "Hold taken: task for 10 minutes", "Session ended — battery below 10%",
                      "Battery below 10% — stopped keeping awake"}));
 
@@ -116,7 +123,7 @@ TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStop
     h->setStopOnLowBattery(true);
     EXPECT_TRUE(h->holds().empty());
     EXPECT_EQ(h->lastEvent()->kind, LogEvent::Kind::battery);
-    EXPECT_EQ(h.logMessages().size(), 7u);
+    EXPECT_EQ(h.logMessages().size(), 9u);
 }
 
 TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhenAServiceAppears) {

@@ -150,13 +150,16 @@ TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
 }
 
 TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
-    const std::vector<std::pair<std::string, bool>> events{
-        {"Started: Indefinitely", false},   {"⚠️ Agent Access: no home folder", true},
-        {"Session ended — Stopped", false}, {"Battery below 10% — returning to normal sleep", true},
-        {"Setup failed: cancelled", true},
+    using Kind = LogEvent::Kind;
+    const std::vector<std::tuple<std::string, Kind, bool>> events{
+        {"Started: Indefinitely", Kind::routine, false},
+        {"⚠️ Agent Access: no home folder", Kind::warning, true},
+        {"Session ended — Stopped", Kind::routine, false},
+        {"Battery below 10% — stopped keeping awake", Kind::battery, true},
+        {"Setup failed: cancelled", Kind::setup, true},
     };
-    for (const auto& [event, visible] : events) {
-        controller().log(event);
+    for (const auto& [event, kind, visible] : events) {
+        controller().log(event, kind);
         settle();
         EXPECT_EQ(shown("footerEvent"), visible) << event;
         if (visible) {
@@ -177,10 +180,9 @@ TEST_F(MenuViewTest, BatteryFooterAndRowsFollowTheBatteryAndTheLimitStopsAtFive)
         {{true, 88}, Symbol::battery100},
         {{false, 5}, Symbol::charging},
     };
-    Instant reading = utc(2026, 3, 1, 18, 15, 0); // the battery is read on every 15th second
     for (const auto& [battery, symbol] : cases) {
         harness.power->setBattery(battery);
-        harness.tickAt(reading += 15s);
+        controller().refreshBattery(); // as a change reported by UPower does
         settle();
         EXPECT_EQ(part<RowIcon>("batteryIcon")->symbol(), symbol) << *battery.percent;
         EXPECT_EQ(part<QLabel>("batteryText")->text(), QString("%1%").arg(*battery.percent));

@@ -7,6 +7,8 @@
 
 #include "UI/WidgetsApplication.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -61,9 +63,12 @@ TEST_F(StatusPanelTest, IconFollowsTheStateAfterEachChange) {
     engine->startSession(SessionKind::until(engine.clock.now() + std::chrono::minutes(30)));
     shows(Glyph::awake);
     const QString before = status->statusItem().toolTip();
-    engine.tickAfter(120); // same glyph, new remaining time
+    engine.tickAfter(120); // same glyph, new remaining time, shown by the minute's refresh
+    auto* refresh = status->findChild<QTimer*>("tooltipRefresh");
+    ASSERT_TRUE(refresh->isActive());
+    refresh->start(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->statusItem().toolTip() != before; }));
     shows(Glyph::awake);
-    EXPECT_NE(status->statusItem().toolTip(), before);
     engine->setKeepDisplayOn(true);
     shows(Glyph::awakeDisplay);
 
