@@ -264,7 +264,7 @@ private:
     /// The reply for a command whose settings could not be saved; none when they were.
     std::optional<LumenorResponse> settingsRefusal() const;
 
-    // Deadlines and power state (WakeControllerTick.cpp)
+    // Deadlines and power state (WakeControllerDeadlines.cpp)
     /// Arms the timer for nextDeadline() and watches the processes and battery the state needs.
     void syncWaits();
     void processEnded(int32_t pid);

@@ -218,7 +218,7 @@ LumenorResponse WakeController::commandOn(const Options& options) {
         return reply(false, failure);
     }
     startSession(*kind);
-    // The session stays even when nothing holds the machine: the tick keeps trying.
+    // The session stays even when nothing holds the machine: it is tried again with backoff.
     if (auto refused = keepAwakeRefusal()) {
         return *refused;
     }

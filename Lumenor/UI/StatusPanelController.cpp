@@ -73,14 +73,14 @@ StatusPanelController::StatusPanelController(WakeController& controller, QObject
 StatusPanelController::StatusPanelController(WakeController& controller, Options options,
                                              QObject* parent)
     : QObject(parent), controller_(controller), options_(std::move(options)),
-      statusItem_(new QSystemTrayIcon(this)), panel_(std::make_unique<MenuPanel>()) {
+      trayIcon_(new QSystemTrayIcon(this)), panel_(std::make_unique<MenuPanel>()) {
     if (!options_.anchor)
         options_.anchor = [this] { return defaultAnchor(); };
     panel_->onCancel = [guard = QPointer(this)] {
         if (guard)
             guard->close();
     };
-    connect(statusItem_, &QSystemTrayIcon::activated, this,
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
                     togglePanel();
@@ -100,7 +100,7 @@ StatusPanelController::StatusPanelController(WakeController& controller, Options
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         sayOnceThatNoTrayExists();
     // Shown even without a tray host: Qt adds the icon when one appears.
-    statusItem_->show();
+    trayIcon_->show();
     // The tray places the icon a moment after it is shown; only then can its colour be read.
     for (const int delay : {800, 3000})
         QTimer::singleShot(delay, this, &StatusPanelController::refreshInk);
@@ -203,7 +203,7 @@ void StatusPanelController::close() {
 }
 
 QRect StatusPanelController::defaultAnchor() const {
-    const QRect item = statusItem_->geometry();
+    const QRect item = trayIcon_->geometry();
     if (item.isValid() && !item.isEmpty())
         return item;
     return QRect(QCursor::pos(), QSize(1, 1));
@@ -224,7 +224,7 @@ void StatusPanelController::scheduleIconUpdate() {
 }
 
 void StatusPanelController::updateIcon() {
-    statusItem_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
+    trayIcon_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
     if (tooltipRefresh_ != nullptr) {
         const bool countingDown = controller_.nextDeadline().has_value();
         if (countingDown && !tooltipRefresh_->isActive())
@@ -237,11 +237,11 @@ void StatusPanelController::updateIcon() {
         return;
     shownGlyph_ = glyph;
     shownInk_ = ink_;
-    statusItem_->setIcon(TrayGlyph::icon(glyph, ink_));
+    trayIcon_->setIcon(TrayGlyph::icon(glyph, ink_));
 }
 
 void StatusPanelController::refreshInk() {
-    const std::optional<QColor> background = trayBackground(*statusItem_);
+    const std::optional<QColor> background = trayBackground(*trayIcon_);
     ink_ = background ? TrayGlyph::inkFor(*background)
                       : QGuiApplication::palette().color(QPalette::WindowText);
     updateIcon();

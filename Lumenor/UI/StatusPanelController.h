@@ -68,7 +68,7 @@ public:
 
     bool isOpen() const;
     MenuPanel& panel() const { return *panel_; }
-    const QSystemTrayIcon& statusItem() const { return *statusItem_; }
+    const QSystemTrayIcon& trayIcon() const { return *trayIcon_; }
     /// The glyph on the tray icon and the ink it is drawn in.
     std::optional<TrayGlyph::State> shownGlyph() const { return shownGlyph_; }
     QColor shownInk() const { return shownInk_; }
@@ -93,7 +93,7 @@ private:
 
     WakeController& controller_;
     Options options_;
-    QSystemTrayIcon* statusItem_ = nullptr;
+    QSystemTrayIcon* trayIcon_ = nullptr;
     std::unique_ptr<MenuPanel> panel_;
     QPointer<QPropertyAnimation> fade_;
     std::optional<TimePoint> lastClosed_;

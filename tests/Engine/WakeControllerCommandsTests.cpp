@@ -138,7 +138,7 @@ TEST_F(WakeControllerCommands, HoldsCarryLabelsAndProcessesAndAreListedAndLogged
                    "No hold “task-8”. Active holds:\n" + send("holds").message);
     send("release", {{"id", "run-1"}});
 
-    // A hold whose process is gone ends at the next tick, before its time is up.
+    // A hold whose process is gone ends when that is reported, before its time is up.
     h.hold("ghost", 600, deadPid);
     h.tickAfter(1);
     h.tickAfter(3600);

@@ -150,7 +150,7 @@ TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhen
 
 TEST(WakeControllerDeadlines, DownloadSessionEndsWhenTheFileStopsGrowingOrGoes) {
     EngineHarness h;
-    // Each tick that measures hands the walk to the worker; its result comes back to the main
+    // Each update that measures hands the walk to the worker; its result comes back to the main
     // thread.
     const auto tickAfter = [&](double seconds) {
         h.tickAfter(seconds);

@@ -50,10 +50,10 @@ TEST_F(StatusPanelTest, IconFollowsTheStateAfterEachChange) {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
         EXPECT_EQ(status->shownGlyph(), glyph) << TrayGlyph::name(glyph).toStdString();
-        EXPECT_EQ(status->statusItem().toolTip().toStdString(),
+        EXPECT_EQ(status->trayIcon().toolTip().toStdString(),
                   "Lumenor — " + engine->statusLine());
     };
-    EXPECT_EQ(status->statusItem().toolTip().toStdString(), "Lumenor — Off");
+    EXPECT_EQ(status->trayIcon().toolTip().toStdString(), "Lumenor — Off");
     shows(Glyph::off);
     WakeControllerProbe(engine.controller()).setRemoteCycleArmed(true);
     shows(Glyph::remoteArmed);
@@ -62,12 +62,12 @@ TEST_F(StatusPanelTest, IconFollowsTheStateAfterEachChange) {
 
     engine->startSession(SessionKind::until(engine.clock.now() + std::chrono::minutes(30)));
     shows(Glyph::awake);
-    const QString before = status->statusItem().toolTip();
+    const QString before = status->trayIcon().toolTip();
     engine.tickAfter(120); // same glyph, new remaining time, shown by the minute's refresh
     auto* refresh = status->findChild<QTimer*>("tooltipRefresh");
     ASSERT_TRUE(refresh->isActive());
     refresh->start(0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return status->statusItem().toolTip() != before; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return status->trayIcon().toolTip() != before; }));
     shows(Glyph::awake);
     engine->setKeepDisplayOn(true);
     shows(Glyph::awakeDisplay);
