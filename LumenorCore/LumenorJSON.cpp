@@ -143,6 +143,18 @@ void appendInstant(std::string& out, Instant instant) {
 }
 
 // Writes one object; callers add members in byte order of their keys.
+/// `[a,b,…]`, each element written by `appendOne`.
+template <typename List, typename AppendOne>
+void appendArray(std::string& out, const List& values, AppendOne appendOne) {
+    out += '[';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        appendOne(out, values[i]);
+    }
+    out += ']';
+}
+
 class ObjectWriter {
 public:
     explicit ObjectWriter(std::string& out) : out(out) { out += '{'; }
@@ -167,13 +179,8 @@ public:
     }
     void strings(std::string_view key, const std::vector<std::string>& values) {
         name(key);
-        out += '[';
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            if (i > 0)
-                out += ',';
-            appendString(out, values[i]);
-        }
-        out += ']';
+        appendArray(out, values,
+                    [](std::string& to, const std::string& value) { appendString(to, value); });
     }
     void instant(std::string_view key, Instant value) {
         name(key);
@@ -286,13 +293,7 @@ void appendMember(ObjectWriter& object, std::string& out, std::string_view key, 
         object.strings(key, value);
     } else {
         object.name(key);
-        out += '[';
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            if (i > 0)
-                out += ',';
-            appendRecord(out, value[i]);
-        }
-        out += ']';
+        appendArray(out, value, [](std::string& to, const auto& item) { appendRecord(to, item); });
     }
 }
 

@@ -281,10 +281,12 @@ private:
     std::set<int32_t> awaitedPids() const;
     /// The battery matters now: a battery is there and the floor applies to what runs.
     bool batteryNeeded() const;
-    /// Schedules the next try of an inhibitor that was wanted but refused, backing off.
-    void noteInhibitorRetry(bool refused);
-    /// A person or caller asked for something: a refused inhibitor is tried again at once.
-    void retryInhibitorsNow() { inhibitorBackoff_ = 0; }
+    /// A person or caller asked for something, or a power service appeared: a refused
+    /// inhibitor is tried again at once, and backs off from the start (1, 2, 4 … 60 s).
+    void retryInhibitorsNow() {
+        inhibitorBackoff_ = 0;
+        inhibitorRetryAt_ = distantPast;
+    }
 
     // Commands (WakeControllerCommands.cpp)
     using Options = std::map<std::string, std::string>;
@@ -413,6 +415,8 @@ private:
     bool syncPosted_ = false;
     Instant inhibitorRetryAt_ = distantPast;
     double inhibitorBackoff_ = 0;
+    /// An inhibitor is wanted but not held: its retry is a deadline.
+    bool inhibitorRefused_ = false;
     Instant lastHoldEndedAt_ = distantPast;
     std::optional<FileWatch> fileWatch_;
     bool measuringDownload_ = false;

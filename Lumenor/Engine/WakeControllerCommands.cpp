@@ -102,7 +102,6 @@ bool sameNameIgnoringCase(const std::optional<std::string>& name, const std::str
 
 LumenorResponse WakeController::handle(const LumenorRequest& request) {
     now_ = clock_();
-    retryInhibitorsNow();
     replyInhibitors_.reset();
     LumenorResponse response = dispatch(request);
     response.status = snapshot();

@@ -73,7 +73,7 @@ std::optional<Instant> WakeController::nextDeadline() const {
     } else if (lidWanted() != lidModeActive_ && !lidOpInFlight_ && lidRetryAfter_ > now_) {
         consider(lidRetryAfter_);
     }
-    if (inhibitorBackoff_ > 0) {
+    if (inhibitorRefused_) {
         consider(inhibitorRetryAt_);
     }
     return next;
@@ -288,30 +288,24 @@ void WakeController::applyPowerState() {
                                               [](const auto& entry) { return entry.second.display; });
     const bool wantsDisplay = awake && ((session_.has_value() && keepDisplayOn()) || holdWantsDisplay);
     // A refused inhibitor is asked for again only when its retry is due, not on every change.
-    const bool retryDue = inhibitorBackoff_ == 0 || now_ >= inhibitorRetryAt_;
+    const bool retryDue = now_ >= inhibitorRetryAt_;
     if (!awake || systemAssertion_->id() != 0 || retryDue) {
         systemAssertion_->set(awake);
     }
     if (!wantsDisplay || displayAssertion_->id() != 0 || retryDue) {
         displayAssertion_->set(wantsDisplay);
     }
-    const bool refused = (awake && systemAssertion_->id() == 0) ||
-                         (wantsDisplay && displayAssertion_->id() == 0);
-    if (retryDue || !refused) {
-        noteInhibitorRetry(refused);
+    inhibitorRefused_ = (awake && systemAssertion_->id() == 0) ||
+                        (wantsDisplay && displayAssertion_->id() == 0);
+    if (!inhibitorRefused_) {
+        retryInhibitorsNow();
+    } else if (retryDue) {
+        inhibitorBackoff_ =
+            std::min(longestInhibitorBackoff, std::max(1.0, inhibitorBackoff_ * 2));
+        inhibitorRetryAt_ = addSeconds(now_, inhibitorBackoff_);
     }
     noteInhibitors(awake);
     reconcileLid();
-}
-
-void WakeController::noteInhibitorRetry(bool refused) {
-    if (!refused) {
-        inhibitorBackoff_ = 0;
-        inhibitorRetryAt_ = distantPast;
-        return;
-    }
-    inhibitorBackoff_ = std::min(longestInhibitorBackoff, std::max(1.0, inhibitorBackoff_ * 2));
-    inhibitorRetryAt_ = addSeconds(now_, inhibitorBackoff_);
 }
 
 void WakeController::startSession(SessionKind kind) {

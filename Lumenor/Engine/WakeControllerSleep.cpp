@@ -152,6 +152,7 @@ void WakeController::restoreAfterFailedSleep() {
 
 void WakeController::wake() {
     cancelSleepOperation();
+    retryInhibitorsNow();
     cancelSleep(true);
     if (!session_) {
         startSession(SessionKind::indefinite());

@@ -140,6 +140,8 @@ TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhen
         h.tickAt(*next);
     }
     EXPECT_EQ(retries, (std::vector<double>{1, 2, 4, 8, 16, 32, 60, 60}));
+    h->handle({"status", {}});
+    EXPECT_TRUE(h->nextDeadline()) << "a command that asks for nothing keeps the retry";
     EXPECT_EQ(h.clock.now() - start, std::chrono::seconds(183));
 
     h.power->refusedAssertions.clear();

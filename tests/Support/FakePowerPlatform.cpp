@@ -8,12 +8,10 @@ class FakeAssertion : public PowerControl::Assertion {
 public:
     FakeAssertion(FakePowerPlatform& power, const std::string& type, const std::string& reason)
         : Assertion(type, reason), power_(power) {}
-
     /// The system assertion stands for logind, the display one for the screen saver.
     std::vector<std::string> heldBy() const override {
-        if (id() == 0) {
+        if (id() == 0)
             return {};
-        }
         return {type() == PowerControl::displayAssertionType ? "screensaver" : "logind"};
     }
     std::string failure() const override { return failure_; }
@@ -47,18 +45,10 @@ long FakePowerPlatform::count(const std::string& action) const {
 
 std::vector<std::string> FakePowerPlatform::operations() const {
     std::vector<std::string> found;
-    for (const auto& entry : journal) {
-        for (const char* name : {"takeLid", "renewLid", "releaseLid", "setWakeAlarm", "cancelWake"}) {
-            if (entry.starts_with(name)) {
-                found.push_back(entry);
-            }
-        }
-    }
+    std::ranges::copy_if(journal, std::back_inserter(found), [](const std::string& entry) {
+        return entry.find("Lid") != std::string::npos || entry.find("WakeAlarm") != std::string::npos;
+    });
     return found;
-}
-
-void FakePowerPlatform::clearRecords() {
-    journal.clear();
 }
 
 std::unique_ptr<PowerControl::Assertion>
@@ -68,9 +58,8 @@ FakePowerPlatform::makeAssertion(const std::string& type, const std::string& rea
 
 PowerResult FakePowerPlatform::operation(const std::string& name, const std::string& argument) {
     journal.push_back(argument.empty() ? name : name + " " + argument);
-    if (duringOperation) {
+    if (duringOperation)
         duringOperation(name);
-    }
     if (auto& queued = queuedResults[name]; !queued.empty()) {
         const auto result = queued.front();
         queued.pop_front();
@@ -84,36 +73,8 @@ PowerResult FakePowerPlatform::setWakeAlarm(Instant at) {
     return operation("setWakeAlarm", std::to_string(epoch.count()));
 }
 
-bool FakePowerPlatform::wakeHelperWorks() {
-    journal.push_back("wakeHelperWorks");
-    return helperWorks_;
-}
-
-bool FakePowerPlatform::lidAvailable() {
-    journal.push_back("lidAvailable");
-    return lidWorks_;
-}
-
-void FakePowerPlatform::installHelper() {
-    journal.push_back("installHelper");
-    if (setupError) {
+void FakePowerPlatform::administer(const std::string& name) {
+    journal.push_back(name);
+    if (setupError)
         throw PowerControl::SetupError::failed(*setupError);
-    }
-}
-
-void FakePowerPlatform::uninstallHelper() {
-    journal.push_back("uninstallHelper");
-    if (setupError) {
-        throw PowerControl::SetupError::failed(*setupError);
-    }
-}
-
-PowerControl::RunResult FakePowerPlatform::sleepNow() {
-    journal.push_back("sleepNow");
-    return sleepNowResult;
-}
-
-PowerControl::RunResult FakePowerPlatform::displaySleepNow() {
-    journal.push_back("displaySleepNow");
-    return displaySleepNowResult;
 }

@@ -37,14 +37,11 @@ public:
     std::optional<std::string> setupError;
     /// What setupBlocker answers.
     std::optional<std::string> setupBlocked;
-
     /// What listInhibitors answers; none plays a machine without logind.
     std::optional<std::vector<PowerControl::Inhibitor>> inhibitors =
         std::vector<PowerControl::Inhibitor>{};
-
-    /// "takeLid", "renewLid", "releaseLid", "setWakeAlarm <epoch>", "cancelWakeAlarm",
-    /// "sleepNow", "displaySleepNow", "wakeDisplay", "wakeHelperWorks", "lidAvailable",
-    /// "installHelper", "uninstallHelper", "assert <type> on|off".
+    /// Every call by name ("takeLid", "setWakeAlarm <epoch>", "sleepNow", "wakeHelperWorks",
+    /// "installHelper", "assert <type> on|off", …), in order.
     std::vector<std::string> journal;
     std::set<std::string> held;
     int lidBatteryFloor = 0;
@@ -52,27 +49,29 @@ public:
     long count(const std::string& action) const;
     /// The lid and wake-alarm operations of the journal, in order.
     std::vector<std::string> operations() const;
-    void clearRecords();
+    void clearRecords() { journal.clear(); }
 
     std::unique_ptr<PowerControl::Assertion> makeAssertion(const std::string& type,
                                                            const std::string& reason) override;
     PowerControl::Battery battery() override { return battery_; }
     bool isLidClosed() override { return lidClosed_; }
-    bool lidAvailable() override;
+    bool lidAvailable() override { return record("lidAvailable", lidWorks_); }
     PowerResult takeLid() override { return operation("takeLid"); }
     PowerResult renewLid() override { return operation("renewLid"); }
     void releaseLid() override { operation("releaseLid"); }
+    void setLidBatteryFloor(int percent) override { lidBatteryFloor = percent; }
     bool wakeHelperInstalled() override { return helperInstalled_; }
-    bool wakeHelperWorks() override;
+    bool wakeHelperWorks() override { return record("wakeHelperWorks", helperWorks_); }
     PowerResult setWakeAlarm(Instant at) override;
     PowerResult cancelWakeAlarm() override { return operation("cancelWakeAlarm"); }
-    void setLidBatteryFloor(int percent) override { lidBatteryFloor = percent; }
-    void wakeDisplay() override { journal.push_back("wakeDisplay"); }
+    void wakeDisplay() override { record("wakeDisplay", true); }
     std::optional<std::string> setupBlocker() override { return setupBlocked; }
-    void installHelper() override;
-    void uninstallHelper() override;
-    PowerControl::RunResult sleepNow() override;
-    PowerControl::RunResult displaySleepNow() override;
+    void installHelper() override { administer("installHelper"); }
+    void uninstallHelper() override { administer("uninstallHelper"); }
+    PowerControl::RunResult sleepNow() override { return record("sleepNow", sleepNowResult); }
+    PowerControl::RunResult displaySleepNow() override {
+        return record("displaySleepNow", displaySleepNowResult);
+    }
     std::optional<std::vector<PowerControl::Inhibitor>> listInhibitors() override {
         return inhibitors;
     }
@@ -80,7 +79,12 @@ public:
     std::optional<std::string> displaySleepProblem() override { return displaySleepProblemResult; }
 
 private:
+    template <class T> T record(const std::string& name, T result) {
+        journal.push_back(name);
+        return result;
+    }
     PowerResult operation(const std::string& name, const std::string& argument = {});
+    void administer(const std::string& name);
 
     PowerControl::Battery battery_;
     bool lidClosed_ = false;
