@@ -166,6 +166,7 @@ void WakeController::setSetting(LumenorSettings::Id id, int value) {
 }
 
 void WakeController::setPendingSleep(std::optional<PendingSleep> request) {
+    now_ = clock_();
     publish(pendingSleep_, std::move(request));
 }
 

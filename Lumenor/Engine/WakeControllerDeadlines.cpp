@@ -282,6 +282,7 @@ void WakeController::applyPowerState() {
     if (sleeping_) {
         return;
     }
+    now_ = clock_(); // also called between updates, by the panel and by results coming back
     const bool awake = isAwake();
     const auto active = activeHolds();
     const bool holdWantsDisplay = std::any_of(active.begin(), active.end(),
@@ -391,6 +392,7 @@ void WakeController::enforceBatteryFloor() {
     if (!stopOnLowBattery() || !batteryTooLow() || !isAwake()) {
         return;
     }
+    now_ = clock_();
     publish(holds_, std::map<std::string, Hold>());
     lastHoldEndedAt_ = now_;
     publish(remoteListeningUntil_, std::optional<Instant>());
