@@ -394,8 +394,9 @@ private:
     std::array<int, LumenorSettings::all.size()> settings_{};
 
     // Private fields
-    /// The lid's lease lasts 120 s; renewing every 50 s leaves room for a second try.
-    static constexpr double lidRenewEvery = 50;
+    /// The lid's lease lasts 120 s; renewing once a minute leaves room for a second try, and
+    /// reads the battery (which the lid checks) no more often than that.
+    static constexpr double lidRenewEvery = 60;
     /// The clock when update() or the command being handled began.
     Instant now_;
     double listenWindow_ = 180;

@@ -32,7 +32,9 @@ const std::set<std::string> sharedPrograms = {
     "sh",   "bash", "dash", "zsh",  "fish",    "env",  "python", "python3",
     "perl", "ruby", "node", "java", "flatpak", "snap", "gjs",    "xdg-open"};
 
-constexpr int fallbackCheckMs = 500;
+// Kernels before 5.3 have no pidfd: there a watched process is looked at this often, slowly
+// enough that an idle app still sleeps most of the time.
+constexpr int fallbackCheckMs = 5000;
 
 const QString upowerService = QStringLiteral("org.freedesktop.UPower");
 const QString upowerPaths[] = {QStringLiteral("/org/freedesktop/UPower"),

@@ -61,16 +61,19 @@ TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
 }
 
 TEST_F(WakeControllerCommands, OnFindsApplicationsAndFilesOrSaysWhatItCannotFind) {
-    expectRejected("on", {{"until", "teatime"}},
-                   "Couldn't understand time “teatime”. Try 18:30 or 6pm.");
-    expectRejected("on", {{"pid", "12ab"}}, "No running process with pid 12ab.");
-    expectRejected("on", {{"pid", "2147483648"}}, "No running process with pid 2147483648.");
-    expectRejected("on", {{"pid", "2147483647"}}, "No running process with pid 2147483647.");
-    expectRejected("on", {{"file", "/no/such/file.iso"}}, "File not found: /no/such/file.iso");
     h.workspace->applications = {{10, "Terminal", "Safari", "", true},
                                  {11, "Safari", "org.Safari", "", true},
                                  {12, std::nullopt, "org.nameless", "", true}};
-    expectRejected("on", {{"app", "ORG.NAMELESS"}}, "“ORG.NAMELESS” isn't running.");
+    for (const auto& [option, value, message] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"until", "teatime", "Couldn't understand time “teatime”. Try 18:30 or 6pm."},
+             {"pid", "12ab", "No running process with pid 12ab."},
+             {"pid", "2147483648", "No running process with pid 2147483648."},
+             {"pid", "2147483647", "No running process with pid 2147483647."},
+             {"file", "/no/such/file.iso", "File not found: /no/such/file.iso"},
+             {"app", "ORG.NAMELESS", "“ORG.NAMELESS” isn't running."}}) {
+        expectRejected("on", {{option, value}}, message);
+    }
     EXPECT_FALSE(h->session());
     EXPECT_TRUE(h.logLines().empty());
 

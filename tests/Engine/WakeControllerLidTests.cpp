@@ -29,12 +29,12 @@ TEST_F(WakeControllerLid, FollowsWhatKeepsTheMachineAwakeAndRenewsTheLease) {
     EXPECT_EQ(h.power->operations(), Words{"takeLid"});
     EXPECT_TRUE(h->lidModeActive());
 
-    after(49);
+    after(59);
     EXPECT_EQ(calls("renewLid"), 0);
     after(1);
     after(1); // one renewal per interval
     EXPECT_EQ(calls("renewLid"), 1);
-    EXPECT_EQ(h->nextDeadline(), h.clock.now() + std::chrono::seconds(49));
+    EXPECT_EQ(h->nextDeadline(), h.clock.now() + std::chrono::seconds(59));
 
     h->endSession("done");
     h.settle();
@@ -67,7 +67,7 @@ TEST_F(WakeControllerLid, FailedChangesBackOffAndRepeatedFailuresAreLoggedOnce) 
 TEST_F(WakeControllerLid, ALostLeaseEndsTheModeSaysWhyAndTriesAgainLater) {
     h.readyHelper();
     h.power->standingResults["renewLid"] = PowerResult::failed("the lease ran out");
-    after(50);
+    after(60);
     EXPECT_FALSE(h->lidModeActive());
     EXPECT_EQ(h.lastEvent(), "⚠️ Lid-closed mode ended: the lid could not be held any longer "
                              "(the lease ran out)");
