@@ -26,6 +26,9 @@ struct ShellResult {
     int status = -1;
     std::string out;
     std::string err;
+
+    /// "<status>: <standard error>", to compare a failure whole.
+    std::string failure() const { return std::to_string(status) + ": " + err; }
 };
 
 /// A plain environment for running the system's own tools.
