@@ -2,6 +2,7 @@
 #include "LumenorCore/LumenorJSON.h"
 #include "LumenorCore/LumenorServer.h"
 #include "LumenorCore/UnixSocketError.h"
+#include "ShellSandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -109,14 +110,6 @@ template <typename Action> std::string failureOf(Action action) {
 
 class LumenorServerTests : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lumenor-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
-        path = (root / "support" / "inner" / "lumenor.sock").string();
-    }
-    void TearDown() override { fs::remove_all(root); }
-
     // A server whose reports land in `reports`; by default it echoes and counts `calls`.
     template <typename Handling = LumenorServer::Handler>
     std::shared_ptr<LumenorServer> started(Handling handling = {}) {
@@ -143,8 +136,9 @@ protected:
         return LumenorClient::send(request, path, 2);
     }
 
-    fs::path root;
-    std::string path;
+    TemporaryFolder folder;
+    const fs::path root = folder.path;
+    std::string path = (root / "support" / "inner" / "lumenor.sock").string();
     std::mutex mutex;
     std::vector<std::string> reports;
     std::atomic<int> calls = 0;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -58,10 +59,7 @@ template <typename Read> auto eventually(Read read) {
 
 Arguments words(const std::string& text) {
     std::istringstream in(text);
-    Arguments result;
-    for (std::string word; in >> word;)
-        result.push_back(word);
-    return result;
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 } // namespace
