@@ -56,7 +56,6 @@ TEST(DurationParserTest, RefusesWhatIsNotADurationOrTooLong) {
     }
     EXPECT_EQ(parse(std::string(31, '0') + "1m"), std::nullopt);
     EXPECT_EQ(parse(std::string(31, '9') + "d"), std::nullopt);
-    EXPECT_EQ(parse(std::string(30, '0') + "1m"), 60);
     for (const char* longest : {"366d", "31622400s", "527040"})
         EXPECT_EQ(parse(longest), DurationParser::maximum) << longest;
 }

@@ -44,17 +44,6 @@ template <typename Record> std::string failureOf(const std::string& json) {
 
 } // namespace
 
-TEST(LumenorJSONTests, WorkedExampleHasExactBytes) {
-    const std::string pong =
-        R"({"message":"pong","ok":true,"status":{"awake":true,"batteryPercent":82,)"
-        R"("holdUntil":"2026-12-05T18:30:00Z","keepDisplayOn":false,"lidClosedMode":true,)"
-        R"("lidClosedModeActive":false,"lidClosedModeAvailable":true,"onBattery":true,)"
-        R"("remoteWakeCycleArmed":false,"remoteWakeEnabled":false,"remoteWakeIntervalMinutes":15}})";
-    const LumenorResponse response{true, "pong", exampleStatus()};
-    EXPECT_EQ(LumenorJSON::line(response), pong + "\n");
-    EXPECT_EQ(decode<LumenorResponse>(pong), response);
-}
-
 TEST(LumenorJSONTests, EncodingEscapesSortsAndOmits) {
     EXPECT_EQ(
         LumenorJSON::line(LumenorResponse{false, "a/b \"q\" \\ \n\t\x01\x7f é☀️"s + '\0'}),
@@ -79,28 +68,29 @@ TEST(LumenorJSONTests, EveryMemberSitsInKeyOrderAndRoundTrips) {
         std::vector<LumenorInhibitor>{{"GNOME Shell", "lid", "handle-lid-switch", "block", 9}};
     status.problem = "Couldn't keep the computer awake: a/b.";
     status.wakeHelperReady = false;
-    const std::string line = LumenorJSON::line(status);
-    EXPECT_EQ(line,
-              R"({"awake":true,"batteryPercent":82,"holdUntil":"2026-12-05T18:30:00Z",)"
-              R"("holds":[{"id":"build","label":"make -j8","pid":311,)"
-              R"("until":"2026-12-05T18:30:00Z"},{"id":"task-7","label":"",)"
-              R"("until":"2026-12-05T18:30:00Z"}],"inhibitorsHeld":["logind","portal"],)"
-              R"("keepDisplayOn":false,"lidClosedMode":true,"lidClosedModeActive":false,)"
-              R"("lidClosedModeAvailable":true,"lidHandledBy":"Power Manager","onBattery":true,)"
-              R"("otherInhibitors":[{"mode":"block","pid":9,"what":"handle-lid-switch",)"
-              R"("who":"GNOME Shell","why":"lid"}],"pendingSleepAt":"2026-12-05T19:30:00Z",)"
-              R"("pendingSleepWaitingForPid":-2147483648,)"
-              R"("problem":"Couldn't keep the computer awake: a\/b.","remoteWakeCycleArmed":false,)"
-              R"("remoteWakeEnabled":false,"remoteWakeIntervalMinutes":15,)"
-              R"("sessionDescription":"Until 19:00 — “build”",)"
-              R"("sessionEndsAt":"1969-12-31T23:59:59Z","wakeHelperReady":false})"
-              "\n");
-    status = decode<LumenorStatus>(line);
-    EXPECT_EQ(LumenorJSON::line(status), line);
-    status.inhibitorsHeld = std::vector<std::string>{};
-    status.holds = std::vector<LumenorHold>{};
-    const LumenorResponse full{true, "line\nbreak/slash \"quoted\" 🌙", status};
-    EXPECT_EQ(decode<LumenorResponse>(LumenorJSON::line(full)), full);
+    const std::string line = LumenorJSON::line(LumenorResponse{true, "pong", status});
+    EXPECT_EQ(
+        line,
+        R"({"message":"pong","ok":true,"status":{"awake":true,"batteryPercent":82,)"
+        R"("holdUntil":"2026-12-05T18:30:00Z","holds":[{"id":"build","label":"make -j8","pid":311,)"
+        R"("until":"2026-12-05T18:30:00Z"},{"id":"task-7","label":"",)"
+        R"("until":"2026-12-05T18:30:00Z"}],"inhibitorsHeld":["logind","portal"],)"
+        R"("keepDisplayOn":false,"lidClosedMode":true,"lidClosedModeActive":false,)"
+        R"("lidClosedModeAvailable":true,"lidHandledBy":"Power Manager","onBattery":true,)"
+        R"("otherInhibitors":[{"mode":"block","pid":9,"what":"handle-lid-switch",)"
+        R"("who":"GNOME Shell","why":"lid"}],"pendingSleepAt":"2026-12-05T19:30:00Z",)"
+        R"("pendingSleepWaitingForPid":-2147483648,)"
+        R"("problem":"Couldn't keep the computer awake: a\/b.","remoteWakeCycleArmed":false,)"
+        R"("remoteWakeEnabled":false,"remoteWakeIntervalMinutes":15,)"
+        R"("sessionDescription":"Until 19:00 — “build”",)"
+        R"("sessionEndsAt":"1969-12-31T23:59:59Z","wakeHelperReady":false}})"
+        "\n");
+    LumenorResponse decoded = decode<LumenorResponse>(line);
+    EXPECT_EQ(LumenorJSON::line(decoded), line);
+    decoded.message = "line\nbreak/slash \"quoted\" 🌙";
+    decoded.status->inhibitorsHeld = std::vector<std::string>{};
+    decoded.status->holds = std::vector<LumenorHold>{};
+    EXPECT_EQ(decode<LumenorResponse>(LumenorJSON::line(decoded)), decoded);
 
     // Unknown members of an element are dropped and deeper nesting is skipped.
     const auto extra = decode<LumenorStatus>(withMember(

@@ -1,9 +1,9 @@
 #include "LumenorCore/LumenorPaths.h"
+#include "ShellSandbox.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,35 +12,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-unsigned mode(const fs::path& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
-std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-}
-
 /// A fresh temporary home, set as LUMENOR_HOME, without XDG variables.
-struct TemporaryHome {
+struct TemporaryHome : TemporaryFolder {
     TemporaryHome() {
-        char pattern[] = "/tmp/lumenor-paths-XXXXXX";
-        root = ::mkdtemp(pattern);
-        ::setenv("LUMENOR_HOME", root.c_str(), 1);
+        ::setenv("LUMENOR_HOME", path.c_str(), 1);
         ::unsetenv("XDG_STATE_HOME");
         ::unsetenv("XDG_CONFIG_HOME");
     }
-    ~TemporaryHome() {
-        fs::permissions(root, fs::perms::owner_all);
-        fs::remove_all(root);
-    }
-    fs::path root;
 };
 
 } // namespace
@@ -81,23 +59,23 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
     LumenorPaths::createPrivateFile(LumenorPaths::settingsFile());
     LumenorPaths::createPrivateDirectory(LumenorPaths::supportDirectory());
     ::umask(umask);
-    EXPECT_EQ(mode(LumenorPaths::settingsFile()), 0600u);
+    EXPECT_EQ(modeOf(LumenorPaths::settingsFile()), 0600u);
     for (const fs::path& folder :
-         {home.root / ".config", LumenorPaths::settingsFile().parent_path(),
-          home.root / ".local/state", LumenorPaths::supportDirectory()})
-        EXPECT_EQ(mode(folder), 0700u) << folder;
+         {home.path / ".config", LumenorPaths::settingsFile().parent_path(),
+          home.path / ".local/state", LumenorPaths::supportDirectory()})
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
     // An existing, looser settings file is tightened and keeps its contents.
-    write(LumenorPaths::settingsFile(), "[General]\nkeepDisplayOn=true\n");
+    writeFile(LumenorPaths::settingsFile(), "[General]\nkeepDisplayOn=true\n");
     fs::permissions(LumenorPaths::settingsFile(), fs::perms(0644));
     LumenorPaths::createPrivateFile(LumenorPaths::settingsFile());
-    EXPECT_EQ(mode(LumenorPaths::settingsFile()), 0600u);
-    EXPECT_EQ(contents(LumenorPaths::settingsFile()), "[General]\nkeepDisplayOn=true\n");
+    EXPECT_EQ(modeOf(LumenorPaths::settingsFile()), 0600u);
+    EXPECT_EQ(readFile(LumenorPaths::settingsFile()), "[General]\nkeepDisplayOn=true\n");
 
-    const fs::path blocked = home.root / "blocked";
-    write(blocked, "a file");
+    const fs::path blocked = home.path / "blocked";
+    writeFile(blocked, "a file");
     const std::pair<fs::path, std::string> failures[] = {
         {blocked / "lumenor", "a file is in the way"},
-        {home.root / std::string(300, 'x'), "path too long"},
+        {home.path / std::string(300, 'x'), "path too long"},
     };
     for (const auto& [folder, cause] : failures) {
         try {
@@ -112,20 +90,20 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
 TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
     TemporaryHome home;
     const fs::path legacy = LumenorPaths::legacySupportDirectory();
-    write(legacy / "lumenor.log", "2026-01-01T00:00:00Z old\n");
-    write(legacy / "state.json", "{\"old\":1}");
-    write(LumenorPaths::logFile(), "2026-02-01T00:00:00Z new\n");
-    write(LumenorPaths::stateFile(), "{\"new\":1}");
+    writeFile(legacy / "lumenor.log", "2026-01-01T00:00:00Z old\n");
+    writeFile(legacy / "state.json", "{\"old\":1}");
+    writeFile(LumenorPaths::logFile(), "2026-02-01T00:00:00Z new\n");
+    writeFile(LumenorPaths::stateFile(), "{\"new\":1}");
     EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
-    EXPECT_EQ(contents(LumenorPaths::logFile()),
+    EXPECT_EQ(readFile(LumenorPaths::logFile()),
               "2026-01-01T00:00:00Z old\n2026-02-01T00:00:00Z new\n");
-    EXPECT_EQ(mode(LumenorPaths::logFile()), 0600u);
-    EXPECT_EQ(contents(LumenorPaths::stateFile()), "{\"new\":1}");
-    EXPECT_EQ(contents(LumenorPaths::supportDirectory() / "state-earlier.json"), "{\"old\":1}");
-    EXPECT_FALSE(fs::exists(home.root / "Library")) << "emptied folders go";
+    EXPECT_EQ(modeOf(LumenorPaths::logFile()), 0600u);
+    EXPECT_EQ(readFile(LumenorPaths::stateFile()), "{\"new\":1}");
+    EXPECT_EQ(readFile(LumenorPaths::supportDirectory() / "state-earlier.json"), "{\"old\":1}");
+    EXPECT_FALSE(fs::exists(home.path / "Library")) << "emptied folders go";
 
     // A folder with something else in it stays.
-    write(legacy / "notes.txt", "mine");
+    writeFile(legacy / "notes.txt", "mine");
     EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
-    EXPECT_EQ(contents(legacy / "notes.txt"), "mine");
+    EXPECT_EQ(readFile(legacy / "notes.txt"), "mine");
 }

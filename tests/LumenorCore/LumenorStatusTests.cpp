@@ -84,15 +84,14 @@ TEST(LumenorStatusTests, OptionalLinesComeInOrder) {
 }
 
 TEST(LumenorStatusTests, HoldsAreNamedAndOtherInhibitorsListed) {
-    const Instant now = six;
     LumenorStatus status{};
     status.awake = true;
     const auto firstLine = [&] {
-        return status.summary(now).substr(0, status.summary(now).find('\n'));
+        return status.summary(six).substr(0, status.summary(six).find('\n'));
     };
-    status.holds = std::vector<LumenorHold>{{"task-7", "", now + 30min}, {"gone", "", now}};
+    status.holds = std::vector<LumenorHold>{{"task-7", "", six + 30min}, {"gone", "", six}};
     EXPECT_EQ(firstLine(), "☀️ Awake — held for task-7 (30m 00s left)");
-    status.holds->push_back({"run-311", "make -j8", now + 8760h, 311});
+    status.holds->push_back({"run-311", "make -j8", six + 8760h, 311});
     EXPECT_EQ(firstLine(), "☀️ Awake — held for 2 tasks (30m 00s left)");
     status.holds->erase(status.holds->begin());
     EXPECT_EQ(firstLine(), "☀️ Awake — held for make -j8 (while pid 311 runs)");
@@ -100,8 +99,8 @@ TEST(LumenorStatusTests, HoldsAreNamedAndOtherInhibitorsListed) {
     status.otherInhibitors =
         std::vector<LumenorInhibitor>{{"GNOME Shell", "lid", "handle-lid-switch", "block", 9},
                                       {"backup", "copying", "sleep", "delay", 12}};
-    EXPECT_TRUE(status.summary(now).ends_with(
+    EXPECT_TRUE(status.summary(six).ends_with(
         "\n🔒 Other programs' inhibitors: GNOME Shell (block handle-lid-switch: lid); "
         "backup (delay sleep: copying)"))
-        << status.summary(now);
+        << status.summary(six);
 }

@@ -1,4 +1,5 @@
 #include "LumenorCore/ProcessTree.h"
+#include "ShellSandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -21,8 +23,7 @@ namespace {
 
 // A child in a process group of its own; the whole group is killed and the child reaped at the
 // end, so nothing outlives the test.
-class Child {
-public:
+struct Child {
     Child(const std::filesystem::path& program, const Arguments& arguments) {
         std::vector<char*> argv;
         for (const auto& argument : arguments)
@@ -31,31 +32,19 @@ public:
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        if (posix_spawn(&pid_, program.c_str(), nullptr, &attributes, argv.data(), environ) != 0)
-            pid_ = -1;
+        if (posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ) != 0)
+            pid = -1;
         posix_spawnattr_destroy(&attributes);
     }
     ~Child() { stop(); }
-    pid_t pid() const { return pid_; }
     void stop() {
-        if (pid_ > 0) {
-            ::kill(-pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+        if (pid > 0) {
+            ::kill(-pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
         }
-        pid_ = -1;
+        pid = -1;
     }
-
-private:
-    pid_t pid_ = -1;
-};
-
-struct TemporaryFolder {
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumenor-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(path); }
-    std::filesystem::path path;
+    pid_t pid = -1;
 };
 
 // Polls for something a child produces while it starts up.
@@ -70,53 +59,40 @@ template <typename Read> auto eventually(Read read) {
 
 Arguments words(const std::string& text) {
     std::istringstream in(text);
-    Arguments result;
-    for (std::string word; in >> word;)
-        result.push_back(word);
-    return result;
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 } // namespace
 
-TEST(ProcessTreeTest, ReadsArgumentsAndParentOfARunningChild) {
+TEST(ProcessTreeTest, ReadsARunningChildAndTellsGoneAndInvalidPidsApart) {
+    const auto seen = [](std::int32_t pid) {
+        return std::tuple(ProcessTree::isAlive(pid), ProcessTree::parentPID(pid),
+                          ProcessTree::arguments(pid));
+    };
     // The process table names it after this link, parentheses and spaces included.
     TemporaryFolder folder;
     const auto oddName = folder.path / "x) 1 2 (y";
     std::filesystem::create_symlink("/bin/sh", oddName);
     Child child(oddName, {"sh", "-c", "sleep 30; exit", "", "a\xff-z", "gr\xc3\xbc\xc3\x9f"});
-    ASSERT_GT(child.pid(), 0);
-    EXPECT_TRUE(ProcessTree::isAlive(child.pid()));
+    ASSERT_GT(child.pid, 0);
     // Until the kernel has set up the new program its argument area reads as empty.
-    const auto arguments = eventually([&]() -> std::optional<Arguments> {
-        auto read = ProcessTree::arguments(child.pid());
-        return read && !read->empty() ? read : std::nullopt;
-    });
-    EXPECT_EQ(arguments, (Arguments{"sh", "-c", "sleep 30; exit", "", "a\uFFFD-z", "grüß"}));
-    EXPECT_EQ(ProcessTree::parentPID(child.pid()), ::getpid());
+    eventually([&] { return !ProcessTree::arguments(child.pid).value_or(Arguments{}).empty(); });
+    EXPECT_EQ(seen(child.pid), std::tuple(true, std::optional(::getpid()),
+                                          std::optional(Arguments{"sh", "-c", "sleep 30; exit", "",
+                                                                  "a\uFFFD-z", "grüß"})));
     EXPECT_EQ(ProcessTree::parentPID(::getpid()), ::getppid());
-}
 
-TEST(ProcessTreeTest, TellsGoneAndInvalidPidsApart) {
-    // Signal 0 to pid 0 or -1 would reach whole groups and succeed.
-    for (const std::int32_t pid : {0, -1, INT_MIN}) {
-        EXPECT_FALSE(ProcessTree::isAlive(pid));
-        EXPECT_EQ(ProcessTree::parentPID(pid), std::nullopt);
-        EXPECT_EQ(ProcessTree::arguments(pid), std::nullopt);
-    }
-    Child exited("/bin/true", {"true"});
-    ASSERT_GT(exited.pid(), 0);
-    siginfo_t info{};
-    ASSERT_EQ(::waitid(P_PID, exited.pid(), &info, WEXITED | WNOWAIT), 0);
     // A zombie still exists but has no argument area left.
-    EXPECT_TRUE(ProcessTree::isAlive(exited.pid()));
-    EXPECT_EQ(ProcessTree::arguments(exited.pid()), Arguments{});
-    EXPECT_EQ(ProcessTree::parentPID(exited.pid()), ::getpid());
-
-    const pid_t reaped = exited.pid();
-    exited.stop();
-    EXPECT_FALSE(ProcessTree::isAlive(reaped));
-    EXPECT_EQ(ProcessTree::arguments(reaped), std::nullopt);
-    EXPECT_EQ(ProcessTree::parentPID(reaped), std::nullopt);
+    ::kill(child.pid, SIGKILL);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, child.pid, &info, WEXITED | WNOWAIT), 0);
+    EXPECT_EQ(seen(child.pid),
+              std::tuple(true, std::optional(::getpid()), std::optional(Arguments{})));
+    const pid_t reaped = child.pid;
+    child.stop();
+    // Signal 0 to pid 0 or -1 would reach whole groups and succeed.
+    for (const std::int32_t pid : {reaped, 0, -1, INT_MIN})
+        EXPECT_EQ(seen(pid), std::tuple(false, std::nullopt, std::nullopt)) << pid;
 }
 
 TEST(ProcessTreeTest, SplitsArgumentAreasAndClassifiesAgentRuns) {
@@ -171,19 +147,19 @@ TEST(ProcessTreeTest, FindsTheAgentAboveATask) {
         const Arguments arguments =
             withPrompt ? Arguments{agent, "-p", task} : Arguments{agent, task};
         Child run(agent, arguments);
-        ASSERT_GT(run.pid(), 0);
+        ASSERT_GT(run.pid, 0);
         const auto sleeper = eventually([&] {
             pid_t pid = 0;
             return std::ifstream(pidFile) >> pid ? std::optional(pid) : std::nullopt;
         });
         ASSERT_TRUE(sleeper.has_value());
-        EXPECT_EQ(ProcessTree::arguments(run.pid()), arguments);
+        EXPECT_EQ(ProcessTree::arguments(run.pid), arguments);
 
-        const AgentAncestor expected{run.pid(), withPrompt, "Copilot CLI"};
+        const AgentAncestor expected{run.pid, withPrompt, "Copilot CLI"};
         EXPECT_EQ(ProcessTree::agentAncestor(*sleeper, 3), expected);
         EXPECT_EQ(ProcessTree::agentAncestor(*sleeper, 2), std::nullopt);
-        EXPECT_EQ(ProcessTree::agentAncestor(run.pid(), 1), expected);
-        EXPECT_EQ(ProcessTree::agentAncestor(run.pid(), 0), std::nullopt);
-        EXPECT_EQ(ProcessTree::agentAncestor(run.pid(), -1), std::nullopt);
+        EXPECT_EQ(ProcessTree::agentAncestor(run.pid, 1), expected);
+        EXPECT_EQ(ProcessTree::agentAncestor(run.pid, 0), std::nullopt);
+        EXPECT_EQ(ProcessTree::agentAncestor(run.pid, -1), std::nullopt);
     }
 }

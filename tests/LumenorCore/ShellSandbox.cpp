@@ -13,25 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void spit(const fs::path& path, std::string_view content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-fs::path temporaryFolder(const char* prefix) {
-    std::string name = (fs::temp_directory_path() / (prefix + std::string("-XXXXXX"))).string();
-    if (::mkdtemp(name.data()) == nullptr)
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    return name;
-}
-
 std::string withoutRoot(std::string text, const std::string& root) {
     for (auto at = text.find(root); at != std::string::npos; at = text.find(root, at))
         text.erase(at, root.size());
@@ -52,50 +33,65 @@ std::string base64(std::string_view text, const char* option) {
 
 } // namespace
 
+TemporaryFolder::TemporaryFolder(const char* prefix) {
+    std::string name = "/tmp/" + std::string(prefix) + "-XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr)
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path = name;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+std::string readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& file, std::string_view content) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+}
+
+unsigned modeOf(const fs::path& path) {
+    return static_cast<unsigned>(fs::symlink_status(path).permissions() & fs::perms::mask);
+}
+
 ShellResult runProcess(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment, std::string_view input) {
-    const fs::path scratch = temporaryFolder("lumenor-run");
-    spit(scratch / "in", input);
+    const TemporaryFolder scratch("lumenor-run");
+    writeFile(scratch.path / "in", input);
     std::string command = "/usr/bin/env -i";
     for (const auto& word : environment)
         command += " " + shellWord(word);
     for (const auto& word : argv)
         command += " " + shellWord(word);
-    const std::string dir = scratch.string();
+    const std::string dir = scratch.path.string();
     command += " <" + dir + "/in >" + dir + "/out 2>" + dir + "/err";
     const int status = std::system(command.c_str());
-    ShellResult result{WEXITSTATUS(status), slurp(scratch / "out"), slurp(scratch / "err")};
-    fs::remove_all(scratch);
-    return result;
+    return {WEXITSTATUS(status), readFile(scratch.path / "out"), readFile(scratch.path / "err")};
 }
 
-ShellSandbox::ShellSandbox() : root_(temporaryFolder("lumenor-sandbox")) {
+ShellSandbox::ShellSandbox() {
     for (const char* dir : {"fake", "tmp", "etc/sudoers.d", "var/lib", "usr/local"})
-        fs::create_directories(root_ / dir);
+        fs::create_directories(root_.path / dir);
     write("/sys/class/rtc/rtc0/wakealarm", "");
     for (const char* tool : {"/usr/bin/logger", "/usr/bin/flock", "/usr/sbin/rtcwake",
                              "/usr/bin/date", "/usr/bin/install", "/usr/bin/base64"}) {
-        spit(at(tool), slurp(LUMENOR_SOURCE_DIR "/tests/LumenorCore/StandInTools.sh"));
+        writeFile(at(tool), readFile(LUMENOR_SOURCE_DIR "/tests/LumenorCore/StandInTools.sh"));
         fs::permissions(at(tool), fs::perms::owner_all);
     }
     for (const char* empty : {"/fake/calls", "/fake/intercepts"})
         write(empty, "");
 }
 
-ShellSandbox::~ShellSandbox() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-}
-
-fs::path ShellSandbox::at(std::string_view absolute) const {
-    return root_.string() + std::string(absolute);
-}
-
 std::string ShellSandbox::rewrite(std::string_view text) const {
     static const std::regex paths(
         R"((^|[^\w./-])(/var/lib/|/usr/local/|/etc/sudoers\.d/|/tmp/|/sys/class/rtc/|)"
         R"(/usr/sbin/rtcwake\b|/usr/bin/(flock|base64|install|logger|date)\b))");
-    const std::string r = root_.string();
+    const std::string r = root_.path.string();
     const auto relocate = [&](std::string_view part) {
         std::string out = std::regex_replace(std::string(part), paths, "$1" + r + "$2");
         const std::string path = "PATH=/usr/bin:";
@@ -117,7 +113,7 @@ std::string ShellSandbox::rewrite(std::string_view text) const {
 }
 
 ShellResult ShellSandbox::run(std::string_view script) const {
-    const std::string r = root_.string();
+    const std::string r = root_.path.string();
     auto result = runProcess({"/bin/sh", "-c", rewrite(script)},
                              {"PATH=" + r + "/usr/bin:" + r + "/bin:/usr/bin:/bin:/usr/sbin:/sbin",
                               "HOME=" + r, "TZ=UTC", "LC_ALL=C", "SANDBOX_ROOT=" + r,
@@ -125,22 +121,10 @@ ShellResult ShellSandbox::run(std::string_view script) const {
     return {result.status, withoutRoot(result.out, r), withoutRoot(result.err, r)};
 }
 
-void ShellSandbox::write(std::string_view absolute, std::string_view content) {
-    spit(at(absolute), content);
-}
-
 std::optional<std::string> ShellSandbox::read(std::string_view absolute) const {
     if (!fs::is_regular_file(at(absolute)))
         return std::nullopt;
-    return slurp(at(absolute));
-}
-
-bool ShellSandbox::exists(std::string_view absolute) const {
-    return fs::exists(fs::symlink_status(at(absolute)));
-}
-
-unsigned ShellSandbox::mode(std::string_view absolute) const {
-    return static_cast<unsigned>(fs::status(at(absolute)).permissions() & fs::perms::mask);
+    return readFile(at(absolute));
 }
 
 void ShellSandbox::interceptCalls(std::string_view prefix, int status) {
@@ -149,7 +133,7 @@ void ShellSandbox::interceptCalls(std::string_view prefix, int status) {
 
 std::vector<std::string> ShellSandbox::calls(std::string_view prefix) const {
     std::vector<std::string> result;
-    std::istringstream in(slurp(at("/fake/calls")));
+    std::istringstream in(readFile(at("/fake/calls")));
     for (std::string line; std::getline(in, line);)
         if (line.starts_with(prefix))
             result.push_back(line);

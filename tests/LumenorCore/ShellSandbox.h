@@ -6,11 +6,29 @@
 #include <string_view>
 #include <vector>
 
+/// A fresh folder /tmp/<prefix>-XXXXXX, removed with everything in it at the end.
+struct TemporaryFolder {
+    explicit TemporaryFolder(const char* prefix = "lumenor");
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    std::filesystem::path path;
+};
+
+std::string readFile(const std::filesystem::path& file);
+/// Replaces the file's content, creating its folders first.
+void writeFile(const std::filesystem::path& file, std::string_view content);
+/// The permission bits of `path` itself, not of a link's target.
+unsigned modeOf(const std::filesystem::path& path);
+
 /// What a child process left behind: its exit status and its output.
 struct ShellResult {
     int status = -1;
     std::string out;
     std::string err;
+
+    /// "<status>: <standard error>", to compare a failure whole.
+    std::string failure() const { return std::to_string(status) + ": " + err; }
 };
 
 /// A plain environment for running the system's own tools.
@@ -34,20 +52,23 @@ ShellResult runProcess(const std::vector<std::string>& argv,
 class ShellSandbox {
 public:
     ShellSandbox();
-    ~ShellSandbox();
-    ShellSandbox(const ShellSandbox&) = delete;
-    ShellSandbox& operator=(const ShellSandbox&) = delete;
 
     /// Where the absolute path `absolute` lives in the sandbox.
-    std::filesystem::path at(std::string_view absolute) const;
+    std::filesystem::path at(std::string_view absolute) const {
+        return root_.path.string() + std::string(absolute);
+    }
     std::string rewrite(std::string_view text) const;
     /// Runs `script` (rewritten) with /bin/sh -c; the root is removed from its output.
     ShellResult run(std::string_view script) const;
 
-    void write(std::string_view absolute, std::string_view content);
+    void write(std::string_view absolute, std::string_view content) {
+        writeFile(at(absolute), content);
+    }
     std::optional<std::string> read(std::string_view absolute) const;
-    bool exists(std::string_view absolute) const;
-    unsigned mode(std::string_view absolute) const;
+    bool exists(std::string_view absolute) const {
+        return std::filesystem::exists(std::filesystem::symlink_status(at(absolute)));
+    }
+    unsigned mode(std::string_view absolute) const { return modeOf(at(absolute)); }
 
     /// Stand-in calls ("tool arg...") that start with `prefix` exit with `status` at once.
     void interceptCalls(std::string_view prefix, int status);
@@ -59,5 +80,5 @@ public:
     long long now = 1'700'000'000;
 
 private:
-    std::filesystem::path root_;
+    TemporaryFolder root_{"lumenor-sandbox"};
 };

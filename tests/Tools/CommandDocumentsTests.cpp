@@ -1,7 +1,6 @@
 // The completions and the manual built from the command table, read by the real shells and man.
 
 #include "Tools/lumenor/CommandTable.h"
-#include "Tools/lumenor/Generators.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +21,11 @@ struct Outcome {
 Outcome shell(const std::string& command) {
     Outcome outcome;
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
+    if (pipe == nullptr)
         return outcome;
-    }
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         outcome.output.append(buffer, n);
-    }
     const int status = ::pclose(pipe);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return outcome;
@@ -41,19 +38,17 @@ bool available(const std::string& program) {
 } // namespace
 
 TEST(CommandDocuments, ShellsLoadTheCompletionsAndOfferTheTablesWords) {
-    const std::string bash = (share / "bash-completion/completions/lumenor").string();
     const Outcome loaded = shell("bash -c 'source \"$0\" && complete -p lumenor && "
                                  "COMP_WORDS=(lumenor help rel) COMP_CWORD=2 && _lumenor && "
                                  "echo \"${COMPREPLY[*]}\" && "
                                  "COMP_WORDS=(lumenor set --lid \"\") COMP_CWORD=3 && _lumenor && "
                                  "echo \"${COMPREPLY[*]}\"' " +
-                                 bash);
+                                 (share / "bash-completion/completions/lumenor").string());
     EXPECT_EQ(loaded.output, "complete -F _lumenor lumenor\nrelease\non off\n");
 
-    if (available("zsh")) {
-        const auto zsh = share / "zsh/vendor-completions/_lumenor";
-        EXPECT_EQ(shell("zsh -n " + zsh.string()).output, "");
-    }
+    if (available("zsh"))
+        EXPECT_EQ(shell("zsh -n " + (share / "zsh/vendor-completions/_lumenor").string()).output,
+                  "");
     if (available("fish")) {
         const auto fish = share / "fish/vendor_completions.d/lumenor.fish";
         EXPECT_EQ(shell("fish -n " + fish.string()).status, 0);
@@ -63,8 +58,6 @@ TEST(CommandDocuments, ShellsLoadTheCompletionsAndOfferTheTablesWords) {
                   "hold\tkeep awake under a named hold; again with the same ID extends it\n"
                   "holds\tlist the holds: id, label, time left or process\n");
     }
-    // Built from the same table the program reads.
-    EXPECT_EQ(CommandLine::completionScript("tcsh"), "");
 }
 
 TEST(CommandDocuments, TheManualRendersWithoutWarningsAndNamesEveryCommand) {
@@ -73,9 +66,8 @@ TEST(CommandDocuments, TheManualRendersWithoutWarningsAndNamesEveryCommand) {
     EXPECT_EQ(warnings.status, 0);
     EXPECT_EQ(warnings.output, "");
     const Outcome text = shell("MANWIDTH=80 MAN_KEEP_FORMATTING= man -l " + page + " | col -b");
-    for (const CommandLine::CommandShape& command : CommandLine::commands()) {
+    for (const CommandLine::CommandShape& command : CommandLine::commands())
         EXPECT_NE(text.output.find("\n       " + std::string(command.word)), std::string::npos)
             << command.word;
-    }
     EXPECT_NE(text.output.find("--remote-interval MINUTES"), std::string::npos);
 }

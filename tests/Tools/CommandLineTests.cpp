@@ -25,57 +25,53 @@ Invocation accepted(const Arguments& arguments, const CommandLine::AgentLookup& 
     return std::holds_alternative<Invocation>(result) ? std::get<Invocation>(result) : Invocation{};
 }
 
-LumenorRequest request(const Arguments& arguments) {
-    return accepted(arguments).request;
+// An accepted invocation whole, in one line: the action, then for send and run the request and
+// its options, then whichever other fields are set.
+std::string shown(const Arguments& arguments) {
+    const Invocation run = accepted(arguments);
+    static const char* const actions[] = {"send", "help", "version", "run", "generate"};
+    std::string text = actions[int(run.action)];
+    if (run.action == Invocation::Action::send || run.action == Invocation::Action::run)
+        text += " " + run.request.command;
+    for (const auto& [name, value] : run.request.options)
+        text += " " + name + "=" + value;
+    for (const auto& word : run.program)
+        text += " [" + word + "]";
+    return text + (run.json ? " json" : "") + (run.topic.empty() ? "" : " topic=" + run.topic) +
+           (run.note.empty() ? "" : " note") + (run.generate.empty() ? "" : " " + run.generate);
 }
 
 } // namespace
 
-TEST(CommandLine, OptionsTravelUnderTheProtocolsNamesInBothSpellings) {
-    EXPECT_EQ(request({"on", "--for", "30m", "--lid=off", "--display", "on"}),
-              (LumenorRequest{"on", {{"for", "30m"}, {"lid", "off"}, {"display", "on"}}}));
-    EXPECT_EQ(request({"set", "--remote-wake", "yes", "--remote-interval=30", "--low-battery-stop",
-                       "FALSE", "--min-battery", "0"}),
-              (LumenorRequest{"set",
-                              {{"remote_wake", "on"},
-                               {"remote_interval", "30"},
-                               {"low_battery_stop", "off"},
-                               {"min_battery", "0"}}}));
-    EXPECT_EQ(request({"sleep", "--in", "5m", "--after-pid", "311", "--now"}),
-              (LumenorRequest{"sleep", {{"in", "5m"}, {"after_pid", "311"}, {"now", "1"}}}));
-    EXPECT_EQ(request({"hold", "--for=2h", "task-9"}),
-              (LumenorRequest{"hold", {{"id", "task-9"}, {"for", "2h"}}}));
-    // A value is taken as typed, even one that looks like a switch; "help" may name a hold.
-    EXPECT_EQ(request({"on", "--pid", "7", "--label", "-h"}).options.at("label"), "-h");
-    EXPECT_EQ(request({"hold", "help"}).options.at("id"), "help");
-
-    EXPECT_EQ(accepted({}).request, (LumenorRequest{"status", {}}));
-    const Invocation late = accepted({"release", "x", "--json"});
-    EXPECT_TRUE(late.json);
-    EXPECT_EQ(late.request, (LumenorRequest{"release", {{"id", "x"}}}));
-    EXPECT_EQ(accepted({"--version"}).action, Invocation::Action::version);
-    EXPECT_EQ(accepted({"-V"}).action, Invocation::Action::version);
-    EXPECT_EQ(request({"sleep", "--cancel"}), (LumenorRequest{"cancel-sleep", {}}));
-
-    // run: options before the command, everything after it belongs to the command.
-    const Invocation run =
-        accepted({"run", "--label", "build", "--display", "--", "make", "--json"});
-    EXPECT_EQ(run.action, Invocation::Action::run);
-    EXPECT_EQ(run.request, (LumenorRequest{"hold", {{"label", "build"}, {"display", "1"}}}));
-    EXPECT_EQ(run.program, (Arguments{"make", "--json"}));
-    EXPECT_FALSE(run.json);
-    EXPECT_EQ(accepted({"run", "sh", "-c", "exit 7"}).program, (Arguments{"sh", "-c", "exit 7"}));
-}
-
-TEST(CommandLine, HelpIsAskedForInEveryCustomarySpelling) {
-    for (const Arguments& arguments : {Arguments{"help", "on"}, Arguments{"on", "--help"},
-                                       Arguments{"on", "--for", "1h", "-h"}}) {
-        const Invocation help = accepted(arguments);
-        EXPECT_EQ(help.action, Invocation::Action::help);
-        EXPECT_EQ(help.topic, "on");
-    }
-    EXPECT_EQ(accepted({"--help"}).topic, "");
-    EXPECT_EQ(accepted({"help"}).topic, "");
+TEST(CommandLine, OptionsTravelUnderTheProtocolsNamesInBothSpellingsAndHelpIsAskedForAnyway) {
+    const std::pair<Arguments, const char*> cases[] = {
+        {{"on", "--for", "30m", "--lid=off", "--display", "on"},
+         "send on display=on for=30m lid=off"},
+        {{"set", "--remote-wake", "yes", "--remote-interval=30", "--low-battery-stop", "FALSE",
+          "--min-battery", "0"},
+         "send set low_battery_stop=off min_battery=0 remote_interval=30 remote_wake=on"},
+        {{"sleep", "--in", "5m", "--after-pid", "311", "--now"},
+         "send sleep after_pid=311 in=5m now=1"},
+        {{"hold", "--for=2h", "task-9"}, "send hold for=2h id=task-9"},
+        // A value is taken as typed, even one that looks like a switch; "help" may name a hold.
+        {{"on", "--pid", "7", "--label", "-h"}, "send on label=-h pid=7"},
+        {{"hold", "help"}, "send hold id=help"},
+        {{}, "send status"},
+        {{"release", "x", "--json"}, "send release id=x json"},
+        {{"--version"}, "version"},
+        {{"-V"}, "version"},
+        {{"sleep", "--cancel"}, "send cancel-sleep"},
+        // run: options before the command, everything after it belongs to the command.
+        {{"run", "--label", "build", "--display", "--", "make", "--json"},
+         "run hold display=1 label=build [make] [--json]"},
+        {{"run", "sh", "-c", "exit 7"}, "run hold [sh] [-c] [exit 7]"},
+        {{"help", "on"}, "help topic=on"},
+        {{"on", "--help"}, "help topic=on"},
+        {{"on", "--for", "1h", "-h"}, "help topic=on"},
+        {{"--help"}, "help"},
+        {{"help"}, "help"}};
+    for (const auto& [arguments, expected] : cases)
+        EXPECT_EQ(shown(arguments), expected);
 
     const std::string on = CommandLine::commandHelp("on");
     EXPECT_TRUE(on.starts_with("Usage: lumenor on [OPTIONS]\n")) << on;
