@@ -64,8 +64,10 @@ TEST(WakeControllerDeadlines, HoldsEndingTogetherChangeThePowerStateOnceAndClose
     EngineHarness h;
     WakeControllerProbe probe(h.controller());
     probe.setRemoteListeningUntil(h.clock.now() + std::chrono::seconds(90));
+    h->setKeepDisplayOn(true);
     h.hold("a", 90);
     h.hold("b", 60);
+    EXPECT_FALSE(h.power->held.contains(displayAssertionType)) << "only sessions light it";
     h.tickAfter(60);
     EXPECT_EQ(probe.lastHoldEndedAt(), distantPast) << "other holds are still active";
     EXPECT_TRUE(h->remoteListeningUntil());
@@ -78,14 +80,6 @@ TEST(WakeControllerDeadlines, HoldsEndingTogetherChangeThePowerStateOnceAndClose
     EXPECT_EQ(h.power->journal, Words{"assert " + systemAssertionType + " off"});
     const Words log = h.logMessages();
     EXPECT_EQ(Words(log.end() - 2, log.end()), (Words{"Hold expired: b", "Hold expired: a"}));
-}
-
-TEST(WakeControllerDeadlines, HoldsAloneNeverKeepTheDisplayOn) {
-    EngineHarness h;
-    h->setKeepDisplayOn(true);
-    h.hold("task", 60);
-    EXPECT_TRUE(h.power->held.contains(systemAssertionType));
-    EXPECT_FALSE(h.power->held.contains(displayAssertionType));
 }
 
 TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStopsWhatRuns) {
@@ -111,11 +105,11 @@ TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStop
     EXPECT_FALSE(h.power->held.contains(systemAssertionType));
     probe.syncWaits();
     EXPECT_FALSE(h.workspace->batteryWatched);
-    EXPECT_EQ(h.logMessages(),
-              (Words{"Started: Indefinitely", "Keeping awake with logind",
-                     "Session ended — test", "Started: Indefinitely",
-                     "Hold taken: task for 10 minutes", "Session ended — battery below 10%",
-                     "Battery below 10% — stopped keeping awake"}));
+    EXPECT_EQ(
+        h.logMessages(),
+        (Words{"Started: Indefinitely", "Keeping awake with logind", "Session ended — test",
+               "Started: Indefinitely", "Hold taken: task for 10 minutes",
+               "Session ended — battery below 10%", "Battery below 10% — stopped keeping awake"}));
 
     // Holds alone: the same line, and the floor applies as soon as it is switched on.
     h->setStopOnLowBattery(false);

@@ -67,10 +67,16 @@ TEST(WakeControllerProblems, DisplayOffAndSleepWithoutAWaySayWhyAndChangeNothing
     EXPECT_EQ(h.logMessages().back(),
               "⚠️ Couldn't turn the display off: there is no X display (DISPLAY is not set)");
 
-    // A way that fails when used is logged when it does.
+    // The display goes off half a second later; a way that fails when used is logged then.
     h.power->displaySleepProblemResult.reset();
     h.power->displaySleepNowResult = {1, "xset: unable to open display \":0\""};
-    EXPECT_TRUE(h->handle({"rest", {}}).ok);
+    EXPECT_EQ(
+        h->handle({"rest", {}}).message,
+        "🖥️ Display off — the computer stays awake and reachable. ⚠️ Lid-closed mode is "
+        "unavailable: the system won't let Lumenor hold the lid.");
+    EXPECT_EQ(h->session()->kind, SessionKind::indefinite());
+    EXPECT_EQ(h.power->count("displaySleepNow"), 0);
+    EXPECT_EQ(h.mainThread->delays, std::vector<double>{0.5});
     h.mainThread->runDelayed();
     h.settle();
     EXPECT_EQ(h.logMessages().back(),

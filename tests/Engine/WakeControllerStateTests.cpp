@@ -79,8 +79,8 @@ TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) 
                 << "a session that no longer applies is forgotten";
         }
         const bool watches = !h.workspace->watchedPids.empty();
-        EXPECT_EQ(watches, restored && (kind.is<SessionKind::App>() ||
-                                        kind.is<SessionKind::Process>()));
+        EXPECT_EQ(watches,
+                  restored && (kind.is<SessionKind::App>() || kind.is<SessionKind::Process>()));
         EXPECT_TRUE(h.stateWarnings().empty());
     }
 

@@ -58,7 +58,8 @@ void EngineHarness::tickAt(Instant instant) {
         if (!next) {
             break;
         }
-        const Instant fire = std::max(*next, clock.now() + (guard == 0 ? Instant::duration() : shortestWait));
+        const Instant fire =
+            std::max(*next, clock.now() + (guard == 0 ? Instant::duration() : shortestWait));
         if (fire > instant) {
             break;
         }

@@ -46,7 +46,8 @@ long FakePowerPlatform::count(const std::string& action) const {
 std::vector<std::string> FakePowerPlatform::operations() const {
     std::vector<std::string> found;
     std::ranges::copy_if(journal, std::back_inserter(found), [](const std::string& entry) {
-        return entry.find("Lid") != std::string::npos || entry.find("WakeAlarm") != std::string::npos;
+        return entry.find("Lid") != std::string::npos ||
+               entry.find("WakeAlarm") != std::string::npos;
     });
     return found;
 }
