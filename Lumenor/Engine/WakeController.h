@@ -61,7 +61,8 @@ public:
         std::filesystem::path stateFile;
         /// Runs continuations on the main thread; callable from any thread.
         std::shared_ptr<Executor> mainThread;
-        /// The serial queue of every helper call and every sleep or display command.
+        /// The serial queue of every call that may block: taking and giving back the lid, the
+        /// wake alarm, sleep and display commands.
         std::shared_ptr<SerialExecutor> privileged;
         /// Setup and removal, which may wait minutes for an administrator prompt, and the
         /// measurements of a watched download.
@@ -149,8 +150,6 @@ public:
     std::map<std::string, Hold> activeHolds() const;
     /// A session exists, a hold is active or the remote-wake listening window is open.
     bool isAwake() const;
-    /// A hold is active or the listening window is open.
-    bool isAwakeByHolds() const;
     /// isAwake, and a sleep inhibitor is actually held: the machine is kept awake.
     bool keptAwake() const;
     /// What keeps Lumenor from doing what it was asked now (nothing holds the machine awake, the
@@ -246,6 +245,8 @@ private:
     void noteChange();
     /// Drops a hold, logging why.
     void eraseHold(const std::string& id, const std::string& why);
+    /// A hold is active or the listening window is open.
+    bool isAwakeByHolds() const;
     /// Closes the remote-wake listening window, if open.
     void closeListeningWindow();
 
