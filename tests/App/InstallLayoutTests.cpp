@@ -14,10 +14,9 @@ namespace {
 
 std::set<std::string> filesUnder(const fs::path& root) {
     std::set<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    for (const auto& entry : fs::recursive_directory_iterator(root))
         if (!entry.is_directory())
             files.insert(entry.path().string());
-    }
     return files;
 }
 
@@ -43,14 +42,13 @@ TEST(InstallLayout, InstallsTheLinuxLayoutAndUninstallsEveryTrace) {
     ASSERT_EQ(install.status, 0) << install.out << install.err;
     const fs::path base = root.string() + prefix;
     const std::set<std::string> installed = filesUnder(root);
-    for (const char* file :
+    for (const std::string file :
          {"bin/lumenor", "bin/lumenor-app", "share/applications/com.corvata.lumenor.desktop",
           "share/icons/hicolor/scalable/apps/com.corvata.lumenor.svg", "share/lumenor/SKILL.md"}) {
         EXPECT_TRUE(installed.contains((base / file).string())) << file;
-    }
-    for (const char* program : {"bin/lumenor", "bin/lumenor-app"}) {
-        EXPECT_NE(fs::status(base / program).permissions() & fs::perms::owner_exec, fs::perms::none)
-            << program;
+        const bool executable =
+            (fs::status(base / file).permissions() & fs::perms::owner_exec) != fs::perms::none;
+        EXPECT_EQ(executable, file.starts_with("bin/")) << file;
     }
     // The entry names the app where it will be, not where it was staged.
     const std::string entry = readFile(base / "share/applications/com.corvata.lumenor.desktop");

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "Platform/PlatformTestSupport.h"
+#include "Support/PrivateBus.h"
+
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -11,36 +15,86 @@
 inline const QString appPath = LUMENOR_BINARY_DIR "/bin/lumenor-app";
 inline const QString toolPath = LUMENOR_BINARY_DIR "/bin/lumenor";
 
+/// One bus for the whole test program, with logind played by dbusmock; started on first use.
+/// This process's own system bus is that one too, so tests can ask logind what it holds.
+inline QByteArray busWithLogind() {
+    static const QByteArray address = [] {
+        ensureApplication();
+        static auto* const bus = new PrivateBus; // a static keeps it reachable to the leak check
+        const bool ready =
+            !bus->address().isEmpty() &&
+            bus->startMock({"--template", "logind"}, QStringLiteral("org.freedesktop.login1"));
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus->address());
+        return ready ? bus->address() : QByteArray();
+    }();
+    return address;
+}
+
 /// A private home for the real binaries, removed afterwards.
 class Sandbox {
 public:
     /// `homeLength` pads the home folder's path to at least that many bytes.
-    explicit Sandbox(std::size_t homeLength = 0);
+    explicit Sandbox(std::size_t homeLength = 0) {
+        home_ += std::string(homeLength - std::min(homeLength, home_.string().size()), 'h');
+        std::filesystem::create_directories(home_);
+    }
 
     std::filesystem::path home() const { return home_; }
-    std::filesystem::path socketPath() const;
-    /// This process's environment without any display, pointed at the sandbox, and at a
-    /// private bus on which a mock logind serves unless `withLogind` is false (then at no bus).
-    QProcessEnvironment environment() const;
+    std::filesystem::path socketPath() const { return home_ / ".local/state/lumenor/lumenor.sock"; }
+
+    /// This process's environment without any display, pointed at the sandbox (the XDG folders
+    /// default to its home), and at a private bus on which a mock logind serves unless
+    /// `withLogind` is false (then at no bus). Shell scripts find the command as $TOOL.
+    QProcessEnvironment environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME", "XDG_CONFIG_HOME"})
+            environment.remove(name);
+        const QString bus = withLogind ? QString::fromLatin1(busWithLogind())
+                                       : QStringLiteral("unix:path=/nonexistent/lumenor-bus");
+        environment.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+        environment.insert("LUMENOR_HOME", QString::fromStdString(home_.string()));
+        environment.insert("TOOL", toolPath);
+        return environment;
+    }
 
     bool withLogind = true;
 
 private:
     QTemporaryDir root_;
-    std::filesystem::path home_;
+    std::filesystem::path home_ = std::filesystem::path(root_.path().toStdString()) / "home";
 };
 
 /// A started program; stopped with SIGTERM (then killed) if still running at the end.
 class Child : public QProcess {
 public:
     Child(const QString& program, const QStringList& arguments,
-          const QProcessEnvironment& environment);
-    ~Child() override;
+          const QProcessEnvironment& environment) {
+        setProcessEnvironment(environment);
+        setStandardInputFile(QProcess::nullDevice());
+        start(program, arguments);
+        waitForStarted();
+    }
+    // The orderly shutdown first, so that nothing the app started outlives the test.
+    ~Child() override {
+        if (state() == NotRunning)
+            return;
+        terminate();
+        if (!waitForFinished(10000)) {
+            kill();
+            waitForFinished();
+        }
+    }
 
     /// The exit status once ended (-1 after a signal); none if still running after `ms`.
-    std::optional<int> waitFor(int ms);
+    std::optional<int> waitFor(int ms) {
+        if (state() != NotRunning && !waitForFinished(ms))
+            return std::nullopt;
+        return exitStatus() == NormalExit ? exitCode() : -1;
+    }
     /// Everything written to standard error so far.
-    std::string err();
+    std::string err() { return err_ += readAllStandardError().toStdString(); }
 
 private:
     std::string err_;
@@ -48,18 +102,31 @@ private:
 
 struct Finished {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 /// Runs a program to its end, killing it after 20 s.
-Finished run(const QString& program, const QStringList& arguments,
-             const QProcessEnvironment& environment);
+inline Finished run(const QString& program, const QStringList& arguments,
+                    const QProcessEnvironment& environment) {
+    Child child(program, arguments, environment);
+    const int status = child.waitFor(20000).value_or(-1);
+    return {status, child.readAllStandardOutput().toStdString(), child.err()};
+}
 
 /// The `lumenor` command in the sandbox.
-Finished lumenor(const Sandbox& sandbox, const QStringList& arguments);
+inline Finished lumenor(const Sandbox& sandbox, const QStringList& arguments) {
+    return run(toolPath, arguments, sandbox.environment());
+}
 
 /// The app in the sandbox, on the offscreen platform unless `display` is false.
-std::unique_ptr<Child> startApp(const Sandbox& sandbox, bool display = true);
+inline std::unique_ptr<Child> startApp(const Sandbox& sandbox, bool display = true) {
+    QProcessEnvironment environment = sandbox.environment();
+    if (display)
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<Child>(appPath, QStringList(), environment);
+}
 
-std::string readFile(const std::filesystem::path& file);
+inline std::string readFile(const std::filesystem::path& file) {
+    QFile in(QString::fromStdString(file.string()));
+    return in.open(QIODevice::ReadOnly) ? in.readAll().toStdString() : std::string();
+}
