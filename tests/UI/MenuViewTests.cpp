@@ -4,7 +4,6 @@
 #include "Lumenor/UI/HoverButton.h"
 #include "Lumenor/UI/OptionRow.h"
 #include "Lumenor/UI/PillButton.h"
-#include "Lumenor/UI/Row.h"
 #include "Lumenor/UI/RowIcon.h"
 #include "Lumenor/UI/StepperRow.h"
 #include "Lumenor/UI/SymbolTable.h"
@@ -53,14 +52,11 @@ protected:
 
 TEST_F(MenuViewTest, HeaderSwitchStartsAndStopsAnIndefiniteSessionAfterTheChangeLands) {
     auto* headerSwitch = part<ToggleSwitch>("sessionSwitch");
-    EXPECT_EQ(headerSwitch->toolTip(), "Keep awake");
     headerSwitch->click();
-    ASSERT_TRUE(controller().session());
-    EXPECT_EQ(controller().session()->kind, SessionKind::indefinite());
+    EXPECT_EQ(controller().session().value().kind, SessionKind::indefinite());
     settle();
     EXPECT_TRUE(headerSwitch->isChecked());
     EXPECT_EQ(headerSwitch->toolTip(), "Stop");
-
     // A change from elsewhere shows only once it has been made, never the state before it.
     controller().endSession("Stopped");
     controller().startSession(SessionKind::indefinite());
@@ -71,30 +67,44 @@ TEST_F(MenuViewTest, HeaderSwitchStartsAndStopsAnIndefiniteSessionAfterTheChange
 }
 
 TEST_F(MenuViewTest, OnlyOneExpandableRowIsOpenAtATimeAndChipsCloseIt) {
-    const Instant now = controller().now();
     click("minutesRow");
-    EXPECT_TRUE(shown("minuteChips"));
     click("hoursRow");
     EXPECT_EQ(view.expanded(), MenuView::Panel::hours);
     EXPECT_FALSE(shown("minuteChips"));
-    EXPECT_TRUE(shown("hourChips"));
     click("hoursRow");
     EXPECT_FALSE(view.expanded());
 
-    click("minutesRow");
-    part<Chips>("minuteChips")->chip("90m")->click();
-    EXPECT_EQ(controller().session()->kind, SessionKind::until(now + 90min));
-    EXPECT_FALSE(view.expanded());
-    click("hoursRow");
-    part<Chips>("hourChips")->chip("24h")->click();
-    EXPECT_EQ(controller().session()->kind, SessionKind::until(now + 24h));
-    settle();
-    EXPECT_FALSE(shown("hourChips"));
+    const Instant now = controller().now();
+    const std::vector<std::tuple<const char*, const char*, const char*, std::chrono::minutes>>
+        cases{{"minutesRow", "minuteChips", "90m", 90min}, {"hoursRow", "hourChips", "24h", 24h}};
+    for (const auto& [row, chips, chip, length] : cases) {
+        click(row);
+        EXPECT_TRUE(shown(chips));
+        part<Chips>(chips)->chip(chip)->click();
+        EXPECT_EQ(controller().session().value().kind, SessionKind::until(now + length)) << chip;
+        settle();
+        EXPECT_FALSE(shown(chips));
+    }
 }
 
-TEST_F(MenuViewTest, UntilProposesATimeWithoutSecondsAndStartsOnlyForAFutureOne) {
+TEST_F(MenuViewTest, UntilProposesTheNextHalfHourAndStartsOnlyForAFutureTime) {
     EXPECT_EQ(view.untilDate(), MenuView::defaultUntilDate(controller().now()));
     EXPECT_FALSE(part<QDateTimeEdit>("untilEditor")->displayFormat().contains('s'));
+    const auto local = [](int day, int hour, int minute, int second) {
+        return QDateTime(QDate(2026, 3, day), QTime(hour, minute, second));
+    };
+    const std::vector<std::pair<QDateTime, QDateTime>> cases{
+        {local(10, 10, 14, 30), local(10, 10, 30, 0)}, {local(10, 10, 15, 0), local(10, 10, 30, 0)},
+        {local(10, 10, 15, 1), local(10, 11, 0, 0)},   {local(10, 10, 45, 1), local(10, 11, 30, 0)},
+        {local(10, 23, 50, 0), local(11, 0, 30, 0)},
+    };
+    for (const auto& [now, proposed] : cases) {
+        const Instant at{std::chrono::milliseconds(now.toMSecsSinceEpoch())};
+        EXPECT_EQ(MenuView::defaultUntilDate(at).time_since_epoch(),
+                  std::chrono::milliseconds(proposed.toMSecsSinceEpoch()))
+            << now.toString().toStdString();
+    }
+
     click("untilRow");
     auto* start = part<PillButton>("untilStart");
     view.setUntilDate(controller().now() + 60s);
@@ -108,31 +118,23 @@ TEST_F(MenuViewTest, UntilProposesATimeWithoutSecondsAndStartsOnlyForAFutureOne)
     const Instant later = controller().now() + 2h;
     view.setUntilDate(later);
     settle();
-    ASSERT_TRUE(start->isEnabled());
     start->click();
-    EXPECT_EQ(controller().session()->kind, SessionKind::until(later));
+    EXPECT_EQ(controller().session().value().kind, SessionKind::until(later));
 }
 
 TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
     click("moreRow");
-    EXPECT_TRUE(shown("wakeSetup"));
-    EXPECT_TRUE(shown("lidOption"));
+    EXPECT_TRUE(shown("wakeSetup") && shown("lidOption"));
     EXPECT_FALSE(part("remoteWakeOption")->isEnabled());
     EXPECT_FALSE(shown("removeHelperRow"));
-    auto* setup = part<PillButton>("setupButton");
-    EXPECT_EQ(setup->text(), "Set Up");
-    setup->click();
+    click("setupButton");
     settle();
-    EXPECT_EQ(setup->text(), "Waiting…");
-    EXPECT_FALSE(setup->isEnabled());
+    EXPECT_FALSE(part("setupButton")->isEnabled());
     // pkexec's dialog cannot explain itself, so the panel does while it is open.
     EXPECT_EQ(part<QLabel>("footerEvent")->text(),
               QString::fromStdString(WakeController::setupExplanation));
 
-    harness.power->setHelperInstalled(true);
-    harness.power->setHelperWorks(true);
-    controller().refreshHelper();
-    harness.settle();
+    harness.readyHelper();
     settle();
     EXPECT_FALSE(shown("wakeSetup"));
     EXPECT_TRUE(part("remoteWakeOption")->isEnabled());
@@ -161,10 +163,8 @@ TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
     for (const auto& [event, kind, visible] : events) {
         controller().log(event, kind);
         settle();
-        EXPECT_EQ(shown("footerEvent"), visible) << event;
-        if (visible) {
-            EXPECT_EQ(part<QLabel>("footerEvent")->text().toStdString(), event);
-        }
+        const QString footer = shown("footerEvent") ? part<QLabel>("footerEvent")->text() : "";
+        EXPECT_EQ(footer.toStdString(), visible ? event : "") << event;
     }
 }
 
@@ -172,14 +172,12 @@ TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
 TEST_F(MenuViewTest, BatteryFooterAndRowsFollowTheBatteryAndTheLimitStopsAtFive) {
     click("moreRow");
     settle();
-    EXPECT_FALSE(shown("stopBelowOption"));
-    EXPECT_FALSE(shown("batteryLimitStepper"));
+    EXPECT_FALSE(shown("stopBelowOption") || shown("batteryLimitStepper"));
     const std::vector<std::pair<PowerControl::Battery, QString>> cases{
         {{true, 12}, Symbol::battery0},
         {{true, 13}, Symbol::battery25},
         {{true, 88}, Symbol::battery100},
-        {{false, 5}, Symbol::charging},
-    };
+        {{false, 5}, Symbol::charging}};
     for (const auto& [battery, symbol] : cases) {
         harness.power->setBattery(battery);
         controller().refreshBattery(); // as a change reported by UPower does
@@ -187,8 +185,7 @@ TEST_F(MenuViewTest, BatteryFooterAndRowsFollowTheBatteryAndTheLimitStopsAtFive)
         EXPECT_EQ(part<RowIcon>("batteryIcon")->symbol(), symbol) << *battery.percent;
         EXPECT_EQ(part<QLabel>("batteryText")->text(), QString("%1%").arg(*battery.percent));
     }
-    EXPECT_TRUE(shown("stopBelowOption"));
-    EXPECT_TRUE(shown("batteryLimitStepper"));
+    EXPECT_TRUE(shown("stopBelowOption") && shown("batteryLimitStepper"));
 
     auto* limit = part<StepperRow>("batteryLimitStepper");
     controller().setMinimumBattery(10);
@@ -197,15 +194,12 @@ TEST_F(MenuViewTest, BatteryFooterAndRowsFollowTheBatteryAndTheLimitStopsAtFive)
     EXPECT_EQ(controller().minimumBattery(), 5);
     settle();
     EXPECT_FALSE(limit->minusButton()->isEnabled());
-    limit->minusButton()->click();
-    EXPECT_EQ(controller().minimumBattery(), 5);
 }
 
 TEST_F(MenuViewTest, SleepNowRecordsAForcedRequestThatTheBannerCancels) {
     const Instant now = controller().now();
     click("sleepNowButton");
-    ASSERT_TRUE(controller().pendingSleep());
-    EXPECT_EQ(*controller().pendingSleep(), (PendingSleep{now + 2s, std::nullopt, true, "menu"}));
+    EXPECT_EQ(controller().pendingSleep(), (PendingSleep{now + 2s, std::nullopt, true, "menu"}));
     settle();
     EXPECT_TRUE(shown("sleepBanner"));
     click("cancelSleep");
@@ -224,30 +218,12 @@ TEST_F(MenuViewTest, ApplicationListIsSortedWithoutSelfOrBackgroundProcesses) {
     click("appsRow");
     const auto entries = part("applicationList")->findChildren<HoverButton*>("applicationEntry");
     QStringList names;
-    for (auto* entry : entries) {
+    for (auto* entry : entries)
         names << entry->text();
-    }
     EXPECT_EQ(names, QStringList({"App", "apple", "Zoom"}));
     entries.at(1)->click();
-    EXPECT_EQ(controller().session()->kind, SessionKind::app(502, "apple"));
+    EXPECT_EQ(controller().session().value().kind, SessionKind::app(502, "apple"));
     EXPECT_FALSE(view.expanded());
-}
-
-TEST(MenuViewUntil, ProposesTheNextHalfHourAtLeastFifteenMinutesAway) {
-    const auto local = [](int day, int hour, int minute, int second) {
-        return QDateTime(QDate(2026, 3, day), QTime(hour, minute, second));
-    };
-    const std::vector<std::pair<QDateTime, QDateTime>> cases{
-        {local(10, 10, 14, 30), local(10, 10, 30, 0)}, {local(10, 10, 15, 0), local(10, 10, 30, 0)},
-        {local(10, 10, 15, 1), local(10, 11, 0, 0)},   {local(10, 10, 45, 1), local(10, 11, 30, 0)},
-        {local(10, 23, 50, 0), local(11, 0, 30, 0)},
-    };
-    for (const auto& [now, proposed] : cases) {
-        const Instant at{std::chrono::milliseconds(now.toMSecsSinceEpoch())};
-        EXPECT_EQ(MenuView::defaultUntilDate(at).time_since_epoch(),
-                  std::chrono::milliseconds(proposed.toMSecsSinceEpoch()))
-            << now.toString().toStdString();
-    }
 }
 
 TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
