@@ -238,23 +238,20 @@ TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
     const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(view.focusWidget(), key, modifiers);
         settle();
+        return focused();
     };
     part("sessionSwitch")->setFocus(Qt::TabFocusReason);
     const std::vector<std::string> order{
         "sessionSwitch",    "indefinitelyRow", "minutesRow", "hoursRow",      "untilRow",
         "appsRow",          "downloadRow",     "lidOption",  "displayOption", "moreRow",
         "restScreenButton", "sleepNowButton",  "quitButton", "sessionSwitch"};
-    for (std::size_t i = 1; i < order.size(); ++i) {
-        press(Qt::Key_Tab);
-        EXPECT_EQ(focused(), order[i]) << "after " << order[i - 1];
-    }
-    press(Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(focused(), "quitButton");
+    for (std::size_t i = 1; i < order.size(); ++i)
+        EXPECT_EQ(press(Qt::Key_Tab), order[i]) << "after " << order[i - 1];
+    EXPECT_EQ(press(Qt::Key_Backtab, Qt::ShiftModifier), "quitButton");
 
     // Arrows walk the same order; Enter opens a row, whose chips come next.
     part("minutesRow")->setFocus(Qt::TabFocusReason);
-    press(Qt::Key_Down);
-    EXPECT_EQ(focused(), "hoursRow");
+    EXPECT_EQ(press(Qt::Key_Down), "hoursRow");
     press(Qt::Key_Up);
     press(Qt::Key_Return);
     EXPECT_EQ(view.expanded(), MenuView::Panel::minutes);

@@ -7,9 +7,8 @@
 /// destroyed (tearing it down after other statics crashes). It must exist before the engine
 /// harness would make a core application.
 inline void ensureWidgetsApplication() {
-    if (QCoreApplication::instance() != nullptr) {
+    if (QCoreApplication::instance() != nullptr)
         return;
-    }
     static int argc = 1;
     static char name[] = "lumenor-ui-tests";
     static char* argv[] = {name, nullptr};

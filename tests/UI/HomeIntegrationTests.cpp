@@ -1,4 +1,5 @@
 #include "Lumenor/UI/AgentAccess.h"
+#include "Lumenor/UI/LoginItem.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -123,6 +124,29 @@ TEST_F(AgentAccessTest, SaysWhenTheLinkFolderIsNotOnPath) {
     EXPECT_EQ(AgentAccess::pathAdvice(installed, "/usr/bin:" + folder + "/:/bin"), std::nullopt);
     EXPECT_THAT(AgentAccess::pathAdvice(installed, "/usr/bin:/bin"),
                 testing::Optional(testing::HasSubstr(folder + " is not on PATH")));
+}
+
+TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
+    const QTemporaryDir folder;
+    const fs::path autostart = fs::path(folder.path().toStdString()) / "autostart";
+    // Every character that needs quoting in an Exec line.
+    const LoginItem::Context context{autostart, "/x/it's \"$HOME\" `id` \\ 100% #1 (a|b);/Lumenor"};
+    const fs::path entry = LoginItem::entryPath(context);
+    EXPECT_FALSE(LoginItem::isEnabled(context));
+    ASSERT_EQ(LoginItem::set(true, {autostart, "/home/me/build/bin/lumenor-app"}), std::nullopt);
+    EXPECT_FALSE(LoginItem::isEnabled(context));
+
+    EXPECT_EQ(LoginItem::set(true, context), std::nullopt);
+    EXPECT_THAT(read(entry), testing::AllOf(testing::StartsWith("[Desktop Entry]\n"),
+                                            testing::HasSubstr("\nType=Application\n")));
+    EXPECT_TRUE(LoginItem::isEnabled(context));
+    EXPECT_EQ(std::distance(fs::directory_iterator(autostart), {}), 1) << "no stray file";
+    std::ofstream(entry, std::ios::app) << "Hidden=true\n";
+    EXPECT_FALSE(LoginItem::isEnabled(context));
+
+    EXPECT_EQ(LoginItem::set(false, context), std::nullopt);
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_EQ(LoginItem::set(false, context), std::nullopt); // already off
 }
 
 } // namespace
