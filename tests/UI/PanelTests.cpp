@@ -1,22 +1,34 @@
-#include "Lumenor/UI/MenuView.h"
-
 #include "Lumenor/UI/Chips.h"
+#include "Lumenor/UI/ElidedLabel.h"
 #include "Lumenor/UI/HoverButton.h"
+#include "Lumenor/UI/MenuPanel.h"
+#include "Lumenor/UI/MenuView.h"
 #include "Lumenor/UI/OptionRow.h"
 #include "Lumenor/UI/PillButton.h"
 #include "Lumenor/UI/RowIcon.h"
+#include "Lumenor/UI/Snapshot.h"
+#include "Lumenor/UI/StatusPanelController.h"
 #include "Lumenor/UI/StepperRow.h"
 #include "Lumenor/UI/SymbolTable.h"
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
-
-#include "UI/WidgetsApplication.h"
+#include "Support/WakeControllerProbe.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDateTimeEdit>
+#include <QDir>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 
@@ -24,7 +36,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
-/// Runs the renders the view queued after controller changes.
+/// The widgets application the tests need, on the offscreen platform, made once and never
+/// destroyed (tearing it down after other statics crashes). It must exist before the engine
+/// harness would make a core application.
+void ensureWidgetsApplication() {
+    if (QCoreApplication::instance() != nullptr)
+        return;
+    static int argc = 1;
+    static char name[] = "lumenor-ui-tests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QApplication(argc, argv);
+}
+
+/// Runs the renders queued after controller changes.
 void settle() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
@@ -259,6 +284,178 @@ TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
     switchOf("displayOption")->setFocus(Qt::TabFocusReason);
     press(Qt::Key_Space);
     EXPECT_TRUE(controller().keepDisplayOn());
+}
+
+QRect available() {
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+class StatusPanelTest : public testing::Test {
+protected:
+    /// The widgets application must exist before the harness would make a core one.
+    static void SetUpTestSuite() { ensureWidgetsApplication(); }
+
+    EngineHarness engine;
+    StatusPanelController::TimePoint now{1h};
+    QRect anchor{available().center().x() - 10, available().top(), 20, 20};
+    StatusPanelController status{engine.controller(),
+                                 {.clock = [this] { return now; },
+                                  .anchor = [this] { return anchor; },
+                                  .services = MenuServices::inert()}};
+};
+
+TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAfterEachChange) {
+    using Glyph = TrayGlyph::State;
+    const auto shows = [&](Glyph glyph) {
+        settle();
+        EXPECT_EQ(status.shownGlyph(), glyph) << TrayGlyph::name(glyph).toStdString();
+        EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
+    };
+    WakeControllerProbe probe(engine.controller());
+    shows(Glyph::off);
+    probe.setRemoteCycleArmed(true);
+    shows(Glyph::remoteArmed);
+    engine.hold("agent-task", 600);
+    shows(Glyph::awake);
+
+    engine->startSession(SessionKind::until(engine.clock.now() + 30min));
+    shows(Glyph::awake);
+    engine.clock.advance(120); // unseen by the controller: only the minute's refresh shows it
+    auto* refresh = status.findChild<QTimer*>("tooltipRefresh");
+    ASSERT_TRUE(refresh->isActive());
+    QMetaObject::invokeMethod(refresh, "timeout");
+    EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
+    engine->setKeepDisplayOn(true);
+    shows(Glyph::awakeDisplay);
+    probe.setLidModeActive(true);
+    shows(Glyph::lidClosed);
+    engine->setPendingSleep(PendingSleep{engine.clock.now() + 5min, std::nullopt, true, "test"});
+    shows(Glyph::pendingSleep);
+}
+
+TEST_F(StatusPanelTest, GlyphIsRedrawnInTheNewTextColourWhenThePaletteChanges) {
+    const QPalette original = QApplication::palette();
+    EXPECT_EQ(status.shownInk(), original.color(QPalette::WindowText));
+    QPalette changed = original;
+    changed.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(changed);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(status.shownInk(), QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(original);
+}
+
+TEST(StatusPanelFit, PlacesThePanelUnderTheItemWithinTheScreen) {
+    const auto at = [](int midX, int height) {
+        return StatusPanelController::fitFrame(QRect(midX - 10, 0, 20, 24), {0, 24, 1440, 900},
+                                               height);
+    };
+    EXPECT_EQ(at(700, 400), QRect(550, 29, 300, 400));
+    EXPECT_EQ(at(1420, 400), QRect(1134, 29, 300, 400));
+    EXPECT_EQ(at(100, 400), QRect(6, 29, 300, 400));
+    EXPECT_EQ(at(700, 2000), QRect(550, 29, 300, 888));
+    EXPECT_EQ(at(700, 0), std::nullopt);
+}
+
+TEST_F(StatusPanelTest, OpensFreshRefusesToReopenRightAfterClosingAndScrollsTallContent) {
+    MenuPanel& panel = status.panel();
+    const auto view = [&] { return qobject_cast<MenuView*>(panel.content()); };
+    EXPECT_TRUE(panel.windowFlags().testFlag(Qt::Tool));
+    status.togglePanel();
+    ASSERT_TRUE(status.isOpen());
+    EXPECT_NE(view(), nullptr);
+    EXPECT_EQ(panel.geometry().top(), anchor.bottom() + 1 + 5);
+    status.togglePanel();
+    EXPECT_FALSE(status.isOpen());
+    EXPECT_EQ(view(), nullptr);
+
+    now += 200ms;
+    status.togglePanel();
+    EXPECT_FALSE(status.isOpen()); // the click that closed it
+    now += 100ms;
+    status.togglePanel();
+    status.showPanel(); // a second launch's request leaves an open panel open
+    ASSERT_TRUE(status.isOpen());
+    ASSERT_NE(view(), nullptr);
+
+    // Content taller than the screen, as many rows open on a small screen make it, reported
+    // after the view's queued renders, which would measure it afresh.
+    view()->toggle(MenuView::Panel::more);
+    view()->setMinimumHeight(available().height() + 200);
+    QCoreApplication::processEvents();
+    view()->onSizeChange(view()->size().expandedTo(view()->minimumSize()));
+    EXPECT_TRUE(available().contains(panel.geometry())) << panel.geometry().height();
+    EXPECT_GT(panel.scrollArea()->verticalScrollBar()->maximum(), 0);
+
+    QTest::keyClick(&panel, Qt::Key_Escape);
+    EXPECT_FALSE(status.isOpen());
+}
+
+TEST(SnapshotTest, DarkAndLightShowTheCollapsedPanelOnTheirBackgroundsAndNeedAFolder) {
+    // The shared controller reads the user's settings: give it a home of its own. It and the
+    // application outlive the test, so neither is destroyed.
+    static const QTemporaryDir folder;
+    for (const char* variable : {"HOME", "LUMENOR_HOME"})
+        qputenv(variable, folder.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (folder.path() + "/.config").toUtf8());
+    qputenv("XDG_DATA_HOME", (folder.path() + "/.local/share").toUtf8());
+    ensureWidgetsApplication();
+
+    const auto render = [&](bool dark) {
+        const QString path = folder.filePath(dark ? "dark.png" : "light.png");
+        Snapshot::render(path.toStdString(), dark);
+        return QImage(path);
+    };
+    const QImage dark = render(true), light = render(false);
+    ASSERT_FALSE(dark.isNull() || light.isNull());
+    EXPECT_EQ(dark.size(), light.size());
+    EXPECT_EQ(dark.width(), MenuView::viewWidth);
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{dark.width() - 1, dark.height() - 1}}) {
+        EXPECT_NEAR(qGray(dark.pixel(x, y)), 41, 1);
+        EXPECT_NEAR(qGray(light.pixel(x, y)), 247, 1);
+    }
+    Snapshot::render(folder.filePath("no-such-folder/panel.png").toStdString(), true);
+    EXPECT_FALSE(QDir(folder.path()).exists("no-such-folder"));
+}
+
+TEST(SymbolTableTest, EveryDeclaredSymbolDrawsAThemeIcon) {
+    ensureWidgetsApplication();
+    // The values of the Symbol constants, read from their header: one missing from the table
+    // would draw nothing.
+    QFile header(QStringLiteral(LUMENOR_SOURCE_DIR "/Lumenor/UI/SymbolTable.h"));
+    ASSERT_TRUE(header.open(QIODevice::ReadOnly));
+    const QRegularExpression constant(R"re(QString \w+ = QStringLiteral\("([^"]+)"\))re");
+    QSet<QString> declared;
+    for (auto match = constant.globalMatch(QString::fromUtf8(header.readAll())); match.hasNext();)
+        declared.insert(match.next().captured(1));
+    EXPECT_TRUE(declared.contains(Symbol::battery0)) << "the scan must see the constants";
+    const QStringList table = SymbolTable::symbols();
+    EXPECT_EQ(QSet<QString>(table.begin(), table.end()), declared);
+    for (const QString& symbol : table)
+        EXPECT_FALSE(SymbolTable::pixmap(symbol, Qt::black, 16).isNull()) << symbol.toStdString();
+}
+
+TEST(ElidedLabel, ShortenedTextIsTheTooltipOfWhatThePointerReaches) {
+    ensureWidgetsApplication();
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    auto* own = new ElidedLabel("Keeping awake while report-final-version.zip downloads");
+    auto* passThrough = new ElidedLabel("A rather long application name indeed");
+    passThrough->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layout->addWidget(own);
+    layout->addWidget(passThrough);
+    row.resize(160, 30);
+    row.grab(); // lays out and paints
+    EXPECT_TRUE(own->isElided());
+    EXPECT_EQ(own->toolTip(), own->text());
+    EXPECT_EQ(row.toolTip(), passThrough->text());
+
+    // Room enough: the tooltips go again, but one the owner set stays.
+    own->setToolTip("set by the owner");
+    row.resize(1200, 30);
+    row.grab();
+    EXPECT_FALSE(own->isElided());
+    EXPECT_EQ(own->toolTip(), "set by the owner");
+    EXPECT_EQ(row.toolTip(), "");
 }
 
 } // namespace
