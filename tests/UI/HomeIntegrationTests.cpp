@@ -2,7 +2,6 @@
 #include "Lumenor/UI/LoginItem.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
@@ -132,7 +131,6 @@ TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
     // Every character that needs quoting in an Exec line.
     const LoginItem::Context context{autostart, "/x/it's \"$HOME\" `id` \\ 100% #1 (a|b);/Lumenor"};
     const fs::path entry = LoginItem::entryPath(context);
-    EXPECT_FALSE(LoginItem::isEnabled(context));
     ASSERT_EQ(LoginItem::set(true, {autostart, "/home/me/build/bin/lumenor-app"}), std::nullopt);
     EXPECT_FALSE(LoginItem::isEnabled(context));
 
