@@ -76,7 +76,7 @@ TEST_F(MenuViewTest, HeaderSwitchStartsAndStopsAnIndefiniteSessionAfterTheChange
     headerSwitch->click();
     EXPECT_EQ(harness->session().value().kind, SessionKind::indefinite());
     settle();
-    EXPECT_EQ(headerSwitch->toolTip(), "Stop");
+    EXPECT_EQ(headerSwitch->toolTip(), "Stop"); // rendered, not merely toggled by the click
     // A change from elsewhere shows only once it has been made, never the state before it.
     harness->endSession("Stopped");
     harness->startSession(SessionKind::indefinite());
@@ -111,8 +111,8 @@ TEST_F(MenuViewTest, UntilProposesTheNextHalfHourAndStartsOnlyForAFutureTime) {
     EXPECT_EQ(view.untilDate(), MenuView::defaultUntilDate(harness->now()));
     EXPECT_FALSE(part<QDateTimeEdit>("untilEditor")->displayFormat().contains('s'));
     const auto local = [](const char* iso) {
-        const QDateTime time = QDateTime::fromString(iso, Qt::ISODate);
-        return Instant{std::chrono::milliseconds(time.toMSecsSinceEpoch())};
+        return Instant{
+            std::chrono::milliseconds(QDateTime::fromString(iso, Qt::ISODate).toMSecsSinceEpoch())};
     };
     const std::vector<std::pair<const char*, const char*>> cases{
         {"2026-03-10T10:14:30", "2026-03-10T10:30"},
@@ -143,8 +143,7 @@ TEST_F(MenuViewTest, UntilProposesTheNextHalfHourAndStartsOnlyForAFutureTime) {
 TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
     click("moreRow");
     EXPECT_TRUE(shown("wakeSetup") && shown("lidOption"));
-    EXPECT_FALSE(part("remoteWakeOption")->isEnabled());
-    EXPECT_FALSE(shown("removeHelperRow"));
+    EXPECT_FALSE(part("remoteWakeOption")->isEnabled() || shown("removeHelperRow"));
     click("setupButton");
     settle();
     EXPECT_FALSE(part("setupButton")->isEnabled());
@@ -215,9 +214,9 @@ TEST_F(MenuViewTest, BatteryFooterAndRowsFollowTheBatteryAndTheLimitStopsAtFive)
 }
 
 TEST_F(MenuViewTest, SleepNowRecordsAForcedRequestThatTheBannerCancels) {
-    const Instant now = harness->now();
     click("sleepNowButton");
-    EXPECT_EQ(harness->pendingSleep(), (PendingSleep{now + 2s, std::nullopt, true, "menu"}));
+    EXPECT_EQ(harness->pendingSleep(),
+              (PendingSleep{harness->now() + 2s, std::nullopt, true, "menu"}));
     settle();
     EXPECT_TRUE(shown("sleepBanner"));
     click("cancelSleep");
@@ -246,17 +245,14 @@ TEST_F(MenuViewTest, ApplicationListIsSortedWithoutSelfOrBackgroundProcesses) {
 
 TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
     view.show();
-    const auto focused = [&] {
-        QWidget* widget = view.focusWidget();
-        // A switch is named after the row it belongs to.
-        if (qobject_cast<ToggleSwitch*>(widget) && qobject_cast<OptionRow*>(widget->parentWidget()))
-            widget = widget->parentWidget();
-        return widget != nullptr ? widget->objectName().toStdString() : std::string();
-    };
+    // Presses `key` and names the control that has the focus then; a switch by its row.
     const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(view.focusWidget(), key, modifiers);
         settle();
-        return focused();
+        QWidget* widget = view.focusWidget();
+        if (qobject_cast<ToggleSwitch*>(widget) && qobject_cast<OptionRow*>(widget->parentWidget()))
+            widget = widget->parentWidget();
+        return widget != nullptr ? widget->objectName().toStdString() : std::string();
     };
     part("sessionSwitch")->setFocus(Qt::TabFocusReason);
     const std::vector<std::string> order{
@@ -297,36 +293,34 @@ protected:
                                   .services = MenuServices::inert()}};
 };
 
-TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAfterEachChange) {
-    using Glyph = TrayGlyph::State;
-    const auto shows = [&](Glyph glyph) {
+TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAndThePalette) {
+    const auto shows = [&](TrayGlyph::State glyph) {
         settle();
         EXPECT_EQ(status.shownGlyph(), glyph) << TrayGlyph::name(glyph).toStdString();
         EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
     };
     WakeControllerProbe probe(engine.controller());
-    shows(Glyph::off);
+    shows(TrayGlyph::State::off);
     probe.setRemoteCycleArmed(true);
-    shows(Glyph::remoteArmed);
+    shows(TrayGlyph::State::remoteArmed);
     engine.hold("agent-task", 600);
-    shows(Glyph::awake);
+    shows(TrayGlyph::State::awake);
 
     engine->startSession(SessionKind::until(engine.clock.now() + 30min));
-    shows(Glyph::awake);
+    shows(TrayGlyph::State::awake);
     engine.clock.advance(120); // unseen by the controller: only the minute's refresh shows it
     auto* refresh = status.findChild<QTimer*>("tooltipRefresh");
     ASSERT_TRUE(refresh->isActive());
     QMetaObject::invokeMethod(refresh, "timeout");
     EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
     engine->setKeepDisplayOn(true);
-    shows(Glyph::awakeDisplay);
+    shows(TrayGlyph::State::awakeDisplay);
     probe.setLidModeActive(true);
-    shows(Glyph::lidClosed);
+    shows(TrayGlyph::State::lidClosed);
     engine->setPendingSleep(PendingSleep{engine.clock.now() + 5min, std::nullopt, true, "test"});
-    shows(Glyph::pendingSleep);
-}
+    shows(TrayGlyph::State::pendingSleep);
 
-TEST_F(StatusPanelTest, GlyphIsRedrawnInTheNewTextColourWhenThePaletteChanges) {
+    // A new palette redraws the glyph in its text colour.
     const QPalette original = QApplication::palette();
     EXPECT_EQ(status.shownInk(), original.color(QPalette::WindowText));
     QPalette changed = original;
