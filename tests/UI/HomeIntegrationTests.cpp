@@ -1,6 +1,7 @@
 #include "Lumenor/UI/AgentAccess.h"
+#include "Lumenor/UI/LoginItem.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <QTemporaryDir>
 
@@ -41,38 +42,31 @@ protected:
     Context installed = makeCopy(root / "usr", "skill v1");
 };
 
-TEST_F(AgentAccessTest, InstallsForEveryAgentAndRemovesExactlyThat) {
-    write(home / ".claude" / "settings.json", "{}");
-    write(home / ".codex" / "config.toml", "");
-    write(home / ".local" / "bin" / "other-tool", "mine");
-    const fs::path claude = home / ".claude" / "skills" / "lumenor" / "SKILL.md";
-    const fs::path codex = home / ".codex" / "skills" / "lumenor" / "SKILL.md";
-
+TEST_F(AgentAccessTest, InstallsForEveryAgentFoundAndRemovesExactlyThat) {
+    const std::vector<std::pair<fs::path, std::string>> own{
+        {".claude/settings.json", "{}"}, {".codex/config.toml", ""}, {".local/bin/other", "mine"}};
+    for (const auto& [path, text] : own)
+        write(home / path, text);
     EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-    EXPECT_EQ(fs::read_symlink(link()), root / "usr" / "bin" / "lumenor");
-    EXPECT_EQ(read(claude), "skill v1");
-    EXPECT_EQ(read(codex), "skill v1");
+    EXPECT_EQ(fs::read_symlink(link()), root / "usr/bin/lumenor");
+    for (const char* agent : {".claude", ".codex"})
+        EXPECT_EQ(read(home / agent / "skills/lumenor/SKILL.md"), "skill v1") << agent;
     EXPECT_FALSE(fs::exists(home / ".copilot")); // no Copilot here
     EXPECT_TRUE(AgentAccess::isInstalled(installed));
 
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link())));
-    EXPECT_FALSE(fs::exists(home / ".claude" / "skills"));
-    EXPECT_FALSE(fs::exists(home / ".codex" / "skills"));
-    // What was there before stays.
-    EXPECT_EQ(read(home / ".claude" / "settings.json"), "{}");
-    EXPECT_TRUE(fs::exists(home / ".codex" / "config.toml"));
-    EXPECT_EQ(read(home / ".local" / "bin" / "other-tool"), "mine");
-    EXPECT_FALSE(AgentAccess::isInstalled(installed));
+    EXPECT_FALSE(fs::exists(home / ".claude/skills") || fs::exists(home / ".codex/skills"));
+    for (const auto& [path, text] : own)
+        EXPECT_EQ(read(home / path), text);
 }
 
-TEST_F(AgentAccessTest, WithoutAgentsTheSkillGoesToCopilotAndLeavesNoEmptyFolders) {
+TEST_F(AgentAccessTest, WithoutAgentsTheSkillGoesToCopilotAndACopyWithoutOneLinksOnly) {
     EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-    EXPECT_EQ(read(home / ".copilot" / "skills" / "lumenor" / "SKILL.md"), "skill v1");
+    EXPECT_EQ(read(home / ".copilot/skills/lumenor/SKILL.md"), "skill v1");
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_TRUE(fs::is_empty(home));
 
-    // A copy without a skill links only.
     const Context bare = makeCopy(root / "opt", std::nullopt);
     EXPECT_EQ(AgentAccess::install(bare), std::nullopt);
     EXPECT_TRUE(AgentAccess::isInstalled(bare));
@@ -87,55 +81,69 @@ TEST_F(AgentAccessTest, RefusesToReplaceWhatIsNotOursButRepointsAnotherCopy) {
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_EQ(read(link()), "somebody's own script");
 
-    fs::remove(link());
-    fs::create_symlink("/usr/local/other/bin/lumenor", link());
-    EXPECT_EQ(AgentAccess::install(installed), refusal);
-    EXPECT_EQ(fs::read_symlink(link()), "/usr/local/other/bin/lumenor");
-
-    // Another copy's command is ours.
-    const Context other = makeCopy(root / "usr" / "local", std::nullopt);
-    fs::remove(link());
-    fs::create_symlink(other.tool, link());
-    EXPECT_TRUE(AgentAccess::isInstalled(installed));
-    EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-    EXPECT_EQ(fs::read_symlink(link()), installed.tool);
+    // A link to another copy's command is ours; one to a command without an app beside it isn't.
+    const Context other = makeCopy(root / "usr/local", std::nullopt);
+    for (const fs::path& target : {fs::path("/usr/local/other/bin/lumenor"), other.tool}) {
+        const bool ours = target == other.tool;
+        fs::remove(link());
+        fs::create_symlink(target, link());
+        EXPECT_EQ(AgentAccess::isInstalled(installed), ours);
+        EXPECT_EQ(AgentAccess::install(installed), ours ? std::nullopt : std::optional(refusal));
+        EXPECT_EQ(fs::read_symlink(link()), ours ? installed.tool : target);
+    }
 }
 
 TEST_F(AgentAccessTest, CommandInstalledAtTheLinkItselfIsNeverRemoved) {
     const Context local = makeCopy(home / ".local", "skill v1");
     EXPECT_TRUE(AgentAccess::isInstalled(local));
     EXPECT_EQ(AgentAccess::install(local), std::nullopt);
-    EXPECT_FALSE(fs::is_symlink(AgentAccess::linkPath(local)));
     EXPECT_EQ(AgentAccess::remove(local), std::nullopt);
     EXPECT_EQ(read(local.tool), "#!/bin/sh\n");
 }
 
-TEST_F(AgentAccessTest, FindsItsNeighboursAndOnlyAnInstalledCopyRefreshesAtLaunch) {
-    write(root / "src" / "build" / "CMakeCache.txt", "");
-    const Context build = makeCopy(root / "src" / "build", "skill v0");
-    EXPECT_EQ(build.tool, root / "src" / "build" / "bin" / "lumenor");
-    EXPECT_EQ(build.skill, root / "src" / "build" / "share" / "lumenor" / "SKILL.md");
-    EXPECT_FALSE(build.refreshes);
-    EXPECT_TRUE(installed.refreshes);
+TEST_F(AgentAccessTest, OnlyAnInstalledCopyRefreshesAtLaunch) {
+    write(root / "src/build/CMakeCache.txt", "");
+    const Context build = makeCopy(root / "src/build", "skill v0");
     EXPECT_FALSE(Context::forExecutable("lumenor-app", home).refreshes);
 
     ASSERT_EQ(AgentAccess::install(installed), std::nullopt);
-    AgentAccess::refreshIfInstalled(build);
+    AgentAccess::refreshIfInstalled(build); // a build tree leaves the installed link alone
     EXPECT_EQ(fs::read_symlink(link()), installed.tool);
 
     ASSERT_EQ(AgentAccess::install(build), std::nullopt);
     write(installed.skill, "skill v2");
     AgentAccess::refreshIfInstalled(installed);
     EXPECT_EQ(fs::read_symlink(link()), installed.tool);
-    EXPECT_EQ(read(home / ".copilot" / "skills" / "lumenor" / "SKILL.md"), "skill v2");
+    EXPECT_EQ(read(home / ".copilot/skills/lumenor/SKILL.md"), "skill v2");
 }
 
 TEST_F(AgentAccessTest, SaysWhenTheLinkFolderIsNotOnPath) {
-    const std::string folder = (home / ".local" / "bin").string();
+    const std::string folder = (home / ".local/bin").string();
     EXPECT_EQ(AgentAccess::pathAdvice(installed, "/usr/bin:" + folder + "/:/bin"), std::nullopt);
-    const auto advice = AgentAccess::pathAdvice(installed, "/usr/bin:/bin");
-    ASSERT_TRUE(advice);
-    EXPECT_NE(advice->find(folder + " is not on PATH"), std::string::npos);
+    EXPECT_THAT(AgentAccess::pathAdvice(installed, "/usr/bin:/bin"),
+                testing::Optional(testing::HasSubstr(folder + " is not on PATH")));
+}
+
+TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
+    const QTemporaryDir folder;
+    const fs::path autostart = fs::path(folder.path().toStdString()) / "autostart";
+    // Every character that needs quoting in an Exec line.
+    const LoginItem::Context context{autostart, "/x/it's \"$HOME\" `id` \\ 100% #1 (a|b);/Lumenor"};
+    const fs::path entry = LoginItem::entryPath(context);
+    ASSERT_EQ(LoginItem::set(true, {autostart, "/home/me/build/bin/lumenor-app"}), std::nullopt);
+    EXPECT_FALSE(LoginItem::isEnabled(context));
+
+    EXPECT_EQ(LoginItem::set(true, context), std::nullopt);
+    EXPECT_THAT(read(entry), testing::AllOf(testing::StartsWith("[Desktop Entry]\n"),
+                                            testing::HasSubstr("\nType=Application\n")));
+    EXPECT_TRUE(LoginItem::isEnabled(context));
+    EXPECT_EQ(std::distance(fs::directory_iterator(autostart), {}), 1) << "no stray file";
+    std::ofstream(entry, std::ios::app) << "Hidden=true\n";
+    EXPECT_FALSE(LoginItem::isEnabled(context));
+
+    EXPECT_EQ(LoginItem::set(false, context), std::nullopt);
+    EXPECT_FALSE(fs::exists(entry));
+    EXPECT_EQ(LoginItem::set(false, context), std::nullopt); // already off
 }
 
 } // namespace
