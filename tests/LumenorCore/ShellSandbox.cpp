@@ -13,17 +13,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string withoutRoot(std::string text, const std::string& root) {
-    for (auto at = text.find(root); at != std::string::npos; at = text.find(root, at))
-        text.erase(at, root.size());
-    return text;
+// The root is letters, digits, '/' and '-', none of them special to a regular expression.
+std::string withoutRoot(const std::string& text, const std::string& root) {
+    return std::regex_replace(text, std::regex(root), "");
 }
 
-std::string shellWord(std::string_view word) {
-    std::string out = "'";
-    for (const char c : word)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+std::string shellWord(const std::string& word) {
+    return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
 }
 
 // Coreutils rather than the product's encoder, so that a fault there cannot hide behind itself.
@@ -75,16 +71,15 @@ ShellResult runProcess(const std::vector<std::string>& argv,
 }
 
 ShellSandbox::ShellSandbox() {
-    for (const char* dir : {"fake", "tmp", "etc/sudoers.d", "var/lib", "usr/local"})
+    for (const char* dir : {"tmp", "etc/sudoers.d", "var/lib", "usr/local"})
         fs::create_directories(root_.path / dir);
-    write("/sys/class/rtc/rtc0/wakealarm", "");
+    for (const char* empty : {"/fake/calls", "/fake/intercepts", "/sys/class/rtc/rtc0/wakealarm"})
+        write(empty, "");
     for (const char* tool : {"/usr/bin/logger", "/usr/bin/flock", "/usr/sbin/rtcwake",
                              "/usr/bin/date", "/usr/bin/install", "/usr/bin/base64"}) {
         writeFile(at(tool), readFile(LUMENOR_SOURCE_DIR "/tests/LumenorCore/StandInTools.sh"));
         fs::permissions(at(tool), fs::perms::owner_all);
     }
-    for (const char* empty : {"/fake/calls", "/fake/intercepts"})
-        write(empty, "");
 }
 
 std::string ShellSandbox::rewrite(std::string_view text) const {

