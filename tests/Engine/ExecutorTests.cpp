@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
 TEST(SerialQueue, RunsTasksInOrderOffTheCallerAndDrainsSynchronously) {
     std::vector<int> order;
     std::thread::id worker;
@@ -54,5 +52,3 @@ TEST(MainThreadExecutor, RunsWorkOnTheMainThreadLaterAndDropsItOnceGone) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(ran.size(), 2u);
 }
-
-} // namespace

@@ -6,10 +6,6 @@
 
 #include <filesystem>
 
-namespace {
-
-using PowerControl::systemAssertionType;
-
 const std::string noLogind =
     "Couldn't keep the computer awake: no login manager (logind) on the system bus.";
 
@@ -29,8 +25,6 @@ TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedAndLoggedOnce) {
         h.tickAfter(10); // three retries
         EXPECT_EQ(std::ranges::count(h.logMessages(), "⚠️ " + noLogind), 1) << request.command;
         EXPECT_EQ(h->statusLine(), noLogind);
-        EXPECT_NE(h->snapshot().summary(h.clock.now()).find("\n⚠️ " + noLogind),
-                  std::string::npos);
 
         h.power->refusedAssertions.clear();
         h.tickAfter(8);
@@ -42,21 +36,7 @@ TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedAndLoggedOnce) {
     }
 }
 
-TEST(WakeControllerProblems, HeldMechanismsAreListedAndLoggedWhenTheyChange) {
-    EngineHarness h;
-    h->handle({"on", {{"display", "on"}}});
-    EXPECT_EQ(h->snapshot().inhibitorsHeld, (std::vector<std::string>{"logind", "screensaver"}));
-    h->handle({"off", {}});
-    EXPECT_EQ(h->snapshot().inhibitorsHeld, std::nullopt);
-    h->handle({"on", {}});
-    h->handle({"on", {{"display", "off"}}});
-    EXPECT_EQ(h.logMessages(),
-              (Words{"Started: Indefinitely", "Keeping awake with logind, screensaver",
-                     "Session ended — turned off via CLI", "Started: Indefinitely",
-                     "Keeping awake with logind", "Started: Indefinitely"}));
-}
-
-TEST(WakeControllerProblems, DisplayOffAndSleepWithoutAWaySayWhyAndChangeNothing) {
+TEST(WakeControllerProblems, DisplayOffSleepSettingsAndLogFailuresSayWhyAndTheAppGoesOn) {
     EngineHarness h;
     h.power->displaySleepProblemResult = "there is no X display (DISPLAY is not set)";
     LumenorResponse response = h->handle({"rest", {}});
@@ -89,17 +69,15 @@ TEST(WakeControllerProblems, DisplayOffAndSleepWithoutAWaySayWhyAndChangeNothing
                                 "on the system bus.");
     EXPECT_FALSE(h->pendingSleep());
     EXPECT_TRUE(h->session()) << "the rest session goes on";
-}
 
-TEST(WakeControllerProblems, UnwritableSettingsAndLogAreReportedAndTheAppGoesOn) {
-    EngineHarness h;
     namespace fs = std::filesystem;
     // Folders where the files should be stop root as well as anyone.
     fs::remove(h.settingsPath());
     fs::create_directories(h.settingsPath());
+    fs::remove(h.logFile);
     fs::create_directories(h.logFile);
     testing::internal::CaptureStderr();
-    const LumenorResponse response = h->handle({"set", {{"display", "on"}}});
+    response = h->handle({"set", {{"display", "on"}}});
     h->log("one more event");
     const std::string stderrText = testing::internal::GetCapturedStderr();
 
@@ -120,5 +98,3 @@ TEST(WakeControllerProblems, UnwritableSettingsAndLogAreReportedAndTheAppGoesOn)
     h->log("written again");
     EXPECT_EQ(h.logMessages().back(), "written again");
 }
-
-} // namespace

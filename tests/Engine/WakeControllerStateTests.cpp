@@ -10,8 +10,6 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
 std::string contents(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream text;
@@ -117,5 +115,3 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
         EXPECT_EQ(h.stateWarnings().size(), 1u);
     }
 }
-
-} // namespace

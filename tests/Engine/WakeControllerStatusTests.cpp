@@ -1,11 +1,14 @@
+#include "Lumenor/Engine/KeepAwakeSession.h"
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <unistd.h>
-
-namespace {
 
 using std::chrono::seconds;
 
@@ -46,7 +49,7 @@ TEST(WakeControllerStatus, StatusLineTakesTheFirstRuleThatApplies) {
     EXPECT_EQ(h->statusLine(), "Sleeping in 20s");
 }
 
-TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastUpdate) {
+TEST(WakeControllerStatus, SnapshotReportsTheLastUpdateAndTheLogOneLinePerEvent) {
     EngineHarness h;
     h.power->setBattery({.onBattery = true, .percent = 82});
     h->startSession(SessionKind::app(getpid(), "Safari"));
@@ -75,24 +78,46 @@ TEST(WakeControllerStatus, SnapshotReportsTheStateAsOfTheLastUpdate) {
                                                                {"b", "", h->now() + seconds(599)}},
                              .wakeHelperReady = false,
                              .inhibitorsHeld = std::vector<std::string>{"logind"}}));
-}
 
-TEST(WakeControllerStatus, LogAppendsOneTimestampedLinePerEvent) {
-    EngineHarness h;
-    h->startSession(SessionKind::indefinite());
+    // One timestamped line per event, in one line, appended to by the next run.
     h.clock.advance(0.999);
     h->log(
         "⚠️ Lid-closed mode change failed (will retry): sudo: a password is required\nline 2");
-    h.recreate(); // a new run appends to the same file
+    h.recreate();
     h->log("again");
-    EXPECT_EQ(h.logLines(),
-              (std::vector<std::string>{
-                  "2026-03-01T18:00:01Z Started: Indefinitely",
-                  "2026-03-01T18:00:01Z Keeping awake with logind",
-                  "2026-03-01T18:00:01Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
-                  "password is required line 2",
-                  "2026-03-01T18:00:01Z again"}));
+    const Words lines = h.logLines();
+    EXPECT_EQ(lines.front(), "2026-03-01T18:00:01Z Started: While Safari is running");
+    EXPECT_EQ(
+        Words(lines.end() - 2, lines.end()),
+        (Words{"2026-03-01T18:00:02Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
+               "password is required line 2",
+               "2026-03-01T18:00:02Z again"}));
     EXPECT_EQ(h.lastEvent(), "again");
 }
 
-} // namespace
+std::string title(SessionKind kind, Instant now) {
+    return KeepAwakeSession{std::move(kind), now}.title(now);
+}
+
+TEST(KeepAwakeSession, TitlesShowTheDateOnlyForAnotherLocalDayAndNamesCompareNormalized) {
+    ensureQtApplication();
+    // Tokyo has no daylight saving, so the wall clock is always UTC + 9 hours.
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const Instant morning = utc(2026, 3, 1, 1, 0); // 10:00 in Tokyo
+    EXPECT_EQ(title(SessionKind::until(utc(2026, 3, 1, 14, 59)), morning), "Until 23:59");
+    // 16:00 UTC is already the next day in Tokyo, though still the same day in UTC.
+    EXPECT_EQ(title(SessionKind::until(utc(2026, 3, 1, 16, 0)), morning), "Until 02.03.26 01:00");
+    // The C locale's short format carries seconds; a glance at a clock time needs none.
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(title(SessionKind::until(utc(2026, 3, 1, 14, 59, 30)), morning), "Until 23:59");
+    unsetenv("TZ");
+    tzset();
+
+    EXPECT_EQ(title(SessionKind::file("/home/me/Downloads/Album/"), morning),
+              "While Album downloads");
+
+    // The same name in composed and decomposed form is the same name.
+    EXPECT_EQ(SessionKind::app(3, "Caf\xC3\xA9"), SessionKind::app(3, "Cafe\xCC\x81"));
+}

@@ -20,7 +20,7 @@ Instant utc(int year, int month, int day, int hour, int minute, int second) {
     return Instant(date) + hours(hour) + minutes(minute) + seconds(second);
 }
 
-EngineHarness::EngineHarness(Options options) : clock(options.start) {
+EngineHarness::EngineHarness(Options options) : clock{options.start} {
     ensureQtApplication();
     if (options.settingsFile) {
         std::ofstream(settingsPath(), std::ios::binary) << *options.settingsFile;
@@ -31,7 +31,7 @@ EngineHarness::EngineHarness(Options options) : clock(options.start) {
 void EngineHarness::recreate() {
     controller_.reset();
     controller_ = std::make_unique<WakeController>(WakeController::Environment{
-        .clock = clock.function(),
+        .clock = [this] { return clock.at; },
         .power = power,
         .workspace = workspace,
         .settings = std::shared_ptr<QSettings>(reopenSettings()),
@@ -41,11 +41,6 @@ void EngineHarness::recreate() {
         .privileged = privileged,
         .background = background,
     });
-}
-
-void EngineHarness::tickAfter(double seconds) {
-    tickAt(clock.now() +
-           std::chrono::duration_cast<Instant::duration>(std::chrono::duration<double>(seconds)));
 }
 
 void EngineHarness::tickAt(Instant instant) {
@@ -63,12 +58,12 @@ void EngineHarness::tickAt(Instant instant) {
         if (fire > instant) {
             break;
         }
-        clock.set(fire);
-        workspace->endDeadProcesses();
+        clock.at = fire;
+        workspace->endProcesses();
         controller_->update();
     }
-    clock.set(std::max(clock.now(), instant));
-    workspace->endDeadProcesses();
+    clock.at = std::max(clock.at, instant);
+    workspace->endProcesses();
     controller_->update();
 }
 
@@ -85,19 +80,10 @@ void EngineHarness::settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
 }
 
-std::vector<std::string> EngineHarness::logLines() const {
-    std::vector<std::string> lines;
+Words EngineHarness::logLines(bool timestamps) const {
+    Words lines;
     std::ifstream in(logFile);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(timestamps ? line : line.substr(line.find(' ') + 1));
     return lines;
-}
-
-std::vector<std::string> EngineHarness::logMessages() const {
-    std::vector<std::string> messages;
-    for (const auto& line : logLines()) {
-        messages.push_back(line.substr(line.find(' ') + 1));
-    }
-    return messages;
 }

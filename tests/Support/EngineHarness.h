@@ -1,21 +1,24 @@
 #pragma once
 
+#include "Lumenor/Engine/InstantMath.h"
 #include "Lumenor/Engine/WakeController.h"
+#include "LumenorCore/ProcessTree.h"
 #include "Support/FakePowerPlatform.h"
-#include "Support/FakeWorkspace.h"
-#include "Support/ManualClock.h"
-#include "Support/ManualExecutor.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <deque>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+using PowerControl::displayAssertionType;
+using PowerControl::systemAssertionType;
 using Words = std::vector<std::string>;
 
 /// A pid that no process has.
@@ -26,6 +29,68 @@ void ensureQtApplication();
 
 /// The instant of a UTC wall-clock reading.
 Instant utc(int year, int month, int day, int hour, int minute, int second = 0);
+
+/// A clock that moves only when the test moves it.
+struct ManualClock {
+    Instant at;
+    Instant now() const { return at; }
+    void advance(double seconds) { at = addSeconds(at, seconds); }
+};
+
+/// Keeps posted tasks until the test runs them, on the test's thread.
+struct ManualExecutor : SerialExecutor {
+    void post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
+    /// Kept apart from posted tasks until runDelayed(); the delay is recorded.
+    void postAfter(double seconds, std::function<void()> task) override {
+        delays.push_back(seconds);
+        delayed.push_back(std::move(task));
+    }
+    void drain() override {
+        ++drains;
+        runAll();
+    }
+    /// Runs tasks, including those they post, until none is left; returns how many ran.
+    size_t runAll() {
+        size_t ran = 0;
+        for (; !tasks.empty(); ++ran) {
+            auto task = std::move(tasks.front());
+            tasks.pop_front();
+            task();
+        }
+        return ran;
+    }
+    void runDelayed() {
+        for (auto& task : std::exchange(delayed, {}))
+            task();
+    }
+
+    std::deque<std::function<void()>> tasks;
+    std::vector<std::function<void()>> delayed;
+    std::vector<double> delays;
+    int drains = 0;
+};
+
+/// A desktop with scripted applications and files, whose events a test fires.
+struct FakeWorkspace : Workspace {
+    std::vector<RunningApplication> applications;
+    /// The paths that exist as far as fileExists is concerned.
+    std::set<std::filesystem::path> files;
+    std::set<int32_t> watchedPids;
+    bool batteryWatched = false;
+
+    std::vector<RunningApplication> runningApplications() override { return applications; }
+    void watchProcess(int32_t pid) override { watchedPids.insert(pid); }
+    void unwatchProcess(int32_t pid) override { watchedPids.erase(pid); }
+    bool fileExists(const std::filesystem::path& path) override { return files.contains(path); }
+    void watchBattery(bool on) override { batteryWatched = on; }
+    /// Ends `pid`, else each watched process that no longer runs, as the system would report it.
+    void endProcesses(std::optional<int32_t> pid = {}) {
+        for (const int32_t watched : std::set(watchedPids))
+            if ((pid ? watched == *pid : !ProcessTree::isAlive(watched)) &&
+                watchedPids.erase(watched) != 0)
+                emit processEnded(watched);
+    }
+};
 
 /// A controller wired to doubles: a manual clock, the fake power layer and workspace, manual
 /// executors, an INI settings file and a log file in a temporary folder.
@@ -45,7 +110,7 @@ public:
 
     /// Moves the clock by `seconds`, firing each deadline on the way as the app's timer would,
     /// reporting processes that ended, and updates once more at the end.
-    void tickAfter(double seconds);
+    void tickAfter(double seconds) { tickAt(addSeconds(clock.now(), seconds)); }
     void tickAt(Instant instant);
     /// Takes or extends a hold through the controller.
     void hold(const std::string& id, double seconds, std::optional<int32_t> pid = {},
@@ -57,6 +122,8 @@ public:
         const auto& event = controller_->lastEvent();
         return event ? std::optional(event->text) : std::nullopt;
     }
+    /// The system assertion is held: the machine is kept awake.
+    bool keptAwake() const { return power->held.contains(systemAssertionType); }
     /// Runs the privileged queue and the main thread until neither has work left.
     void settle();
     /// Installs a working helper and lets the controller find out.
@@ -64,9 +131,9 @@ public:
     /// Replaces the controller with a fresh one reading the same settings file.
     void recreate();
 
-    std::vector<std::string> logLines() const;
-    /// Log lines without their timestamps.
-    std::vector<std::string> logMessages() const;
+    /// The log's lines, or without their timestamps.
+    Words logLines(bool timestamps = true) const;
+    Words logMessages() const { return logLines(false); }
     std::string settingsPath() const { return folder.filePath("settings.ini").toStdString(); }
     /// A settings store opened afresh on the file.
     std::unique_ptr<QSettings> reopenSettings() const {

@@ -1,54 +1,41 @@
 #include "Support/FakePowerPlatform.h"
 
-#include <algorithm>
-
 namespace {
 
-class FakeAssertion : public PowerControl::Assertion {
-public:
+/// The system assertion stands for logind, the display one for the screen saver.
+struct FakeAssertion : PowerControl::Assertion {
     FakeAssertion(FakePowerPlatform& power, const std::string& type, const std::string& reason)
-        : Assertion(type, reason), power_(power) {}
-    /// The system assertion stands for logind, the display one for the screen saver.
+        : Assertion(type, reason), power(power) {}
     std::vector<std::string> heldBy() const override {
         if (id() == 0)
             return {};
         return {type() == PowerControl::displayAssertionType ? "screensaver" : "logind"};
     }
-    std::string failure() const override { return failure_; }
-
-protected:
+    std::string failure() const override { return refused; }
     uint32_t acquire() override {
-        failure_.clear();
-        if (power_.refusedAssertions.contains(type())) {
-            failure_ = power_.refusal;
+        refused = power.refusedAssertions.contains(type()) ? power.refusal : "";
+        if (!refused.empty())
             return 0;
-        }
-        power_.held.insert(type());
-        power_.journal.push_back("assert " + type() + " on");
+        power.held.insert(type());
+        power.journal.push_back("assert " + type() + " on");
         return 1;
     }
     void release(uint32_t) override {
-        power_.held.erase(type());
-        power_.journal.push_back("assert " + type() + " off");
+        power.held.erase(type());
+        power.journal.push_back("assert " + type() + " off");
     }
 
-private:
-    FakePowerPlatform& power_;
-    std::string failure_;
+    FakePowerPlatform& power;
+    std::string refused;
 };
 
 } // namespace
 
-long FakePowerPlatform::count(const std::string& action) const {
-    return std::ranges::count(journal, action);
-}
-
 std::vector<std::string> FakePowerPlatform::operations() const {
     std::vector<std::string> found;
-    std::ranges::copy_if(journal, std::back_inserter(found), [](const std::string& entry) {
-        return entry.find("Lid") != std::string::npos ||
-               entry.find("WakeAlarm") != std::string::npos;
-    });
+    for (const auto& entry : journal)
+        if (entry.find("Lid") != std::string::npos || entry.find("WakeAlarm") != std::string::npos)
+            found.push_back(entry);
     return found;
 }
 

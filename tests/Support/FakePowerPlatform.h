@@ -2,6 +2,7 @@
 
 #include "Lumenor/Platform/PowerPlatform.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -46,10 +47,9 @@ public:
     std::set<std::string> held;
     int lidBatteryFloor = 0;
 
-    long count(const std::string& action) const;
+    long count(const std::string& action) const { return std::ranges::count(journal, action); }
     /// The lid and wake-alarm operations of the journal, in order.
     std::vector<std::string> operations() const;
-    void clearRecords() { journal.clear(); }
 
     std::unique_ptr<PowerControl::Assertion> makeAssertion(const std::string& type,
                                                            const std::string& reason) override;
