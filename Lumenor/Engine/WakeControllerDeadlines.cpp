@@ -163,6 +163,12 @@ void WakeController::processEnded(int32_t pid) {
     if (!ended.empty() && activeHolds().empty()) {
         lastHoldEndedAt_ = now_;
     }
+    // An ended process may linger unreaped, still answering kill(0): the event is the truth.
+    if (pendingSleep_ && pendingSleep_->waitForPid == pid) {
+        PendingSleep request = *pendingSleep_;
+        request.waitForPid.reset();
+        publish(pendingSleep_, std::optional<PendingSleep>(request));
+    }
     update();
 }
 
