@@ -7,8 +7,6 @@
 
 #include <QTest>
 
-#include <fstream>
-
 // With a display the running app shows its panel; without one it says why it cannot.
 TEST(AppLifecycle, TakesOverAStaleSocketServesOneInstanceAndQuitsInOrderUnderLoad) {
     const std::string noPanel =
@@ -62,12 +60,8 @@ TEST(AppLifecycle, WithoutAnAppServingEachProgramAnswersOnItsStreams) {
              {toolPath, {"status"}, {3, "", absent + ".\n"}},
              {toolPath, {"status", "--json"}, {3, R"({"exit":3,"message":")" + absent, ""}},
          }) {
-        const Finished finished = run(program, arguments, sandbox.environment());
-        EXPECT_EQ(finished.status, expected.status) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(expected.out.empty() ? finished.out.empty()
-                                         : finished.out.starts_with(expected.out))
-            << finished.out;
-        EXPECT_EQ(finished.err, expected.err);
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        expectOutcome(run(program, arguments, sandbox.environment()), expected);
     }
     EXPECT_FALSE(std::filesystem::exists(sandbox.socketPath()));
 }
@@ -102,10 +96,8 @@ TEST(AppLifecycle, QuitsNamingThePathAndCauseWhenItCannotServe) {
         Sandbox sandbox(blocked.empty() ? 80 : 0);
         const std::filesystem::path socket = sandbox.socketPath();
         const std::filesystem::path file = blocked == "socket" ? socket : socket.parent_path();
-        if (!blocked.empty()) {
-            std::filesystem::create_directories(file.parent_path());
-            std::ofstream(file) << "not a socket";
-        }
+        if (!blocked.empty())
+            writeFile(file, "not a socket");
         auto app = startApp(sandbox, false);
         EXPECT_EQ(app->waitFor(20000), 1);
         const std::string expected =

@@ -68,8 +68,7 @@ TEST(InstallLayout, InstallsTheLinuxLayoutAndUninstallsEveryTrace) {
     ASSERT_EQ(uninstall.status, 0) << uninstall.out << uninstall.err;
     EXPECT_TRUE(filesUnder(root).empty());
     // Emptied folders go; a folder that something else put there stays.
-    EXPECT_FALSE(fs::exists(base / "bin"));
-    EXPECT_FALSE(fs::exists(base / "share" / "lumenor"));
+    EXPECT_FALSE(fs::exists(base / "bin") || fs::exists(base / "share/lumenor"));
     EXPECT_TRUE(fs::exists(base / "share" / "other"));
 }
 

@@ -3,7 +3,8 @@
 #include "Platform/PlatformTestSupport.h"
 #include "Support/PrivateBus.h"
 
-#include <QFile>
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -113,6 +114,16 @@ inline Finished run(const QString& program, const QStringList& arguments,
     return {status, child.readAllStandardOutput().toStdString(), child.err()};
 }
 
+/// Checks status and standard error exactly, and that standard output starts with
+/// `expected.out` (or is empty when that is).
+inline void expectOutcome(const Finished& finished, const Finished& expected) {
+    EXPECT_EQ(finished.status, expected.status);
+    EXPECT_TRUE(expected.out.empty() ? finished.out.empty()
+                                     : finished.out.starts_with(expected.out))
+        << finished.out;
+    EXPECT_EQ(finished.err, expected.err);
+}
+
 /// The `lumenor` command in the sandbox.
 inline Finished lumenor(const Sandbox& sandbox, const QStringList& arguments) {
     return run(toolPath, arguments, sandbox.environment());
@@ -124,9 +135,4 @@ inline std::unique_ptr<Child> startApp(const Sandbox& sandbox, bool display = tr
     if (display)
         environment.insert("QT_QPA_PLATFORM", "offscreen");
     return std::make_unique<Child>(appPath, QStringList(), environment);
-}
-
-inline std::string readFile(const std::filesystem::path& file) {
-    QFile in(QString::fromStdString(file.string()));
-    return in.open(QIODevice::ReadOnly) ? in.readAll().toStdString() : std::string();
 }

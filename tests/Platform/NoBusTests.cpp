@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <tuple>
 
 namespace {
@@ -25,10 +24,7 @@ namespace {
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/lumenor/session_bus", 1);
 
 using PowerControl::SetupError;
-using PowerControl::detail::installHelperFor;
-using PowerControl::detail::runAsAdminWith;
-using PowerControl::detail::setupBlockerFor;
-using PowerControl::detail::SetupTools;
+using namespace PowerControl::detail;
 using namespace ::testing;
 
 /// Matches a call that throws a SetupError of `kind` whose text matches `text`.
@@ -60,17 +56,14 @@ TEST(Setup, RefusesBeforeAnyPromptWhenItCannotWork) {
                       absent = (folder.path() / "absent").string();
     const SetupTools present{pkexec, sudo, visudo};
     EXPECT_EQ(setupBlockerFor(present, "alice", true), std::nullopt);
-    const std::string missing = " is missing: install the sudo package first.";
+    const auto missing = [&](const std::string& name) {
+        return "Scheduled wake needs " + name + ", and " + absent +
+               " is missing: install the sudo package first.";
+    };
     const std::vector<std::tuple<SetupTools, std::string, bool, std::string>> cases{
         {present, "Defaults", true, "Unsupported user name for sudoers."},
-        {{pkexec, absent, visudo},
-         "alice",
-         true,
-         "Scheduled wake needs sudo, and " + absent + missing},
-        {{pkexec, sudo, absent},
-         "alice",
-         true,
-         "Scheduled wake needs visudo, and " + absent + missing},
+        {{pkexec, absent, visudo}, "alice", true, missing("sudo")},
+        {{pkexec, sudo, absent}, "alice", true, missing("visudo")},
         {{absent, sudo, visudo}, "alice", true, noPkexec},
         {present, "alice", false, noAgent},
     };
@@ -85,10 +78,8 @@ TEST(Setup, HandsTheInstallScriptToPkexecAndReadsItsAnswer) {
         tool(folder, "approve",
              "[ \"$1 $2\" = '/bin/sh -c' ] || exit 9\nprintf '%s' \"$3\" > " + handed.string());
     installHelperFor("alice", approve);
-    std::ifstream in(handed);
-    EXPECT_EQ(
-        std::string(std::istreambuf_iterator<char>(in), {}),
-        PrivilegedInstallLinux::inlineCommand(PrivilegedInstallLinux::installScript("alice")));
+    EXPECT_EQ(readFile(handed), PrivilegedInstallLinux::inlineCommand(
+                                    PrivilegedInstallLinux::installScript("alice")));
     std::filesystem::remove(handed);
     EXPECT_THAT(
         [&] { installHelperFor("a b", approve); },
@@ -188,10 +179,9 @@ TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
     SystemPowerPlatform platform;
     EXPECT_FALSE(platform.lidAvailable());
     EXPECT_EQ(platform.takeLid(), PowerResult::failed(noLogind));
-    if (!platform.wakeHelperInstalled()) {
+    if (!platform.wakeHelperInstalled())
         EXPECT_EQ(platform.cancelWakeAlarm(),
                   PowerResult::failed("the wake helper is not installed"));
-    }
     LinuxWorkspace workspace; // listens on buses that are not there, and must not fail
     workspace.watchBattery(true);
 }

@@ -1,24 +1,36 @@
 #pragma once
 
+#include "Lumenor/Platform/LogindInhibitors.h"
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+
+/// Writes `text` to `file`, creating the folders on the way.
+inline std::filesystem::path writeFile(const std::filesystem::path& file, const std::string& text) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+    return file;
+}
+
+/// The whole of `file`, or nothing if it cannot be read.
+inline std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 /// A fresh folder, removed with everything in it.
 class TemporaryFolder {
 public:
     std::filesystem::path path() const { return dir_.path().toStdString(); }
 
-    /// Writes `text` to `relative`, creating the folders on the way.
     std::filesystem::path write(const std::filesystem::path& relative,
                                 const std::string& text) const {
-        const std::filesystem::path file = path() / relative;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << text;
-        return file;
+        return writeFile(path() / relative, text);
     }
 
 private:
@@ -31,3 +43,15 @@ inline void ensureApplication() {
     static char* argv[] = {const_cast<char*>("lumenor-platform-tests"), nullptr};
     [[maybe_unused]] static auto* application = new QCoreApplication(argc, argv); // never deleted
 }
+
+/// The inhibitors on the lid switch that logind holds now.
+inline std::vector<PowerControl::Inhibitor> lidHolders() {
+    auto holders = PowerControl::listInhibitors().value();
+    std::erase_if(holders,
+                  [](const auto& inhibitor) { return !inhibitor.blocks("handle-lid-switch"); });
+    return holders;
+}
+
+/// Lumenor's lid inhibitor as the mock logind lists it, owned by its stand-in uid and pid.
+inline const std::vector<PowerControl::Inhibitor> ourLid{
+    {"sleep:idle:handle-lid-switch", "Lumenor", "Lid-closed mode", "block", 1000, 123456}};

@@ -1,36 +1,22 @@
 #include "Lumenor/UI/AgentAccess.h"
 #include "Lumenor/UI/LoginItem.h"
+#include "Platform/PlatformTestSupport.h"
 
 #include <gmock/gmock.h>
-
-#include <QTemporaryDir>
-
-#include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 using AgentAccess::Context;
 
 namespace {
 
-void write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string read(const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
 class AgentAccessTest : public testing::Test {
 protected:
     /// An installed copy under `prefix` (bin/lumenor-app, bin/lumenor, share/lumenor/SKILL.md).
     Context makeCopy(const fs::path& prefix, const std::optional<std::string>& skill) {
-        write(prefix / "bin" / "lumenor-app", "app");
-        write(prefix / "bin" / "lumenor", "#!/bin/sh\n");
+        writeFile(prefix / "bin" / "lumenor-app", "app");
+        writeFile(prefix / "bin" / "lumenor", "#!/bin/sh\n");
         if (skill)
-            write(prefix / "share" / "lumenor" / "SKILL.md", *skill);
+            writeFile(prefix / "share" / "lumenor" / "SKILL.md", *skill);
         return Context::forExecutable(prefix / "bin" / "lumenor-app", home);
     }
 
@@ -46,11 +32,11 @@ TEST_F(AgentAccessTest, InstallsForEveryAgentFoundAndRemovesExactlyThat) {
     const std::vector<std::pair<fs::path, std::string>> own{
         {".claude/settings.json", "{}"}, {".codex/config.toml", ""}, {".local/bin/other", "mine"}};
     for (const auto& [path, text] : own)
-        write(home / path, text);
+        writeFile(home / path, text);
     EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
     EXPECT_EQ(fs::read_symlink(link()), root / "usr/bin/lumenor");
     for (const char* agent : {".claude", ".codex"})
-        EXPECT_EQ(read(home / agent / "skills/lumenor/SKILL.md"), "skill v1") << agent;
+        EXPECT_EQ(readFile(home / agent / "skills/lumenor/SKILL.md"), "skill v1") << agent;
     EXPECT_FALSE(fs::exists(home / ".copilot")); // no Copilot here
     EXPECT_TRUE(AgentAccess::isInstalled(installed));
 
@@ -58,12 +44,12 @@ TEST_F(AgentAccessTest, InstallsForEveryAgentFoundAndRemovesExactlyThat) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(link())));
     EXPECT_FALSE(fs::exists(home / ".claude/skills") || fs::exists(home / ".codex/skills"));
     for (const auto& [path, text] : own)
-        EXPECT_EQ(read(home / path), text);
+        EXPECT_EQ(readFile(home / path), text);
 }
 
 TEST_F(AgentAccessTest, WithoutAgentsTheSkillGoesToCopilotAndACopyWithoutOneLinksOnly) {
     EXPECT_EQ(AgentAccess::install(installed), std::nullopt);
-    EXPECT_EQ(read(home / ".copilot/skills/lumenor/SKILL.md"), "skill v1");
+    EXPECT_EQ(readFile(home / ".copilot/skills/lumenor/SKILL.md"), "skill v1");
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
     EXPECT_TRUE(fs::is_empty(home));
 
@@ -75,11 +61,11 @@ TEST_F(AgentAccessTest, WithoutAgentsTheSkillGoesToCopilotAndACopyWithoutOneLink
 
 TEST_F(AgentAccessTest, RefusesToReplaceWhatIsNotOursButRepointsAnotherCopy) {
     const std::string refusal = link().string() + " already exists and isn't Lumenor's";
-    write(link(), "somebody's own script");
+    writeFile(link(), "somebody's own script");
     EXPECT_EQ(AgentAccess::install(installed), refusal);
     EXPECT_FALSE(AgentAccess::isInstalled(installed));
     EXPECT_EQ(AgentAccess::remove(installed), std::nullopt);
-    EXPECT_EQ(read(link()), "somebody's own script");
+    EXPECT_EQ(readFile(link()), "somebody's own script");
 
     // A link to another copy's command is ours; one to a command without an app beside it isn't.
     const Context other = makeCopy(root / "usr/local", std::nullopt);
@@ -98,11 +84,11 @@ TEST_F(AgentAccessTest, CommandInstalledAtTheLinkItselfIsNeverRemoved) {
     EXPECT_TRUE(AgentAccess::isInstalled(local));
     EXPECT_EQ(AgentAccess::install(local), std::nullopt);
     EXPECT_EQ(AgentAccess::remove(local), std::nullopt);
-    EXPECT_EQ(read(local.tool), "#!/bin/sh\n");
+    EXPECT_EQ(readFile(local.tool), "#!/bin/sh\n");
 }
 
 TEST_F(AgentAccessTest, OnlyAnInstalledCopyRefreshesAtLaunch) {
-    write(root / "src/build/CMakeCache.txt", "");
+    writeFile(root / "src/build/CMakeCache.txt", "");
     const Context build = makeCopy(root / "src/build", "skill v0");
     EXPECT_FALSE(Context::forExecutable("lumenor-app", home).refreshes);
 
@@ -111,10 +97,10 @@ TEST_F(AgentAccessTest, OnlyAnInstalledCopyRefreshesAtLaunch) {
     EXPECT_EQ(fs::read_symlink(link()), installed.tool);
 
     ASSERT_EQ(AgentAccess::install(build), std::nullopt);
-    write(installed.skill, "skill v2");
+    writeFile(installed.skill, "skill v2");
     AgentAccess::refreshIfInstalled(installed);
     EXPECT_EQ(fs::read_symlink(link()), installed.tool);
-    EXPECT_EQ(read(home / ".copilot/skills/lumenor/SKILL.md"), "skill v2");
+    EXPECT_EQ(readFile(home / ".copilot/skills/lumenor/SKILL.md"), "skill v2");
 }
 
 TEST_F(AgentAccessTest, SaysWhenTheLinkFolderIsNotOnPath) {
@@ -134,8 +120,8 @@ TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
     EXPECT_FALSE(LoginItem::isEnabled(context));
 
     EXPECT_EQ(LoginItem::set(true, context), std::nullopt);
-    EXPECT_THAT(read(entry), testing::AllOf(testing::StartsWith("[Desktop Entry]\n"),
-                                            testing::HasSubstr("\nType=Application\n")));
+    EXPECT_THAT(readFile(entry), testing::AllOf(testing::StartsWith("[Desktop Entry]\n"),
+                                                testing::HasSubstr("\nType=Application\n")));
     EXPECT_TRUE(LoginItem::isEnabled(context));
     EXPECT_EQ(std::distance(fs::directory_iterator(autostart), {}), 1) << "no stray file";
     std::ofstream(entry, std::ios::app) << "Hidden=true\n";
