@@ -64,7 +64,6 @@ TEST_F(WakeControllerCommands, OnFindsApplicationsAndFilesOrSaysWhatItCannotFind
          std::vector<std::tuple<std::string, std::string, std::string>>{
              {"until", "teatime", "Couldn't understand time “teatime”. Try 18:30 or 6pm."},
              {"pid", "12ab", "No running process with pid 12ab."},
-             {"pid", "2147483648", "No running process with pid 2147483648."},
              {"pid", "2147483647", "No running process with pid 2147483647."},
              {"file", "/no/such/file.iso", "File not found: /no/such/file.iso"},
              {"app", "ORG.NAMELESS", "“ORG.NAMELESS” isn't running."}}) {

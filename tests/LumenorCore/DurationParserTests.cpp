@@ -8,9 +8,7 @@
 #include <string>
 
 using namespace std::chrono;
-using DurationParser::formatRemaining;
-using DurationParser::formatSpoken;
-using DurationParser::parse;
+using namespace DurationParser;
 
 namespace {
 

@@ -12,12 +12,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace PrivilegedInstallLinux;
 using LumenorPaths::sudoersPath;
-using ::testing::AllOf;
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
+using namespace ::testing;
 using namespace std::string_literals;
 
 const std::string tool = LUMENOR_BINARY_DIR "/bin/lumenor";

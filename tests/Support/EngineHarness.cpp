@@ -5,9 +5,8 @@
 #include <fstream>
 
 void ensureQtApplication() {
-    if (QCoreApplication::instance() != nullptr) {
+    if (QCoreApplication::instance() != nullptr)
         return;
-    }
     static int argc = 1;
     static char name[] = "lumenor-tests";
     static char* argv[] = {name, nullptr};
@@ -22,9 +21,8 @@ Instant utc(int year, int month, int day, int hour, int minute, int second) {
 
 EngineHarness::EngineHarness(Options options) : clock{options.start} {
     ensureQtApplication();
-    if (options.settingsFile) {
+    if (options.settingsFile)
         std::ofstream(settingsPath(), std::ios::binary) << *options.settingsFile;
-    }
     recreate();
 }
 
@@ -50,14 +48,12 @@ void EngineHarness::tickAt(Instant instant) {
     const auto shortestWait = std::chrono::milliseconds(100);
     for (int guard = 0; guard < 100000; ++guard) {
         const auto next = controller_->nextDeadline();
-        if (!next) {
+        if (!next)
             break;
-        }
         const Instant fire =
             std::max(*next, clock.now() + (guard == 0 ? Instant::duration() : shortestWait));
-        if (fire > instant) {
+        if (fire > instant)
             break;
-        }
         clock.at = fire;
         workspace->endProcesses();
         controller_->update();

@@ -39,8 +39,7 @@ public:
     /// What setupBlocker answers.
     std::optional<std::string> setupBlocked;
     /// What listInhibitors answers; none plays a machine without logind.
-    std::optional<std::vector<PowerControl::Inhibitor>> inhibitors =
-        std::vector<PowerControl::Inhibitor>{};
+    std::optional<std::vector<PowerControl::Inhibitor>> inhibitors{std::in_place};
     /// Every call by name ("takeLid", "setWakeAlarm <epoch>", "sleepNow", "wakeHelperWorks",
     /// "installHelper", "assert <type> on|off", …), in order.
     std::vector<std::string> journal;
@@ -49,10 +48,41 @@ public:
 
     long count(const std::string& action) const { return std::ranges::count(journal, action); }
     /// The lid and wake-alarm operations of the journal, in order.
-    std::vector<std::string> operations() const;
+    std::vector<std::string> operations() const {
+        std::vector<std::string> found;
+        for (const auto& entry : journal)
+            if (entry.find("Lid") != std::string::npos ||
+                entry.find("WakeAlarm") != std::string::npos)
+                found.push_back(entry);
+        return found;
+    }
 
+    /// The system assertion stands for logind, the display one for the screen saver.
+    struct Assertion : PowerControl::Assertion {
+        Assertion(FakePowerPlatform& power, const std::string& type, const std::string& reason)
+            : PowerControl::Assertion(type, reason), power(power) {}
+        std::vector<std::string> heldBy() const override {
+            if (id() == 0)
+                return {};
+            return {type() == PowerControl::displayAssertionType ? "screensaver" : "logind"};
+        }
+        std::string failure() const override { return refused; }
+        uint32_t acquire() override {
+            refused = power.refusedAssertions.contains(type()) ? power.refusal : "";
+            if (refused.empty())
+                power.held.insert(power.record("assert " + type() + " on", type()));
+            return refused.empty();
+        }
+        void release(uint32_t) override {
+            power.held.erase(power.record("assert " + type() + " off", type()));
+        }
+        FakePowerPlatform& power;
+        std::string refused;
+    };
     std::unique_ptr<PowerControl::Assertion> makeAssertion(const std::string& type,
-                                                           const std::string& reason) override;
+                                                           const std::string& reason) override {
+        return std::make_unique<Assertion>(*this, type, reason);
+    }
     PowerControl::Battery battery() override { return battery_; }
     bool isLidClosed() override { return lidClosed_; }
     bool lidAvailable() override { return record("lidAvailable", lidWorks_); }
@@ -62,7 +92,11 @@ public:
     void setLidBatteryFloor(int percent) override { lidBatteryFloor = percent; }
     bool wakeHelperInstalled() override { return helperInstalled_; }
     bool wakeHelperWorks() override { return record("wakeHelperWorks", helperWorks_); }
-    PowerResult setWakeAlarm(Instant at) override;
+    PowerResult setWakeAlarm(Instant at) override {
+        using std::chrono::seconds;
+        return operation("setWakeAlarm",
+                         std::to_string(duration_cast<seconds>(at.time_since_epoch()).count()));
+    }
     PowerResult cancelWakeAlarm() override { return operation("cancelWakeAlarm"); }
     void wakeDisplay() override { record("wakeDisplay", true); }
     std::optional<std::string> setupBlocker() override { return setupBlocked; }
@@ -83,8 +117,22 @@ private:
         journal.push_back(name);
         return result;
     }
-    PowerResult operation(const std::string& name, const std::string& argument = {});
-    void administer(const std::string& name);
+    void administer(const std::string& name) {
+        journal.push_back(name);
+        if (setupError)
+            throw PowerControl::SetupError::failed(*setupError);
+    }
+    PowerResult operation(const std::string& name, const std::string& argument = {}) {
+        journal.push_back(argument.empty() ? name : name + " " + argument);
+        if (duringOperation)
+            duringOperation(name);
+        if (auto& queued = queuedResults[name]; !queued.empty()) {
+            const auto result = queued.front();
+            queued.pop_front();
+            return result;
+        }
+        return standingResults[name];
+    }
 
     PowerControl::Battery battery_;
     bool lidClosed_ = false;

@@ -117,9 +117,8 @@ TEST(CommandLine, MistypedArgumentsAreUsageErrorsBeforeAnythingIsSent) {
          "on takes one of --for, --until, --pid, --app, --file"},
         {{"on", "--for", "1h", "--label", "build"}, "--label goes with --pid"},
     };
-    for (const auto& [arguments, message] : cases) {
+    for (const auto& [arguments, message] : cases)
         EXPECT_EQ(rejected(arguments), message) << arguments[0];
-    }
 }
 
 TEST(CommandLine, AfterTaskWaitsForAOneShotAgentRunOnly) {
