@@ -55,12 +55,14 @@ inline constexpr std::array<Setting, 6> all{{
 }};
 // clang-format on
 
-static_assert([] {
-    for (std::size_t i = 0; i < all.size(); ++i)
-        if (static_cast<std::size_t>(all[i].id) != i)
-            return false;
-    return true;
-}(), "the table is in the order of Id");
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < all.size(); ++i)
+            if (static_cast<std::size_t>(all[i].id) != i)
+                return false;
+        return true;
+    }(),
+    "the table is in the order of Id");
 
 constexpr const Setting& of(Id id) {
     return all[static_cast<std::size_t>(id)];

@@ -102,8 +102,9 @@ void WakeController::storeSetting(const LumenorSettings::Setting& setting, int v
         }
         defaults_ = std::move(fresh);
     }
-    defaults_->setValue(QLatin1String(setting.key.data(), static_cast<qsizetype>(setting.key.size())),
-                        setting.isBoolean ? QVariant(value != 0) : QVariant(value));
+    defaults_->setValue(
+        QLatin1String(setting.key.data(), static_cast<qsizetype>(setting.key.size())),
+        setting.isBoolean ? QVariant(value != 0) : QVariant(value));
     defaults_->sync();
     std::optional<std::string> problem;
     if (defaults_->status() == QSettings::AccessError) {

@@ -16,14 +16,14 @@
 #include <QMetaObject>
 #include <QObject>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <array>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -196,7 +196,9 @@ public:
     void setRemoteWakeInterval(int minutes) {
         setSetting(LumenorSettings::Id::remoteWakeInterval, minutes);
     }
-    void setMinimumBattery(int percent) { setSetting(LumenorSettings::Id::minimumBattery, percent); }
+    void setMinimumBattery(int percent) {
+        setSetting(LumenorSettings::Id::minimumBattery, percent);
+    }
     void setStopOnLowBattery(bool on) { setSetting(LumenorSettings::Id::stopOnLowBattery, on); }
     /// Reads the battery now (the panel does on opening) and applies the floor.
     void refreshBattery();

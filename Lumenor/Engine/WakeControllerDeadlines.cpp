@@ -108,8 +108,8 @@ void WakeController::syncWaits() {
         return;
     }
     const double seconds = secondsBetween(clock_(), *next);
-    const double ms = std::clamp(std::ceil(seconds * 1000), double(shortestWaitMs),
-                                 double(longestWaitMs));
+    const double ms =
+        std::clamp(std::ceil(seconds * 1000), double(shortestWaitMs), double(longestWaitMs));
     deadlineTimer_->start(static_cast<int>(ms));
 }
 
@@ -291,9 +291,10 @@ void WakeController::applyPowerState() {
     now_ = clock_(); // also called between updates, by the panel and by results coming back
     const bool awake = isAwake();
     const auto active = activeHolds();
-    const bool holdWantsDisplay = std::any_of(active.begin(), active.end(),
-                                              [](const auto& entry) { return entry.second.display; });
-    const bool wantsDisplay = awake && ((session_.has_value() && keepDisplayOn()) || holdWantsDisplay);
+    const bool holdWantsDisplay = std::any_of(
+        active.begin(), active.end(), [](const auto& entry) { return entry.second.display; });
+    const bool wantsDisplay =
+        awake && ((session_.has_value() && keepDisplayOn()) || holdWantsDisplay);
     // A refused inhibitor is asked for again only when its retry is due, not on every change.
     const bool retryDue = now_ >= inhibitorRetryAt_;
     if (!awake || systemAssertion_->id() != 0 || retryDue) {
@@ -302,13 +303,12 @@ void WakeController::applyPowerState() {
     if (!wantsDisplay || displayAssertion_->id() != 0 || retryDue) {
         displayAssertion_->set(wantsDisplay);
     }
-    inhibitorRefused_ = (awake && systemAssertion_->id() == 0) ||
-                        (wantsDisplay && displayAssertion_->id() == 0);
+    inhibitorRefused_ =
+        (awake && systemAssertion_->id() == 0) || (wantsDisplay && displayAssertion_->id() == 0);
     if (!inhibitorRefused_) {
         retryInhibitorsNow();
     } else if (retryDue) {
-        inhibitorBackoff_ =
-            std::min(longestInhibitorBackoff, std::max(1.0, inhibitorBackoff_ * 2));
+        inhibitorBackoff_ = std::min(longestInhibitorBackoff, std::max(1.0, inhibitorBackoff_ * 2));
         inhibitorRetryAt_ = addSeconds(now_, inhibitorBackoff_);
     }
     noteInhibitors(awake);

@@ -78,7 +78,8 @@ void WakeController::noteInhibitors(bool wanted) {
 }
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
-    return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again, at once when logind, polkit or a portal appears; "
+    return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again, at once when "
+                                      "logind, polkit or a portal appears; "
                                       "run it in a desktop session with systemd-logind, or where "
                                       "a desktop portal or power manager runs.");
 }

@@ -95,9 +95,9 @@ void WakeController::lidChangeFinished(bool on, const PowerResult& result) {
             lastLeaseRenewal_ = now_; // taking the lid starts a fresh lease
         }
     } else {
-        lidRetryAfter_ = addSeconds(now_, result.outcome == PowerResult::Outcome::refused
-                                              ? backOffWhenRefused
-                                              : backOffAfterFailure);
+        lidRetryAfter_ =
+            addSeconds(now_, result.outcome == PowerResult::Outcome::refused ? backOffWhenRefused
+                                                                             : backOffAfterFailure);
         const std::string message =
             "⚠️ Lid-closed mode change failed (will retry): " + result.reason;
         if (!lastEvent_ || lastEvent_->text != message) {

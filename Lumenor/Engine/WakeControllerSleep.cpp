@@ -24,8 +24,9 @@ void WakeController::pendingSleepStep() {
     const PendingSleep request = *pendingSleep_;
     const bool pidDone = !request.waitForPid || !ProcessTree::isAlive(*request.waitForPid);
     // The listening window is no task: it never delays a sleep.
-    const bool blocked = !request.force && (!activeHolds().empty() ||
-                                            secondsBetween(lastHoldEndedAt_, now_) < quietAfterHolds);
+    const bool blocked =
+        !request.force &&
+        (!activeHolds().empty() || secondsBetween(lastHoldEndedAt_, now_) < quietAfterHolds);
     if (now_ >= request.notBefore && pidDone && !blocked) {
         performSleep("requested by " + request.requestedBy);
     }

@@ -182,7 +182,8 @@ void WakeController::saveSession() {
         LumenorPaths::createPrivateDirectory(stateFile_.parent_path());
     } catch (const std::filesystem::filesystem_error& failure) {
         log("⚠️ State: couldn't save the session: " +
-            LumenorPaths::describeFailure(failure.code()), LogEvent::Kind::warning);
+                LumenorPaths::describeFailure(failure.code()),
+            LogEvent::Kind::warning);
         return;
     }
     if (const int failure = writeAtomically(stateFile_, state.dump() + "\n")) {
@@ -235,8 +236,10 @@ void WakeController::setStateAside(const std::string& what) {
         // Writing over it would lose what it holds: leave it for people to look at.
         stateFrozen_ = true;
         log("⚠️ State: " + what + "; left in place, as it couldn't be moved aside (" +
-            LumenorPaths::describeFailure(error) + ")", LogEvent::Kind::warning);
+                LumenorPaths::describeFailure(error) + ")",
+            LogEvent::Kind::warning);
         return;
     }
-    log("⚠️ State: " + what + "; kept as " + aside.filename().string(), LogEvent::Kind::warning);
+    log("⚠️ State: " + what + "; kept as " + aside.filename().string(),
+        LogEvent::Kind::warning);
 }

@@ -17,13 +17,13 @@
 #include "LumenorCore/LumenorWords.h"
 
 #include <QDateTimeEdit>
-#include <QTimer>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -326,10 +326,12 @@ void MenuView::buildMore(QWidget* parent) {
     setupLayout->addWidget(setupButton_);
     rows->addWidget(wakeSetup_);
     using LumenorSettings::Id;
-    checkEvery_ = stepper(QStringLiteral("Check every"), Id::remoteWakeInterval, QStringLiteral("min"));
+    checkEvery_ =
+        stepper(QStringLiteral("Check every"), Id::remoteWakeInterval, QStringLiteral("min"));
     checkEvery_->setObjectName(QStringLiteral("checkEveryStepper"));
     rows->addWidget(checkEvery_);
-    batteryLimit_ = stepper(QStringLiteral("Battery limit"), Id::minimumBattery, QStringLiteral("%"));
+    batteryLimit_ =
+        stepper(QStringLiteral("Battery limit"), Id::minimumBattery, QStringLiteral("%"));
     batteryLimit_->setObjectName(QStringLiteral("batteryLimitStepper"));
     rows->addWidget(batteryLimit_);
     agentOption_ = new OptionRow(Symbol::terminal, QStringLiteral("Agent Access"),

@@ -13,7 +13,6 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 
 #include <QCollator>
-#include <QTimer>
 #include <QCoreApplication>
 #include <QDateTimeEdit>
 #include <QEvent>
@@ -23,6 +22,7 @@
 #include <QLayout>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -239,14 +239,14 @@ QString MenuView::lidTip() const {
         return text(*who) + QStringLiteral(" handles the lid itself: its own lid setting decides");
     }
     return controller_.lidAvailable() ? QStringLiteral("Keep running with the lid shut")
-                                     : QStringLiteral("The system won't let Lumenor hold the lid");
+                                      : QStringLiteral("The system won't let Lumenor hold the lid");
 }
 
 void MenuView::renderFooter() {
     // pkexec's dialog cannot say why it asks, so the panel says it while the dialog is open.
     const auto last = controller_.setupInProgress()
-                          ? std::optional<LogEvent>(LogEvent{LogEvent::Kind::setup,
-                                                             WakeController::setupExplanation})
+                          ? std::optional<LogEvent>(
+                                LogEvent{LogEvent::Kind::setup, WakeController::setupExplanation})
                           : controller_.lastEvent();
     const bool shown = last && showsEvent(*last);
     event_->setVisible(shown);
