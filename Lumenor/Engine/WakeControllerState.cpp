@@ -31,8 +31,11 @@ struct BadState : std::runtime_error {
 
 /// A state file is a few hundred bytes; anything far larger is not one of ours.
 constexpr std::streamsize largestState = 64 * 1024;
-/// About the year 2286: later instants would not fit the clock.
-constexpr long long latestEpochSecond = 10'000'000'000;
+/// The clock counts nanoseconds in 64 bits, about 292 years either side of 1970; a saved instant
+/// stays a century inside that (about 1808 to 2162), so arithmetic on it cannot overflow.
+constexpr long long latestEpochSecond =
+    std::chrono::duration_cast<std::chrono::seconds>(Instant::duration::max()).count() -
+    100LL * 366 * 24 * 3600;
 
 /// This boot's identity; pids saved in another boot name other processes. Empty when unknown.
 std::string currentBoot() {

@@ -96,6 +96,7 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
         R"({"session": {"kind": "process", "pid": 99999999999, "label": "", "startedAt": 0}})",
         R"({"session": {"kind": "until", "startedAt": 0}})",
         R"({"session": {"kind": "until", "end": 1e300, "startedAt": 0}})",
+        R"({"session": {"kind": "until", "end": -9999999999, "startedAt": 0}})", // past the clock
         R"([1, 2])",
     };
     for (const std::string& text : bad) {
