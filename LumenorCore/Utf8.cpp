@@ -85,6 +85,23 @@ std::string sanitized(std::string_view bytes) {
     return out;
 }
 
+std::string visible(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const Decoded decoded = decode(bytes);
+        const char32_t c = decoded.codePoint;
+        const bool control = (c < 0x20 && c != '\n' && c != '\t') || (c >= 0x7f && c < 0xa0);
+        if (control)
+            out += std::string(c < 0x80 ? "\\x" : "\\u00") + digits[c >> 4] + digits[c & 15];
+        else
+            append(out, c);
+        bytes.remove_prefix(decoded.length);
+    }
+    return out;
+}
+
 std::size_t length(std::string_view bytes) {
     std::size_t count = 0;
     while (!bytes.empty()) {

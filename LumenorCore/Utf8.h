@@ -29,6 +29,11 @@ void append(std::string& out, char32_t codePoint);
 /// `bytes` with every ill-formed sequence replaced by U+FFFD; well-formed text comes back as is.
 std::string sanitized(std::string_view bytes);
 
+/// `bytes` made safe to show on a terminal or in a log line: sanitized, and every control
+/// character but line feed and tab (C0, DEL and C1, which can move the cursor, clear the screen
+/// or set a window title) written as `\xNN`, or `\u00NN` for C1.
+std::string visible(std::string_view bytes);
+
 /// The number of code points in `bytes`; each ill-formed sequence counts as one.
 std::size_t length(std::string_view bytes);
 

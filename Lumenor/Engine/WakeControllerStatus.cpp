@@ -4,6 +4,7 @@
 #include "LumenorCore/DurationParser.h"
 #include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/ProcessTree.h"
+#include "LumenorCore/Utf8.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,13 +28,14 @@ std::string iso8601(Instant instant) {
 
 // The log keeps one event per line, so a message that spans lines (a helper's output, say)
 // is folded onto its line.
+// One line that a terminal showing the log cannot be steered by.
 std::string oneLine(std::string message) {
     for (char& c : message) {
         if (c == '\n' || c == '\r') {
             c = ' ';
         }
     }
-    return message;
+    return Utf8::visible(message);
 }
 
 // Appends the bytes; returns why not when they could not all be written.

@@ -98,8 +98,10 @@ public:
     }
 
 private:
+    // What the app relays (labels, other programs' inhibitors) may carry terminal controls.
     std::string text(int fd, const std::string& message) const {
-        return Output::decorates(fd, color_) ? message : Output::withoutEmoji(message);
+        const std::string shown = Utf8::visible(message);
+        return Output::decorates(fd, color_) ? shown : Output::withoutEmoji(shown);
     }
 
     bool json_;

@@ -78,6 +78,9 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
                "{\"exit\":2,\"message\":\"lumenor: unknown command “stauts”; did you mean "
                "“status”?\",\"ok\":false}\n",
                ""}},
+             // A label that would set the terminal's title is shown, not obeyed.
+             {{"hold", "esc", "--label", "\x1b]0;pwned\x07\xc2\x9b"}, {0, "Holding", ""}},
+             {{"holds"}, {0, "esc (\\x1b]0;pwned\\x07\\u009b): ", ""}},
              {{"on", "--file", "build.log"}, {0, "Keeping", ""}},
              {{"on", "--file", "../nothing.log"},
               {1, "",

@@ -81,8 +81,8 @@ TEST(WakeControllerStatus, SnapshotReportsTheLastUpdateAndTheLogOneLinePerEvent)
 
     // One timestamped line per event, in one line, appended to by the next run.
     h.clock.advance(0.999);
-    h->log(
-        "⚠️ Lid-closed mode change failed (will retry): sudo: a password is required\nline 2");
+    h->log("⚠️ Lid-closed mode change failed (will retry): sudo: a password is "
+           "required\nline\x1b[2J 2");
     h.recreate();
     h->log("again");
     const Words lines = h.logLines();
@@ -90,7 +90,7 @@ TEST(WakeControllerStatus, SnapshotReportsTheLastUpdateAndTheLogOneLinePerEvent)
     EXPECT_EQ(
         Words(lines.end() - 2, lines.end()),
         (Words{"2026-03-01T18:00:02Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
-               "password is required line 2",
+               "password is required line\\x1b[2J 2",
                "2026-03-01T18:00:02Z again"}));
     EXPECT_EQ(h.lastEvent(), "again");
 }
