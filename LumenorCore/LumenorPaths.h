@@ -37,6 +37,10 @@ void createPrivateDirectory(const std::filesystem::path& directory);
 /// Creates `file` empty and owner-only (0600) in a private folder unless it exists, and makes an
 /// existing one owner-only. Throws like createPrivateDirectory.
 void createPrivateFile(const std::filesystem::path& file);
+/// Opens `file` with `flags` (O_CREAT makes it 0600) only as a regular file: never through a
+/// symbolic link (ELOOP) and never waiting on a FIFO or a device (ENXIO). The descriptor, or -1
+/// with errno set.
+int openRegularFile(const std::filesystem::path& file, int flags);
 /// A sentence fragment for people: why `error` (from the two functions above or from a system
 /// call on `path`) kept Lumenor from using a place, e.g. "a file is in the way".
 std::string describeFailure(const std::error_code& error);

@@ -81,9 +81,19 @@ void createPrivateDirectory(const fs::path& directory) {
         fail("cannot create directory", directory, errno == EEXIST ? ENOTDIR : errno);
 }
 
+int openRegularFile(const fs::path& file, int flags) {
+    const int fd = ::open(file.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info {};
+    if (fd < 0 || (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)))
+        return fd;
+    ::close(fd);
+    errno = ENXIO;
+    return -1;
+}
+
 void createPrivateFile(const fs::path& file) {
     createPrivateDirectory(file.parent_path());
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = openRegularFile(file, O_WRONLY | O_CREAT);
     if (fd < 0)
         fail("cannot create file", file, errno == ELOOP ? EEXIST : errno);
     const bool tightened = ::fchmod(fd, 0600) == 0;
@@ -103,6 +113,10 @@ std::string describeFailure(const std::error_code& error) {
         return "permission denied";
     case ENAMETOOLONG:
         return "path too long";
+    case ENXIO:
+        return "it is not a regular file";
+    case ELOOP:
+        return "a symbolic link is in the way";
     case EROFS:
         return "read-only file system";
     default:
@@ -121,8 +135,13 @@ std::vector<std::string> migrateLegacySupport() {
                                                          {"state.json", "state.json"}};
     for (const auto& [name, target] : moves) {
         const fs::path from = legacy / name;
-        if (!fs::exists(fs::symlink_status(from, ignored)))
+        const auto type = fs::symlink_status(from, ignored).type();
+        if (type == fs::file_type::not_found || type == fs::file_type::none)
             continue;
+        if (type != fs::file_type::regular) {
+            problems.push_back("Couldn't move " + from.string() + ": it is not a regular file");
+            continue;
+        }
         try {
             createPrivateDirectory(supportDirectory());
             fs::path to = supportDirectory() / target;

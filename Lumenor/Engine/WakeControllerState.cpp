@@ -113,21 +113,29 @@ SessionKind decodeKind(const json& object) {
 /// The saved session and whether it was saved in this boot; none when nothing is saved.
 /// Throws BadState for anything that is not a state file this program wrote.
 std::optional<std::pair<KeepAwakeSession, bool>> readState(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) {
-        if (error) {
-            throw BadState("couldn't read " + file.filename().string() + ": " +
-                           LumenorPaths::describeFailure(error));
-        }
+    // Opened as a regular file only: a FIFO in its place would block the start for good.
+    const int fd = LumenorPaths::openRegularFile(file, O_RDONLY);
+    if (fd < 0 && errno == ENOENT) {
         return std::nullopt;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::string text(largestState + 1, '\0');
-    in.read(text.data(), largestState + 1);
-    if (in.bad() || (!in && !in.eof())) {
-        throw BadState("couldn't read " + file.filename().string() + ": " + std::strerror(errno));
+    if (fd < 0) {
+        throw BadState(
+            "couldn't read " + file.filename().string() + ": " +
+            LumenorPaths::describeFailure(std::error_code(errno, std::system_category())));
     }
-    text.resize(static_cast<size_t>(in.gcount()));
+    std::string text(largestState + 1, '\0');
+    ssize_t got = 0;
+    std::size_t size = 0;
+    while (size < text.size() && (got = ::read(fd, text.data() + size, text.size() - size)) > 0) {
+        size += static_cast<std::size_t>(got);
+    }
+    const int readError = got < 0 ? errno : 0;
+    ::close(fd);
+    if (readError != 0) {
+        throw BadState("couldn't read " + file.filename().string() + ": " +
+                       std::strerror(readError));
+    }
+    text.resize(size);
     if (text.size() > static_cast<size_t>(largestState)) {
         throw BadState(file.filename().string() + " is far too large");
     }

@@ -45,7 +45,8 @@ std::optional<std::string> append(const std::filesystem::path& file, const std::
     } catch (const std::filesystem::filesystem_error& error) {
         return LumenorPaths::describeFailure(error.code());
     }
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // Never a FIFO or a link put in the log's place: either would block or write elsewhere.
+    const int fd = LumenorPaths::openRegularFile(file, O_WRONLY | O_APPEND | O_CREAT);
     if (fd < 0) {
         return LumenorPaths::describeFailure(std::error_code(errno, std::system_category()));
     }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 const std::string noLogind =
@@ -97,4 +99,13 @@ TEST(WakeControllerProblems, DisplayOffSleepSettingsAndLogFailuresSayWhyAndTheAp
     EXPECT_EQ(h->snapshot().problem, std::nullopt);
     h->log("written again");
     EXPECT_EQ(h.logMessages().back(), "written again");
+
+    // A FIFO put in the log's place is refused at once, not waited on for good.
+    fs::rename(h.logFile, h.logFile.string() + ".old");
+    ASSERT_EQ(::mkfifo(h.logFile.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    h->log("not into a pipe");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Lumenor: couldn't write the log " + h.logFile.string() +
+                  ": it is not a regular file; events still show in the panel.\n");
 }

@@ -115,4 +115,11 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
         EXPECT_EQ(contents(h.stateFile.string() + ".bad"), text);
         EXPECT_EQ(h.stateWarnings().size(), 1u);
     }
+    Restartable h; // a FIFO would have blocked the start for good
+    std::filesystem::create_directories(h.stateFile.parent_path());
+    ASSERT_EQ(::mkfifo(h.stateFile.c_str(), 0600), 0);
+    h.restart();
+    EXPECT_EQ(h.stateWarnings(),
+              Words{"⚠️ State: couldn't read state.json: it is not a regular "
+                    "file; kept as state.json.bad"});
 }

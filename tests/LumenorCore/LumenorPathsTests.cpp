@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -82,6 +85,14 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
             EXPECT_EQ(LumenorPaths::describeFailure(error.code()), cause) << folder;
         }
     }
+    // A FIFO or a link where a file should be is refused at once, never waited on or followed.
+    ASSERT_EQ(::mkfifo((home.path / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(blocked, home.path / "link");
+    for (const auto& [name, cause] : {std::pair{"fifo", "it is not a regular file"},
+                                      std::pair{"link", "a symbolic link is in the way"}}) {
+        EXPECT_EQ(LumenorPaths::openRegularFile(home.path / name, O_WRONLY | O_APPEND), -1);
+        EXPECT_EQ(LumenorPaths::describeFailure({errno, std::system_category()}), cause);
+    }
 }
 
 TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
@@ -99,8 +110,11 @@ TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
     EXPECT_EQ(readFile(LumenorPaths::supportDirectory() / "state-earlier.json"), "{\"old\":1}");
     EXPECT_FALSE(fs::exists(home.path / "Library")) << "emptied folders go";
 
-    // A folder with something else in it stays.
+    // A folder with something else in it stays; a FIFO is not read (it would block), but named.
     writeFile(legacy / "notes.txt", "mine");
-    EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
+    ASSERT_EQ(::mkfifo((legacy / "lumenor.log").c_str(), 0600), 0);
+    EXPECT_EQ(LumenorPaths::migrateLegacySupport(),
+              std::vector<std::string>{"Couldn't move " + (legacy / "lumenor.log").string() +
+                                       ": it is not a regular file"});
     EXPECT_EQ(readFile(legacy / "notes.txt"), "mine");
 }
