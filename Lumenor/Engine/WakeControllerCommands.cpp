@@ -27,16 +27,27 @@ const std::string* option(const Options& options, const std::string& name) {
     return found == options.end() ? nullptr : &found->second;
 }
 
-// Boolean options: absent, or true exactly for one of four words in any letter case.
+// A yes/no word in any letter case; none for any other word.
+std::optional<bool> yesNo(std::string word) {
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* yes : {"1", "true", "yes", "on"}) {
+        if (word == yes) {
+            return true;
+        }
+    }
+    for (const char* no : {"0", "false", "no", "off"}) {
+        if (word == no) {
+            return false;
+        }
+    }
+    return std::nullopt;
+}
+
+// Boolean options: absent, or what their (checked) word says.
 std::optional<bool> flag(const std::string& name, const Options& options) {
     const std::string* value = option(options, name);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    std::string lower = *value;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower == "1" || lower == "true" || lower == "yes" || lower == "on";
+    return value == nullptr ? std::nullopt : yesNo(*value);
 }
 
 // A whole decimal number with an optional sign and nothing else around it.
@@ -81,6 +92,31 @@ std::string clampNote(const std::string& setting, long long asked, int kept,
 
 LumenorResponse reply(bool ok, std::string message) {
     return LumenorResponse{.ok = ok, .message = std::move(message)};
+}
+
+// The command checks values before it sends them; any program of this user may write to the
+// socket, so the same checks hold here: a value that means nothing is refused, never taken as
+// "off" or ignored.
+std::optional<std::string> invalidOption(const Options& options) {
+    for (const auto& [name, value] : options) {
+        const auto setting = std::find_if(LumenorSettings::all.begin(), LumenorSettings::all.end(),
+                                          [&](const auto& s) { return s.option == name; });
+        const bool boolean =
+            name == "now" || (setting != LumenorSettings::all.end() && setting->isBoolean);
+        std::string wanted;
+        if (boolean && !yesNo(value)) {
+            wanted = "on or off";
+        } else if (setting != LumenorSettings::all.end() && !setting->isBoolean &&
+                   !decimal<long long>(value)) {
+            wanted = "a whole number";
+        } else if (name == "after_pid" && decimal<int32_t>(value).value_or(0) < 1) {
+            wanted = "a process id";
+        }
+        if (!wanted.empty()) {
+            return name + " takes " + wanted + ", not “" + value + "”.";
+        }
+    }
+    return std::nullopt;
 }
 
 std::filesystem::path expandTilde(const std::string& text) {
@@ -129,9 +165,13 @@ LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
         {"inhibitors", &WakeController::commandInhibitors},
     }};
     for (const auto& [word, command] : commands) {
-        if (request.command == word) {
-            return (this->*command)(request.options);
+        if (request.command != word) {
+            continue;
         }
+        if (const auto invalid = invalidOption(request.options)) {
+            return reply(false, *invalid);
+        }
+        return (this->*command)(request.options);
     }
     return reply(false, "Unknown command “" + request.command + "”.");
 }

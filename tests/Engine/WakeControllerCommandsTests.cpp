@@ -29,7 +29,7 @@ protected:
 };
 
 TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
-    auto response = send("on", {{"until", "nonsense"}, {"for", "30m"}, {"lid", "nope"}});
+    auto response = send("on", {{"until", "nonsense"}, {"for", "30m"}, {"lid", "off"}});
     EXPECT_TRUE(response.ok);
     EXPECT_EQ(h->session()->kind, SessionKind::until(h.clock.now() + std::chrono::minutes(30)));
     EXPECT_EQ(response.message, "Keeping the computer awake — " +
@@ -168,11 +168,17 @@ TEST_F(WakeControllerCommands, InhibitorsAreListedAndSetClampsAndIgnoresWhatItCa
                                          "minimum).\n"));
     EXPECT_EQ(std::pair(h->remoteWakeInterval(), h->minimumBattery()), std::pair(5, 1));
 
-    response = send("set", {{"remote_interval", "often"},
-                            {"remote_wake", "TRUE"},
-                            {"display", "1"},
-                            {"lid", ""},
-                            {"low_battery_stop", "no"}});
+    // Values that mean nothing are refused, as the command refuses them, and change nothing.
+    for (const auto& [name, value, wanted] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"lid", "maybe", "on or off"},
+             {"remote_interval", "NaN", "a whole number"},
+             {"min_battery", "99999999999999999999", "a whole number"}})
+        expectRejected("set", {{name, value}},
+                       name + " takes " + wanted + ", not “" + value + "”.");
+    response = send(
+        "set",
+        {{"remote_wake", "TRUE"}, {"display", "1"}, {"lid", "no"}, {"low_battery_stop", "no"}});
     EXPECT_TRUE(response.ok);
     EXPECT_EQ(std::tuple(h->remoteWakeInterval(), h->remoteWakeEnabled(), h->keepDisplayOn(),
                          h->lidClosedMode(), h->stopOnLowBattery()),

@@ -124,14 +124,13 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     EXPECT_EQ(h.logMessages().back(), "Sleep requested by CLI");
     EXPECT_EQ(h->nextDeadline(), h.clock.now() + std::chrono::seconds(20));
 
-    send({{"now", "YES"}, {"after_pid", "12ab"}, {"by", "agent"}});
+    send({{"now", "YES"}, {"by", "agent"}});
     const auto forced =
         PendingSleep{h.clock.now() + std::chrono::seconds(3), std::nullopt, true, "agent"};
     EXPECT_EQ(h->pendingSleep(), forced);
-    const auto rejected = send({{"in", "whenever"}});
-    EXPECT_FALSE(rejected.ok);
-    EXPECT_EQ(rejected.message, "Couldn't understand delay “whenever”.");
-    EXPECT_EQ(h->pendingSleep(), forced);
+    EXPECT_EQ(send({{"in", "whenever"}}).message, "Couldn't understand delay “whenever”.");
+    EXPECT_EQ(send({{"after_pid", "-1"}}).message, "after_pid takes a process id, not “-1”.");
+    EXPECT_EQ(h->pendingSleep(), forced) << "a refused request changes nothing";
 
     h.hold("task", 600);
     EXPECT_EQ(send({{"in", "  NOW  "}, {"after_pid", std::to_string(getpid())}}).message,
