@@ -12,7 +12,7 @@ PREFIX ?= $(HOME)/.local
 DESTDIR ?=
 INSTALL_TREE ?= build-release
 
-.PHONY: all setup configure build test run bench fuzz release install uninstall package clean format
+.PHONY: all setup configure build test lint run bench fuzz release install uninstall package clean format
 
 all: build
 
@@ -27,6 +27,12 @@ build: configure
 
 test: build
 	@ctest --preset $(PRESET)
+	@$(if $(filter default,$(PRESET)),$(MAKE) --no-print-directory lint)
+
+# What a distribution checks, on a package made from this tree. Sanitizer trees are built
+# without the hardening a package must have, so only the default tree is checked by `make test`.
+lint: build
+	@sh scripts/lint "$(BUILD_DIR)"
 
 # Only the app and the command: the tests are built by `make test`.
 run: configure

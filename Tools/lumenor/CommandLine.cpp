@@ -208,8 +208,9 @@ std::optional<Result> Parser::global(const std::string& token, std::size_t& inde
         invocation.color = *choice;
     } else if (token == "--generate" && command == nullptr) {
         const std::string what = index + 1 < arguments_.size() ? arguments_[index + 1] : "";
-        if (what != "bash" && what != "zsh" && what != "fish" && what != "man") {
-            return UsageError{"--generate takes bash, zsh, fish or man"};
+        if (what != "bash" && what != "zsh" && what != "fish" && what != "man" &&
+            what != "man-app") {
+            return UsageError{"--generate takes bash, zsh, fish, man or man-app"};
         }
         Invocation generate = actionOnly(Invocation::Action::generate);
         generate.generate = what;

@@ -32,7 +32,7 @@ struct Invocation {
     std::string topic;
     /// For `run`: the command and its arguments.
     std::vector<std::string> program;
-    /// For `generate`: "bash", "zsh", "fish" or "man".
+    /// For `generate`: "bash", "zsh", "fish", "man" or "man-app".
     std::string generate;
 };
 

@@ -297,9 +297,11 @@ int run(Invocation invocation) {
 }
 
 int generate(const Invocation& invocation) {
-    const std::string text = invocation.generate == "man"
-                                 ? CommandLine::manPage(LUMENOR_VERSION)
-                                 : CommandLine::completionScript(invocation.generate);
+    const std::string& what = invocation.generate;
+    const std::string text =
+        what == "man"       ? CommandLine::manPage(LUMENOR_VERSION, LUMENOR_RELEASE_DATE)
+        : what == "man-app" ? CommandLine::appManPage(LUMENOR_VERSION, LUMENOR_RELEASE_DATE)
+                            : CommandLine::completionScript(what);
     Output::writeLine(STDOUT_FILENO, text);
     return done;
 }
