@@ -17,7 +17,7 @@ std::optional<std::string> nonEmptyEnvironment(const char* name) {
     return std::string(value);
 }
 
-// The account database is what the system says the home is; $HOME can be anything.
+// Only when $HOME says nothing (some services and containers start without one).
 std::optional<std::string> accountHome() {
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
@@ -49,10 +49,10 @@ std::optional<std::string> absoluteEnvironment(const char* name) {
 std::filesystem::path homeDirectory() {
     if (auto overridden = nonEmptyEnvironment("LUMENOR_HOME"))
         return *overridden;
-    if (auto home = accountHome())
+    if (auto home = nonEmptyEnvironment("HOME"))
         return *home;
     // An account without a database entry (some containers) still needs a place.
-    return nonEmptyEnvironment("HOME").value_or("/");
+    return accountHome().value_or("/");
 }
 
 std::filesystem::path supportDirectory() {

@@ -9,8 +9,8 @@
 /// agree. The places are computed on each use; only the functions that say so create anything.
 namespace LumenorPaths {
 
-/// The user's home from the account database, or `LUMENOR_HOME` when that is set and not empty
-/// (for tests and sandboxes only).
+/// `LUMENOR_HOME` when set and not empty (for tests and sandboxes), else `$HOME` when set and not
+/// empty (as Qt and GLib take it, so that every part agrees), else the account database's home.
 std::filesystem::path homeDirectory();
 
 /// $XDG_STATE_HOME + "lumenor" when that variable is an absolute path, else

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -174,17 +175,22 @@ std::optional<std::string> install(const Context& context) {
 }
 
 std::optional<std::string> pathAdvice(const Context& context, const std::string& path) {
-    const fs::path folder = linkPath(context).parent_path();
+    // What a shell runs for "lumenor": the first executable of that name along PATH. When that
+    // is the command linked (an installed package's /usr/bin/lumenor, say), all is well.
     std::string_view rest = path;
+    std::error_code error;
     while (!rest.empty()) {
         const std::size_t end = std::min(rest.find(':'), rest.size());
-        // Compared as folders, so that a trailing "/" in PATH matches too.
-        if ((fs::path(rest.substr(0, end)) / "").lexically_normal() ==
-            (folder / "").lexically_normal())
-            return std::nullopt;
+        const fs::path found = fs::path(rest.substr(0, end)) / "lumenor";
         rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (!found.is_absolute() || ::access(found.c_str(), X_OK) != 0)
+            continue;
+        if (fs::equivalent(found, context.tool, error))
+            return std::nullopt;
+        return "installed, but a shell runs " + found.string() + ", not this copy's command: put " +
+               linkPath(context).parent_path().string() + " earlier on PATH to run it";
     }
-    return "installed, but " + folder.string() +
+    return "installed, but " + linkPath(context).parent_path().string() +
            " is not on PATH: add it to PATH (or log in again) to run lumenor from a shell";
 }
 

@@ -49,8 +49,8 @@ bool isInstalled(const Context& context = Context::current());
 /// the user.
 std::optional<std::string> install(const Context& context = Context::current());
 
-/// A note for the user when the link's folder is not on `path` (a PATH value); none when it
-/// is.
+/// A note for the user when a shell searching `path` (a PATH value) would not run the linked
+/// command: the link's folder is not on it, or another lumenor comes first. None when it would.
 std::optional<std::string> pathAdvice(const Context& context, const std::string& path);
 
 /// Removes the link when it is ours and the installed skills, whoever wrote them, then every

@@ -45,10 +45,13 @@ TEST(LumenorPathsTest, PlacesFollowXdgStateHomeOrTheHomeOfTheOverrideOrTheAccoun
     // Naming a place never creates it.
     EXPECT_FALSE(fs::exists("/tmp/lumenor paths test"));
 
-    // An empty override falls back to the account database, not to HOME.
+    // An empty override falls back to HOME, as Qt and GLib take it, and an empty HOME to the
+    // account database.
     ::unsetenv("XDG_STATE_HOME");
     ::setenv("LUMENOR_HOME", "", 1);
-    ::setenv("HOME", "/nonexistent/misleading-home", 1);
+    ::setenv("HOME", "/elsewhere/home", 1);
+    EXPECT_EQ(LumenorPaths::supportDirectory(), "/elsewhere/home/.local/state/lumenor");
+    ::setenv("HOME", "", 1);
     EXPECT_EQ(LumenorPaths::supportDirectory(),
               fs::path(::getpwuid(::getuid())->pw_dir) / ".local/state/lumenor");
 }

@@ -103,11 +103,26 @@ TEST_F(AgentAccessTest, OnlyAnInstalledCopyRefreshesAtLaunch) {
     EXPECT_EQ(readFile(home / ".copilot/skills/lumenor/SKILL.md"), "skill v2");
 }
 
-TEST_F(AgentAccessTest, SaysWhenTheLinkFolderIsNotOnPath) {
-    const std::string folder = (home / ".local/bin").string();
-    EXPECT_EQ(AgentAccess::pathAdvice(installed, "/usr/bin:" + folder + "/:/bin"), std::nullopt);
-    EXPECT_THAT(AgentAccess::pathAdvice(installed, "/usr/bin:/bin"),
-                testing::Optional(testing::HasSubstr(folder + " is not on PATH")));
+TEST_F(AgentAccessTest, SaysWhenAShellWouldNotRunTheLinkedCommand) {
+    ASSERT_EQ(AgentAccess::install(installed), std::nullopt);
+    const fs::path other = root / "opt/bin/lumenor";
+    writeFile(other, "#!/bin/sh\n");
+    for (const fs::path& tool : {installed.tool, other})
+        fs::permissions(tool, fs::perms::owner_exec, fs::perm_options::add);
+    const std::string folder = (home / ".local/bin").string(), usr = (root / "usr/bin").string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"/nonexistent:" + folder + "/:/bin", ""},
+        {usr + ":/bin", ""}, // a package's /usr/bin/lumenor is the command linked
+        {"/bin:relative", folder + " is not on PATH"},
+        {other.parent_path().string() + ":" + folder, "a shell runs " + other.string()},
+    };
+    for (const auto& [path, advice] : cases) {
+        const auto given = AgentAccess::pathAdvice(installed, path);
+        if (advice.empty())
+            EXPECT_EQ(given, std::nullopt) << path;
+        else
+            EXPECT_THAT(given, testing::Optional(testing::HasSubstr(advice))) << path;
+    }
 }
 
 TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
