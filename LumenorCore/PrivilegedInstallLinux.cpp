@@ -19,9 +19,16 @@ std::string encoded(std::string_view content) {
     return "/bin/echo '" + Base64::encode(content) + "' | /usr/bin/base64 -d";
 }
 
-// One command line that writes `content` to `path` verbatim.
+// Writes `content` (whole lines) to `path` verbatim through a quoted here-document, so that a
+// person reads what they run: the shell expands nothing in it, and the end word is one that no
+// line of the content is.
 std::string emit(std::string_view content, std::string_view path) {
-    return encoded(content) + " > " + inQuotes(path);
+    if (content.empty() || content.back() != '\n')
+        throw std::logic_error("a here-document carries whole lines only");
+    std::string end = "LUMENOR_END";
+    while (("\n" + std::string(content)).find("\n" + end + "\n") != std::string::npos)
+        end += "_";
+    return "/bin/cat > " + inQuotes(path) + " <<'" + end + "'\n" + std::string(content) + end;
 }
 
 // `command` as a tested step: on failure roll back and exit 1.

@@ -28,6 +28,11 @@ TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
     }
     EXPECT_THAT(sudoers("alice"), EndsWith("\nalice ALL=(root) NOPASSWD: " + helperPath + "\n"));
 
+    // What is piped into `sudo sh` can be read: the helper and the rule appear as they are written.
+    for (const std::string& content : {helperScript(), sudoers("alice")})
+        EXPECT_THAT(installScript("alice"),
+                    HasSubstr("<<'LUMENOR_END'\n" + content + "LUMENOR_END\n"));
+    EXPECT_THAT(installScript("alice"), Not(HasSubstr("base64")));
     for (const auto& script : {helperScript(), installScript("alice"), uninstallScript()}) {
         const auto lint =
             runProcess({"/usr/bin/shellcheck", "-s", "sh", "-"}, toolEnvironment, script);
@@ -173,8 +178,8 @@ TEST_F(LinuxScripts, PrintedSetupInstallsAndPrintedRemovalLeavesNothing) {
 TEST_F(LinuxScripts, FailedInstallsLeaveNothingBehind) {
     ASSERT_EQ(box.run(installScript("alice")).status, 0);
     auto script = installScript("alice");
-    const auto rule = Base64::encode(sudoers("alice"));
-    script.replace(script.find(rule), rule.size(), Base64::encode("alice ALL=(root\n"));
+    const auto rule = sudoers("alice");
+    script.replace(script.find(rule), rule.size(), "alice ALL=(root\n");
     EXPECT_THAT(box.run(script).failure(), AllOf(StartsWith("1: "), HasSubstr("syntax error")));
     EXPECT_TRUE(nothingInstalled()) << "the earlier installation is gone too";
 
