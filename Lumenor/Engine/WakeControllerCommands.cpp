@@ -397,10 +397,12 @@ std::string WakeController::sleepAnnouncement(std::optional<int32_t> waitForPid,
         text += " in " + DurationParser::formatSpoken(delay);
     }
     if (remoteWakeEnabled() && wakeHelperReady_) {
-        text += ". It will wake every " + std::to_string(remoteWakeInterval()) + " min for ~" +
-                std::to_string(remoteWindowMinutes) + " min to check Telegram (send /wake).";
+        text += ". It will wake every " + std::to_string(remoteWakeInterval()) + " min for about " +
+                std::to_string(remoteWindowMinutes) +
+                " min, so that remote tools (SSH, a chat bot, an agent) can reach it and keep it "
+                "awake with `lumenor wake`.";
     } else {
-        text += ". It can't be reached from Telegram until someone wakes it.";
+        text += ". Remote tools can't reach it until someone wakes it.";
     }
     return text + " Cancel with `lumenor cancel-sleep`.";
 }

@@ -31,8 +31,8 @@ void WakeController::resumedFromSuspend() {
         // The window is its own state, not a hold: callers cannot end or extend it by id.
         publish(remoteListeningUntil_, std::optional<Instant>(addSeconds(now_, listenWindow_)));
         applyPowerState();
-        log("Remote check — listening " + std::to_string(std::llround(listenWindow_)) +
-            "s for Telegram");
+        log("Remote wake — reachable for " + std::to_string(std::llround(listenWindow_)) +
+            "s (`lumenor wake` keeps it awake)");
     } else if (remoteCycleArmed_) {
         log("Lid opened — remote checks stopped");
         disarmRemoteCycle();

@@ -119,7 +119,7 @@ std::string WakeController::statusLine() const {
         return session_->title(clock_());
     }
     if (remoteListeningUntil_ && *remoteListeningUntil_ > now_) {
-        return "Listening for Telegram";
+        return "Awake for remote tools";
     }
     const auto named = holdList();
     if (!named.empty()) {

@@ -224,8 +224,15 @@ void MenuView::renderOptions() {
     // Without the helper Remote Wake cannot be switched on, but one left on can be switched off.
     remoteWake_->setOn(controller_.remoteWakeEnabled());
     remoteWake_->setEnabled(wakeHelper || controller_.remoteWakeEnabled());
-    remoteWake_->setToolTip(QStringLiteral("While asleep, wake every %1 min to check Telegram")
-                                .arg(controller_.remoteWakeInterval()));
+    remoteWake_->setToolTip(
+        wakeHelper || controller_.remoteWakeEnabled()
+            ? QStringLiteral(
+                  "While asleep, wake every %1 min for about 3 min, so that remote tools "
+                  "(SSH, a chat bot, an agent) can reach the computer and keep it "
+                  "awake with “lumenor wake”")
+                  .arg(controller_.remoteWakeInterval())
+            : QStringLiteral("Needs the wake helper, which is not installed: use Set Up or run "
+                             "“lumenor setup”"));
     checkEvery_->setValue(controller_.remoteWakeInterval());
     batteryLimit_->setValue(controller_.minimumBattery());
     batteryLimit_->setVisible(hasBattery);

@@ -113,7 +113,7 @@ TEST_F(WakeControllerSleep, WakeOrANewHoldCancelsAnAttemptBeforeItSleeps) {
 }
 
 TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
-    const std::string unreachable = ". It can't be reached from Telegram until someone wakes it."
+    const std::string unreachable = ". Remote tools can't reach it until someone wakes it."
                                     " Cancel with `lumenor cancel-sleep`.";
     auto send = [this](std::map<std::string, std::string> options) {
         return h->handle({"sleep", std::move(options)});
@@ -147,8 +147,9 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
     probe.setRemoteListeningUntil(h.clock.now() + std::chrono::seconds(180));
     EXPECT_EQ(
         send({{"in", "0"}}).message,
-        "😴 The computer will sleep in 0 seconds. It will wake every 15 min for ~3 min to check "
-        "Telegram (send /wake). Cancel with `lumenor cancel-sleep`.");
+        "😴 The computer will sleep in 0 seconds. It will wake every 15 min for about 3 min, so "
+        "that remote tools (SSH, a chat bot, an agent) can reach it and keep it awake with "
+        "`lumenor wake`. Cancel with `lumenor cancel-sleep`.");
     h.tickAfter(9);
     EXPECT_FALSE(probe.sleeping());
     h.tickAfter(1);
@@ -185,7 +186,8 @@ TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
     h.workspace->resumedFromSuspend();
     EXPECT_FALSE(probe.awaitingWake());
     EXPECT_EQ(h->remoteListeningUntil(), h.clock.now() + std::chrono::seconds(180));
-    EXPECT_EQ(h.logMessages().back(), "Remote check — listening 180s for Telegram");
+    EXPECT_EQ(h.logMessages().back(),
+              "Remote wake — reachable for 180s (`lumenor wake` keeps it awake)");
     EXPECT_TRUE(h.keptAwake());
     EXPECT_TRUE(h->holds().empty()) << "the window is no hold a caller could release";
     EXPECT_FALSE(h->handle({"hold", {{"id", "remote-check"}, {"for", "2h"}}}).ok);
@@ -231,7 +233,8 @@ TEST_F(WakeControllerRemote, AnOpenLidEndsTheCycle) {
     h.power->setLidClosed(false);
     h.tickAfter(190);
     EXPECT_EQ(std::pair(h->remoteCycleArmed(), probe.sleeping()), std::pair(false, false));
-    EXPECT_EQ(h.logMessages().back(), "Remote check — listening 180s for Telegram");
+    EXPECT_EQ(h.logMessages().back(),
+              "Remote wake — reachable for 180s (`lumenor wake` keeps it awake)");
 }
 
 TEST_F(WakeControllerRemote, TurningTheFeatureOffMidWindowLetsTheMachineSleep) {

@@ -27,7 +27,7 @@ TEST(WakeControllerStatus, StatusLineTakesTheFirstRuleThatApplies) {
     h.hold("task", 12 * 60);
     h->release("build");
     probe.setRemoteListeningUntil(h->now() + seconds(180));
-    EXPECT_EQ(h->statusLine(), "Listening for Telegram");
+    EXPECT_EQ(h->statusLine(), "Awake for remote tools");
     h->startSession(SessionKind::app(getpid(), "Safari"));
     EXPECT_EQ(h->statusLine(), "While Safari is running");
     h->startSession(SessionKind::until(h->now() + seconds(5400)));
