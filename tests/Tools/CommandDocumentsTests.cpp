@@ -39,15 +39,12 @@ bool available(const std::string& program) {
 
 } // namespace
 
-/// What each shell offers for a command line: its matches, sorted, one per line. Each shell is
-/// asked through its own completion entry point, in a folder holding "my file.iso".
-struct Completion {
-    std::string line;
-    std::string offered; // exactly, or at least this one match when `exact` is false
+/// What each shell offers for a line, in a folder holding "my file.iso": its matches sorted,
+/// one per line; exactly these, or at least the first when `exact` is false.
+const struct {
+    std::string line, offered;
     bool exact = true;
-};
-
-const Completion completions[] = {
+} completions[] = {
     {"lumenor hol", "hold\nholds\n"},
     {"lumenor help rel", "release\n"},
     {"lumenor on --lid ", "off\non\n"},
@@ -56,82 +53,58 @@ const Completion completions[] = {
     {"lumenor --color always st", "status\n"},
     {"lumenor on --for ", ""},
     {"lumenor on --app ", ""},
+    {"lumenor on --file my", "my file.iso\n"},
     {"lumenor hold build --display --f", "--for\n"}, // no value: options follow
     {"lumenor run -- mak", "make\n", false},
     {"lumenor run --display -- ls --al", "--all\n", false},
 };
 
-class ShellCompletion : public testing::Test {
-protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("lumenor-completion-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / "my file.iso").put('\n');
+/// Runs `command` with each line as its last argument, through the shell's own entry point.
+void expectOffers(const std::string& command) {
+    for (const auto& [line, offered, exact] : completions) {
+        const std::string given = shell("d=$(mktemp -d) && cd \"$d\" && : >'my file.iso' && " +
+                                        command + " '" + line + "' | sort -u; rm -r \"$d\"")
+                                      .output;
+        if (exact)
+            EXPECT_EQ(given, offered) << line;
+        else
+            EXPECT_NE(("\n" + given).find("\n" + offered), std::string::npos) << line << given;
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
-    /// `command` run in the folder with the line as $1, its output sorted and without repeats.
-    std::string offered(const std::string& command, const std::string& line) {
-        return shell("cd '" + folder.string() + "' && " + command + " '" + line + "' | sort -u")
-            .output;
-    }
-
-    void expectAll(const std::string& command) {
-        for (const Completion& completion : completions) {
-            const std::string given = offered(command, completion.line);
-            if (completion.exact)
-                EXPECT_EQ(given, completion.offered) << completion.line;
-            else
-                EXPECT_NE(("\n" + given).find("\n" + completion.offered), std::string::npos)
-                    << completion.line << ":\n"
-                    << given;
-        }
-    }
-
-    std::filesystem::path folder;
-};
-
-TEST_F(ShellCompletion, BashThroughItsCompletionFunction) {
-    const auto script = share / "bash-completion/completions/lumenor";
-    EXPECT_EQ(shell("shellcheck --shell=bash " + script.string()).output, "");
-    // COMP_WORDS as bash splits the line (at "=" too). compopt works only while bash completes,
-    // so it is recorded instead: "-o filenames" makes bash quote the names it inserts.
-    expectAll(
-        "bash -c 'source /usr/share/bash-completion/bash_completion; source \"$0\"; "
-        "compopt() { :; }; line=$1; "
-        "read -ra COMP_WORDS <<<\"${line//=/ = }\"; [[ $line == *\" \" ]] && COMP_WORDS+=(\"\"); "
-        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$line COMP_POINT=${#line}; "
-        "_lumenor 2>/dev/null; (( ${#COMPREPLY[@]} )) && printf \"%s\\n\" \"${COMPREPLY[@]}\"' " +
-        script.string());
-    // One name with its space, which bash quotes on insertion as it quotes file names.
-    EXPECT_EQ(offered("bash -c 'source \"$0\"; compopt() { echo \"($*)\"; }; "
-                      "COMP_WORDS=(lumenor on --file my) COMP_CWORD=3; _lumenor; "
-                      "printf \"%s\\n\" \"${COMPREPLY[@]}\"' " +
-                          script.string(),
-                      ""),
-              "(-o filenames)\nmy file.iso\n");
 }
 
-TEST_F(ShellCompletion, ZshThroughItsCompletionSystem) {
+TEST(ShellCompletion, BashThroughItsCompletionFunction) {
+    const std::string script = (share / "bash-completion/completions/lumenor").string();
+    EXPECT_EQ(shell("shellcheck --shell=bash " + script).output, "");
+    // COMP_WORDS as bash splits the line (at "=" too). compopt works only while bash completes,
+    // so its options are written down; "-o filenames" makes bash quote the names it inserts.
+    const std::string bash =
+        "bash -c 'source /usr/share/bash-completion/bash_completion; source " + script +
+        "; compopt() { echo \"$*\" >>compopt; }; line=$0; read -ra COMP_WORDS <<<\"${line//=/ = "
+        "}\"; "
+        "[[ $line == *\" \" ]] && COMP_WORDS+=(\"\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) "
+        "COMP_LINE=$line COMP_POINT=${#line}; _lumenor; printf \"%s\\n\" \"${COMPREPLY[@]}\" | "
+        "grep .'";
+    expectOffers(bash);
+    EXPECT_EQ(shell("d=$(mktemp -d) && cd \"$d\" && " + bash +
+                    " 'lumenor on --file my' >/dev/null; cat compopt; rm -r \"$d\"")
+                  .output,
+              "-o filenames\n");
+}
+
+TEST(ShellCompletion, ZshThroughItsCompletionSystem) {
     if (!available("zsh"))
         GTEST_SKIP() << "zsh is not installed";
-    const std::string zsh = "timeout 30 zsh -f " + std::string(LUMENOR_SOURCE_DIR) +
-                            "/tests/Tools/complete.zsh " +
-                            (share / "zsh/vendor-completions").string();
-    expectAll(zsh);
-    EXPECT_EQ(offered(zsh, "lumenor on --file my"), "my\\ file.iso\n");
+    expectOffers("timeout 30 zsh -f " LUMENOR_SOURCE_DIR "/tests/Tools/complete.zsh " +
+                 (share / "zsh/vendor-completions").string());
 }
 
-TEST_F(ShellCompletion, FishThroughCompleteC) {
+TEST(ShellCompletion, FishThroughCompleteC) {
     if (!available("fish"))
         GTEST_SKIP() << "fish is not installed";
     // fish offers a value after "=" with its option, as the whole word it replaces.
-    const std::string fish = "fish -c 'source $argv[1]; complete -C $argv[2] | cut -f1 | "
-                             "string replace -r -- \"^--[a-z]+=\" \"\"' " +
-                             (share / "fish/vendor_completions.d/lumenor.fish").string();
-    expectAll(fish);
-    EXPECT_EQ(offered(fish, "lumenor on --file my"), "my file.iso\n");
+    expectOffers("fish -c 'source $argv[1]; complete -C $argv[2] | cut -f1 | "
+                 "string replace -r -- \"^--[a-z]+=\" \"\"' " +
+                 (share / "fish/vendor_completions.d/lumenor.fish").string());
 }
 
 TEST(CommandDocuments, TheManualsRenderWithoutWarningsAndNameEveryCommand) {

@@ -1,6 +1,6 @@
 # Prints what zsh's own completion offers for the command line $2 (one match a line), with the
 # completion functions of folder $1 first on fpath: a zsh on a pseudo-terminal is sent the line
-# and a Tab, and every match its compadd adds is printed.
+# and a Tab, and every match its compadd adds is printed, unquoted.
 zmodload zsh/zpty
 zpty z zsh -f -i
 zpty -w z "fpath=(${(q)1} \$fpath); autoload -Uz compinit; compinit -u -D"
@@ -14,5 +14,5 @@ zpty -w -n z "$2"$'\t'$'\x15'
 zpty -w z 'print -r -- "<""end>"'
 while zpty -r z line; do
     [[ $line == *"<end>"* ]] && break
-    [[ $line == *"<m>"* ]] && print -r -- ${${line##*<m>}%$'\r'*}
+    [[ $line == *"<m>"* ]] && print -r -- ${(Q)${line##*<m>}%$'\r'*}
 done
