@@ -165,6 +165,9 @@ public:
     bool lidModeActive() const { return lidModeActive_; }
     /// Lid-closed mode can be had (the system grants Lumenor the lid).
     bool lidAvailable() const { return lidAvailable_; }
+    /// The computer has a lid; without one lid-closed mode is neither offered nor spoken of,
+    /// and its setting waits for a computer that has one.
+    bool hasLid() const { return hasLid_; }
     /// The root helper for scheduled wakes is installed and works.
     bool wakeHelperReady() const { return wakeHelperReady_; }
     /// Another program that holds the lid switch and so decides what closing the lid does.
@@ -387,6 +390,7 @@ private:
     std::optional<PendingSleep> pendingSleep_;
     bool lidModeActive_ = false;
     bool lidAvailable_ = false;
+    bool hasLid_ = true;
     bool wakeHelperReady_ = false;
     std::optional<std::string> lidHandledBy_;
     bool remoteCycleArmed_ = false;

@@ -520,6 +520,9 @@ LumenorResponse WakeController::commandSet(const Options& options) {
 }
 
 std::string WakeController::lidNote() const {
+    if (!hasLid_) {
+        return ".";
+    }
     if (!lidClosedMode()) {
         return " (lid-closed mode is off — closing the lid will sleep it).";
     }

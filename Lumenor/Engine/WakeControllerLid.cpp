@@ -27,7 +27,7 @@ template <class Work> std::optional<std::string> failureOf(Work&& work) {
 } // namespace
 
 bool WakeController::lidWanted() const {
-    return isAwake() && lidClosedMode() && lidAvailable_ && !batteryTooLow();
+    return isAwake() && lidClosedMode() && hasLid_ && lidAvailable_ && !batteryTooLow();
 }
 
 void WakeController::reconcileLid() {
@@ -110,9 +110,11 @@ void WakeController::lidChangeFinished(bool on, const PowerResult& result) {
 
 void WakeController::refreshHelper() {
     privileged_->post([power = power_, hop = mainHop()] {
-        const bool lidWorks = power->lidAvailable();
+        const bool hasLid = power->hasLid();
+        const bool lidWorks = hasLid && power->lidAvailable();
         const bool wakeWorks = power->wakeHelperWorks();
-        hop.post([lidWorks, wakeWorks](WakeController& controller) {
+        hop.post([hasLid, lidWorks, wakeWorks](WakeController& controller) {
+            controller.publish(controller.hasLid_, hasLid);
             controller.publish(controller.lidAvailable_, lidWorks);
             controller.publish(controller.wakeHelperReady_, wakeWorks);
             controller.now_ = controller.clock_();

@@ -151,7 +151,8 @@ std::string WakeController::holdName(const std::vector<LumenorHold>& holds) cons
 LumenorStatus WakeController::snapshot() const {
     LumenorStatus status{
         .awake = keptAwake(),
-        .lidClosedMode = lidClosedMode(),
+        // Without a lid the setting is kept but not in force, and the status says nothing of it.
+        .lidClosedMode = lidClosedMode() && hasLid_,
         .lidClosedModeActive = lidModeActive_,
         .lidClosedModeAvailable = lidAvailable_,
         .keepDisplayOn = keepDisplayOn(),

@@ -1,6 +1,7 @@
 #include "Lumenor/Platform/PowerPlatform.h"
 
 #include "Lumenor/Platform/LidInhibitor.h"
+#include "Lumenor/Platform/LidSwitch.h"
 
 #include <chrono>
 
@@ -30,6 +31,10 @@ PowerResult wakeHelper(const std::vector<std::string>& words) {
 SystemPowerPlatform::SystemPowerPlatform() : lid_(std::make_unique<LidInhibitor>()) {}
 
 SystemPowerPlatform::~SystemPowerPlatform() = default;
+
+bool SystemPowerPlatform::hasLid() {
+    return LidSwitch::present();
+}
 
 bool SystemPowerPlatform::lidAvailable() {
     return lid_->available();

@@ -33,6 +33,8 @@ public:
                                                                    const std::string& reason) = 0;
     virtual PowerControl::Battery battery() = 0;
     virtual bool isLidClosed() = 0;
+    /// Whether the computer has a lid at all (LidSwitch::present); a double has one unless told.
+    virtual bool hasLid() { return true; }
 
     /// Whether Lumenor may hold the lid switch here (logind grants the inhibitor). May block a
     /// few seconds.
@@ -86,6 +88,7 @@ public:
     }
     PowerControl::Battery battery() override { return PowerControl::battery(); }
     bool isLidClosed() override { return PowerControl::isLidClosed(); }
+    bool hasLid() override;
     bool lidAvailable() override;
     PowerResult takeLid() override;
     PowerResult renewLid() override;

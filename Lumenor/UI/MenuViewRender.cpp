@@ -201,6 +201,7 @@ void MenuView::renderApplications() {
 
 void MenuView::renderOptions() {
     const bool wakeHelper = controller_.wakeHelperReady();
+    lidOption_->setVisible(controller_.hasLid());
     lidOption_->setOn(controller_.lidClosedMode());
     lidOption_->setToolTip(lidTip());
     wakeSetup_->setVisible(!wakeHelper);

@@ -26,6 +26,9 @@ constexpr std::array environment{
     Entry{"XDG_DATA_HOME, XDG_DATA_DIRS",
           "Where lumenor-app looks for the desktop entries of the applications that "
           "`on --app` names."},
+    Entry{"LUMENOR_ASSUME_LID",
+          "1 for a computer with a lid that lumenor-app does not detect, 0 for one without: "
+          "lid-closed mode is offered only where there is a lid."},
     Entry{"NO_COLOR", "When set and not empty, no colour (unless `--color=always`)."},
 };
 

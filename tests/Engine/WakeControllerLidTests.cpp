@@ -154,3 +154,18 @@ TEST(WakeControllerOwnLid, NeedsNoHelperAndNamesAnotherHolder) {
     h->handle({"status", {}});
     EXPECT_FALSE(h->lidHandledBy());
 }
+
+// A desktop: lid-closed mode is not taken, not spoken of, and its setting waits for a lid.
+TEST(WakeControllerNoLid, NeitherTakenNorSpokenOfAndTheSettingIsKept) {
+    EngineHarness h;
+    h.power->setLidAvailable(true);
+    h.power->setHasLid(false);
+    h->refreshHelper();
+    h.settle();
+    EXPECT_EQ(h->handle({"on", {}}).message, "Keeping the computer awake — Indefinitely.");
+    h.settle();
+    EXPECT_EQ(h.power->count("takeLid"), 0);
+    EXPECT_TRUE(h->lidClosedMode());
+    EXPECT_FALSE(h->snapshot().lidClosedMode);
+    EXPECT_EQ(h->snapshot().summary(h->now()).find("id-closed"), std::string::npos);
+}

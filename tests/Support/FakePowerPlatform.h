@@ -21,6 +21,7 @@ public:
     /// The wake helper works, and (unless set apart with setLidAvailable) so does the lid.
     void setHelperWorks(bool works) { helperWorks_ = lidWorks_ = works; }
     void setLidAvailable(bool works) { lidWorks_ = works; }
+    void setHasLid(bool has) { hasLid_ = has; }
     /// Results of "takeLid", "renewLid", "setWakeAlarm" and "cancelWakeAlarm": queued ones
     /// first, once each, then the standing one, else done.
     std::map<std::string, std::deque<PowerResult>> queuedResults;
@@ -85,6 +86,7 @@ public:
     }
     PowerControl::Battery battery() override { return battery_; }
     bool isLidClosed() override { return lidClosed_; }
+    bool hasLid() override { return hasLid_; }
     bool lidAvailable() override { return record("lidAvailable", lidWorks_); }
     PowerResult takeLid() override { return operation("takeLid"); }
     PowerResult renewLid() override { return operation("renewLid"); }
@@ -139,4 +141,5 @@ private:
     bool helperInstalled_ = false;
     bool helperWorks_ = false;
     bool lidWorks_ = false;
+    bool hasLid_ = true;
 };

@@ -141,6 +141,7 @@ TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
     click("moreRow");
     EXPECT_TRUE(shown("wakeSetup") && shown("lidOption"));
     EXPECT_FALSE(part("remoteWakeOption")->isEnabled() || shown("removeHelperRow"));
+    EXPECT_TRUE(part("remoteWakeOption")->toolTip().endsWith("run “lumenor setup”"));
     click("setupButton");
     settle();
     EXPECT_FALSE(part("setupButton")->isEnabled());
@@ -162,6 +163,12 @@ TEST_F(MenuViewTest, SetupRowFollowsTheWakeHelperAndTheLidNeedsNone) {
     EXPECT_FALSE(harness->remoteWakeEnabled());
     settle();
     EXPECT_FALSE(part("remoteWakeOption")->isEnabled());
+
+    harness.power->setHasLid(false); // a desktop
+    harness->refreshHelper();
+    harness.settle();
+    settle();
+    EXPECT_FALSE(shown("lidOption"));
 }
 
 TEST_F(MenuViewTest, FooterShowsOnlyWarningsBatteryAndSetupNews) {
