@@ -6,10 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -48,11 +46,9 @@ const struct {
     {"lumenor hol", "hold\nholds\n"},
     {"lumenor help rel", "release\n"},
     {"lumenor on --lid ", "off\non\n"},
-    {"lumenor set --lid ", "off\non\n"},
     {"lumenor on --color=", "always\nauto\nnever\n"},
     {"lumenor --color always st", "status\n"},
     {"lumenor on --for ", ""},
-    {"lumenor on --app ", ""},
     {"lumenor on --file my", "my file.iso\n"},
     {"lumenor hold build --display --f", "--for\n"}, // no value: options follow
     {"lumenor run -- mak", "make\n", false},
@@ -79,11 +75,10 @@ TEST(ShellCompletion, BashThroughItsCompletionFunction) {
     // so its options are written down; "-o filenames" makes bash quote the names it inserts.
     const std::string bash =
         "bash -c 'source /usr/share/bash-completion/bash_completion; source " + script +
-        "; compopt() { echo \"$*\" >>compopt; }; line=$0; read -ra COMP_WORDS <<<\"${line//=/ = "
-        "}\"; "
-        "[[ $line == *\" \" ]] && COMP_WORDS+=(\"\"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) "
-        "COMP_LINE=$line COMP_POINT=${#line}; _lumenor; printf \"%s\\n\" \"${COMPREPLY[@]}\" | "
-        "grep .'";
+        "; compopt() { echo \"$*\" >>compopt; }; line=$0; "
+        "read -ra COMP_WORDS <<<\"${line//=/ = }\"; [[ $line == *\" \" ]] && COMP_WORDS+=(\"\"); "
+        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$line COMP_POINT=${#line}; "
+        "_lumenor; printf \"%s\\n\" \"${COMPREPLY[@]}\" | grep .'";
     expectOffers(bash);
     EXPECT_EQ(shell("d=$(mktemp -d) && cd \"$d\" && " + bash +
                     " 'lumenor on --file my' >/dev/null; cat compopt; rm -r \"$d\"")
@@ -116,7 +111,8 @@ TEST(CommandDocuments, TheManualsRenderWithoutWarningsAndNameEveryCommand) {
         if (available("mandoc"))
             EXPECT_EQ(shell("mandoc -Tlint " + manual).output, "");
         const Outcome text = shell("MANWIDTH=80 man -l " + manual + " | col -b");
-        for (const char* section : {"\nENVIRONMENT\n", "\nFILES\n", "\nSEE ALSO\n", "LUMENOR_HOME"})
+        for (const char* section :
+             {"\nENVIRONMENT\n", "\nFILES\n", "\nSEE ALSO\n", "LUMENOR_ASSUME_LID"})
             EXPECT_NE(text.output.find(section), std::string::npos) << manual << section;
         EXPECT_EQ(text.output.find('`'), std::string::npos) << manual;
     }
