@@ -213,7 +213,12 @@ std::string appManPage(const std::string& version, const std::string& date) {
            ".TP\n\\fB\\-\\-snapshot\\fR \\fIFILE\\fR [\\fBlight\\fR]\n"
            "Render the panel to a PNG image, dark unless \\fBlight\\fR is given, and exit.\n"
            ".TP\n.BR \\-h \", \" \\-\\-help\nPrint a short help and exit.\n"
-           ".TP\n.B \\-\\-version\nPrint the version and exit.\n" +
+           ".TP\n.B \\-\\-version\nPrint the version and exit.\n"
+           ".SH EXIT STATUS\n"
+           ".TP\n.B 0\nIt ran and was quit, printed what was asked, or found itself running "
+           "already and asked that copy to show its panel.\n"
+           ".TP\n.B 1\nIt could not start: its support folder, lock file or socket could not "
+           "be used; the message says why.\n" +
            entries("ENVIRONMENT", environment) + entries("FILES", files) + seeAlso("lumenor");
 }
 
