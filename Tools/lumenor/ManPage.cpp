@@ -47,8 +47,9 @@ constexpr std::array files{
           "`lumenor setup`."},
 };
 
-/// `text` broken at spaces into source lines of at most 80 bytes, which is what man page
-/// checkers ask for; a line that would start with a control character is guarded.
+/// A page broken at spaces into source lines of at most 80 bytes, which is what man page
+/// checkers ask for; a text line that would start with a control character is guarded (the
+/// macro lines are all shorter).
 std::string wrapped(const std::string& text) {
     std::string out;
     std::size_t lineStart = 0, lastSpace = std::string::npos;
@@ -100,7 +101,7 @@ std::string roff(std::string_view text) {
             out += c;
         }
     }
-    return wrapped(bold ? out + "\\fR" : out);
+    return bold ? out + "\\fR" : out;
 }
 
 std::string heading(std::string_view name, std::string_view summary, const std::string& version,
@@ -195,31 +196,32 @@ std::string manPage(const std::string& version, const std::string& date) {
             "lumenor sleep \\-\\-after\\-task\n"
             ".fi\n" +
             seeAlso("lumenor\\-app");
-    return text;
+    return wrapped(text);
 }
 
 std::string appManPage(const std::string& version, const std::string& date) {
-    return heading("lumenor-app", "keep this computer awake from a tray icon", version, date) +
-           ".SH SYNOPSIS\n"
-           ".B lumenor\\-app\n"
-           "[\\fB\\-\\-snapshot\\fR \\fIFILE\\fR [\\fBlight\\fR]]\n"
-           ".SH DESCRIPTION\n"
-           "\\fBlumenor\\-app\\fR keeps this computer awake on request and puts it to sleep "
-           "again on request. It shows a tray icon whose panel offers the choices, and serves "
-           "the \\fBlumenor\\fR command, which gives scripts and coding agents the same "
-           "controls. Without a display it runs without a tray icon and the command works as "
-           "usual. Started while it runs, it opens the running app's panel.\n"
-           ".SH OPTIONS\n"
-           ".TP\n\\fB\\-\\-snapshot\\fR \\fIFILE\\fR [\\fBlight\\fR]\n"
-           "Render the panel to a PNG image, dark unless \\fBlight\\fR is given, and exit.\n"
-           ".TP\n.BR \\-h \", \" \\-\\-help\nPrint a short help and exit.\n"
-           ".TP\n.B \\-\\-version\nPrint the version and exit.\n"
-           ".SH EXIT STATUS\n"
-           ".TP\n.B 0\nIt ran and was quit, printed what was asked, or found itself running "
-           "already and asked that copy to show its panel.\n"
-           ".TP\n.B 1\nIt could not start: its support folder, lock file or socket could not "
-           "be used; the message says why.\n" +
-           entries("ENVIRONMENT", environment) + entries("FILES", files) + seeAlso("lumenor");
+    return wrapped(
+        heading("lumenor-app", "keep this computer awake from a tray icon", version, date) +
+        ".SH SYNOPSIS\n"
+        ".B lumenor\\-app\n"
+        "[\\fB\\-\\-snapshot\\fR \\fIFILE\\fR [\\fBlight\\fR]]\n"
+        ".SH DESCRIPTION\n"
+        "\\fBlumenor\\-app\\fR keeps this computer awake on request and puts it to sleep "
+        "again on request. It shows a tray icon whose panel offers the choices, and serves "
+        "the \\fBlumenor\\fR command, which gives scripts and coding agents the same "
+        "controls. Without a display it runs without a tray icon and the command works as "
+        "usual. Started while it runs, it opens the running app's panel.\n"
+        ".SH OPTIONS\n"
+        ".TP\n\\fB\\-\\-snapshot\\fR \\fIFILE\\fR [\\fBlight\\fR]\n"
+        "Render the panel to a PNG image, dark unless \\fBlight\\fR is given, and exit.\n"
+        ".TP\n.BR \\-h \", \" \\-\\-help\nPrint a short help and exit.\n"
+        ".TP\n.B \\-\\-version\nPrint the version and exit.\n"
+        ".SH EXIT STATUS\n"
+        ".TP\n.B 0\nIt ran and was quit, printed what was asked, or found itself running "
+        "already and asked that copy to show its panel.\n"
+        ".TP\n.B 1\nIt could not start: its support folder, lock file or socket could not "
+        "be used; the message says why.\n" +
+        entries("ENVIRONMENT", environment) + entries("FILES", files) + seeAlso("lumenor"));
 }
 
 } // namespace CommandLine
