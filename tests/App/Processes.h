@@ -46,6 +46,7 @@ public:
     /// This process's environment without any display, pointed at the sandbox (the XDG folders
     /// default to its home), and at a private bus on which a mock logind serves unless
     /// `withLogind` is false (then at no bus). Shell scripts find the command as $TOOL.
+    /// Commands do not start the app on demand.
     QProcessEnvironment environment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name :
@@ -57,6 +58,8 @@ public:
         environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
         environment.insert("LUMENOR_HOME", QString::fromStdString(home_.string()));
         environment.insert("TOOL", toolPath);
+        // Only the tests of starting on demand let a command start an app nobody stops.
+        environment.insert("LUMENOR_NO_START", "1");
         return environment;
     }
 
