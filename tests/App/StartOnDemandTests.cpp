@@ -1,17 +1,19 @@
 // How the app comes to serve when nobody started it: a command that asks for something starts
-// it.
+// it, and a socket handed over by systemd is served as it is.
 
 #include "App/Processes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
 #include <cstring>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -91,4 +93,33 @@ TEST_F(StartOnDemand, OnlyCommandsThatAskForSomethingStartTheAppAndItOutlivesThe
                 StartsWith("Keeping the computer awake — Until "));
     EXPECT_EQ(run(toolPath, {"hold", "h"}, starting()).status, 0);
     EXPECT_EQ(servingProcess(sandbox.socketPath()), app);
+}
+
+// systemd-socket-activate binds as the socket unit would and starts the app with the socket
+// as descriptor 3; the app must serve that very socket, not replace it with its own.
+TEST_F(StartOnDemand, TheAppServesTheSocketSystemdHandsOver) {
+    const QString activate = QStandardPaths::findExecutable("systemd-socket-activate");
+    if (activate.isEmpty())
+        GTEST_SKIP() << "systemd-socket-activate is not installed (Debian's systemd package)";
+    const std::filesystem::path socket = sandbox.socketPath();
+    std::filesystem::create_directories(socket.parent_path());
+    std::filesystem::permissions(socket.parent_path(), std::filesystem::perms::owner_all);
+    // Like systemd, it passes on only the environment it is told to.
+    QStringList arguments{"-l", QString::fromStdString(socket.string())};
+    for (const char* name : {"LUMENOR_HOME", "DBUS_SYSTEM_BUS_ADDRESS", "DBUS_SESSION_BUS_ADDRESS"})
+        arguments << "-E" << name;
+    Child activator(activate, arguments << appPath, sandbox.environment());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(socket); }, 10000));
+    struct stat before {};
+    ::stat(socket.c_str(), &before);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000))
+        << activator.err();
+    struct stat after {};
+    ::stat(socket.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(lumenor(sandbox, {"hold", "h"}).status, 0);
+    // It runs as the app itself: stopped, it leaves the socket file to systemd.
+    activator.terminate();
+    EXPECT_EQ(activator.waitFor(10000), 0) << activator.err();
+    EXPECT_TRUE(std::filesystem::exists(socket));
 }
