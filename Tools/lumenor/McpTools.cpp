@@ -291,7 +291,9 @@ std::optional<std::string> misfit(const Tool& tool, const Json& arguments) {
     if (!arguments.is_object()) {
         return "arguments must be an object";
     }
-    for (const auto& [key, value] : arguments.items()) {
+    for (const auto& item : arguments.items()) {
+        const std::string& key = item.key();
+        const Json& value = item.value();
         const auto param = std::find_if(tool.params.begin(), tool.params.end(),
                                         [&](const Param& p) { return p.name == key; });
         if (param == tool.params.end()) {
