@@ -116,7 +116,7 @@ Json releaseOne(Session& session, const std::string& id) {
         return *failed;
     }
     session.holds.erase(id);
-    return success(std::get<LumenorResponse>(asked).message, {{"released", {id}}});
+    return success(std::get<LumenorResponse>(asked).message, {{"released", Json::array({id})}});
 }
 
 /// Releases the holds of this session that are still in force; those that ended by themselves
@@ -141,8 +141,11 @@ Json releaseSession(Session& session) {
         }
         session.holds.erase(id);
     }
-    const std::string message =
-        released.empty() ? "This session holds nothing now." : "Released " + released.dump() + ".";
+    std::string message = released.empty() ? "This session holds nothing now." : "Released";
+    for (std::size_t i = 0; i < released.size(); ++i) {
+        message += (i == 0 ? " " : ", ") + released[i].get<std::string>() +
+                   (i + 1 == released.size() ? "." : "");
+    }
     return success(message, {{"released", released}});
 }
 

@@ -64,8 +64,12 @@ check(unknown.isError && unknown.content[0].text.includes('nosuch'), 'no such ho
 const wrong = await client.callTool({ name: 'nope', arguments: {} }).catch((e) => e);
 check(wrong.code === -32602, 'unknown tool', String(wrong));
 
+const other = await client.callTool({ name: 'keep_awake', arguments: { duration: '5m' } });
+const one = await client.callTool({ name: 'allow_sleep', arguments: { id: other.structuredContent.id } });
+check(one.structuredContent.released.join() === other.structuredContent.id, 'allow_sleep of one', one);
 const released = await client.callTool({ name: 'allow_sleep', arguments: {} });
-check(released.structuredContent.released.join() === id, 'allow_sleep of the session', released);
+check(released.structuredContent.released.join() === id &&
+  released.content[0].text === `Released ${id}.`, 'allow_sleep of the session', released);
 check(!holdIds().includes(id), 'the hold gone after allow_sleep', holdIds());
 
 const sleep = await client.callTool({ name: 'sleep', arguments: { in: '10m' } });
