@@ -48,6 +48,7 @@ bench: build
 		"$$b" --benchmark_counters_tabular=true; \
 	done
 	@sh bench/wakeups.sh "$(BUILD_DIR)"
+	@sh bench/ondemand.sh "$(BUILD_DIR)"
 
 # Each fuzz target for $(SECONDS) seconds, starting from its seed corpus; what it learns stays in
 # a scratch folder, so the corpus in the tree changes only by hand.

@@ -1,6 +1,7 @@
 #include "LumenorCore/LumenorServer.h"
 
 #include "LumenorCore/ServerLoop.h"
+#include "LumenorCore/SocketActivation.h"
 #include "LumenorCore/UnixSocket.h"
 #include "LumenorCore/UnixSocketError.h"
 
@@ -78,6 +79,24 @@ void LumenorServer::start() {
     std::weak_ptr<LumenorServer> self = weak_from_this();
     if (self.expired())
         throw std::logic_error("LumenorServer must be owned by a std::shared_ptr");
+    const int handed = SocketActivation::adopt(path_);
+    // The service manager owns a socket it handed over, file included: it listens again there
+    // once this process has gone.
+    handedOver_ = handed >= 0;
+    UnixSocket::Descriptor socket = handedOver_ ? UnixSocket::Descriptor(handed) : bindSocket();
+    raiseDescriptorLimit();
+    try {
+        loop_ = dispatcher_ ? ServerLoop::start(socket.get(), dispatcher_, observer_)
+                            : ServerLoop::start(socket.get(), handler_, observer_);
+    } catch (...) {
+        if (!handedOver_)
+            ::unlink(path_.c_str());
+        throw;
+    }
+    listenFD_ = socket.release();
+}
+
+UnixSocket::Descriptor LumenorServer::bindSocket() {
     const sockaddr_un address = UnixSocket::address(path_, "bind");
     createDirectories(std::filesystem::path(path_).parent_path());
     removeStaleSocket(path_);
@@ -94,15 +113,7 @@ void LumenorServer::start() {
         throw UnixSocketError::system("listen", error);
     }
     ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
-    raiseDescriptorLimit();
-    try {
-        loop_ = dispatcher_ ? ServerLoop::start(socket.get(), dispatcher_, observer_)
-                            : ServerLoop::start(socket.get(), handler_, observer_);
-    } catch (...) {
-        ::unlink(path_.c_str());
-        throw;
-    }
-    listenFD_ = socket.release();
+    return socket;
 }
 
 void LumenorServer::stop() {
@@ -117,6 +128,8 @@ void LumenorServer::stop() {
 }
 
 void LumenorServer::removeSocketFile() {
+    if (handedOver_)
+        return;
     struct stat info {};
     if (::lstat(path_.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
         return;

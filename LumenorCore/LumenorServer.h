@@ -13,6 +13,9 @@
 #include <sys/types.h>
 
 class ServerLoop;
+namespace UnixSocket {
+class Descriptor;
+}
 
 /// Serves the control socket: one request line and one response line per connection, only for
 /// peers of this user. All connections are read by one event loop; complete requests go to a
@@ -42,9 +45,10 @@ public:
     LumenorServer(const LumenorServer&) = delete;
     LumenorServer& operator=(const LumenorServer&) = delete;
 
-    /// Creates missing directories (0700), replaces a stale socket file, binds the socket (0600)
-    /// and listens. Throws UnixSocketError, or std::filesystem::filesystem_error when the
-    /// directory cannot be made; a failed start leaves nothing listening.
+    /// Serves the socket the service manager handed over for this path, if any (it keeps the
+    /// file); else creates missing directories (0700), replaces a stale socket file, binds the
+    /// socket (0600) and listens. Throws UnixSocketError, or std::filesystem::filesystem_error when
+    /// the directory cannot be made; a failed start leaves nothing listening.
     void start();
     /// Stops listening and removes the socket file unless it is not a socket or is another
     /// server's. Never waits for a handler: requests already handed on are still answered.
@@ -62,6 +66,7 @@ private:
     };
 
     void removeSocketFile();
+    UnixSocket::Descriptor bindSocket();
 
     const std::string path_;
     std::int32_t listenFD_ = -1;
@@ -71,4 +76,5 @@ private:
     mutable std::mutex mutex_;
     std::shared_ptr<ServerLoop> loop_;
     std::optional<FileIdentity> boundFile_;
+    bool handedOver_ = false;
 };

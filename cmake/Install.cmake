@@ -21,6 +21,17 @@ if(TARGET lumenor-app)
           DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
   install(FILES "${CMAKE_SOURCE_DIR}/Resources/SKILL.md"
           DESTINATION "${CMAKE_INSTALL_DATADIR}/lumenor")
+
+  # A user service for logins with a user manager; its socket starts the app on first use.
+  set(service_unit "${CMAKE_BINARY_DIR}/install/lumenor.service")
+  install(CODE "
+    set(LUMENOR_TEMPLATE \"${CMAKE_SOURCE_DIR}/Resources/lumenor.service\")
+    set(LUMENOR_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/lumenor-app\")
+    set(LUMENOR_OUTPUT \"${service_unit}\")
+    include(\"${CMAKE_SOURCE_DIR}/cmake/SystemdUnit.cmake\")
+  ")
+  install(FILES "${service_unit}" "${CMAKE_SOURCE_DIR}/Resources/lumenor.socket"
+          DESTINATION "lib/systemd/user") # not multiarch: where systemd looks
 endif()
 
 if(TARGET lumenor)

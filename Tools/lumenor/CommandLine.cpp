@@ -146,6 +146,7 @@ public:
     Invocation invocation;
     const CommandShape* command = nullptr;
     bool afterTask = false;
+    bool noStart = false;
 
 private:
     std::optional<Result> global(const std::string& token, std::size_t& index);
@@ -170,7 +171,8 @@ std::optional<Result> Parser::walk() {
         if (auto handled = global(token, index)) {
             return handled;
         }
-        if (token == "--json" || token == "--color" || token.starts_with("--color=")) {
+        if (token == "--json" || token == "--color" || token.starts_with("--color=") ||
+            token == "--no-start") {
             continue;
         }
         std::optional<UsageError> error =
@@ -194,6 +196,8 @@ std::optional<Result> Parser::global(const std::string& token, std::size_t& inde
     }
     if (token == "--json") {
         invocation.json = true;
+    } else if (token == "--no-start") {
+        noStart = true;
     } else if (token == "--color" || token.starts_with("--color=")) {
         std::string when = "always";
         if (token.size() > 7) {
@@ -377,12 +381,16 @@ std::optional<UsageError> finish(Parser& parser, const AgentLookup& findAgent) {
     auto& request = invocation.request;
     if (request.command == "help") {
         invocation.action = Invocation::Action::help;
+    } else if (request.command == "mcp") {
+        invocation.action = Invocation::Action::mcp;
     } else if (request.command == "run") {
         invocation.action = Invocation::Action::run;
         request.command = "hold";
     } else if (request.options.erase("cancel") > 0) {
         request.command = "cancel-sleep";
     }
+    invocation.mayStart =
+        parser.command->startsApp && !parser.noStart && request.command != "cancel-sleep";
     return std::nullopt;
 }
 

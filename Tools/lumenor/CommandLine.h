@@ -18,7 +18,7 @@ enum class ColorChoice { automatic, always, never };
 
 /// A run that got past its arguments.
 struct Invocation {
-    enum class Action { send, help, version, run, generate };
+    enum class Action { send, help, version, run, generate, mcp };
 
     Action action = Action::send;
     /// Meaningful for `send`; for `run`, the hold to take (its pid and id are added later).
@@ -34,6 +34,9 @@ struct Invocation {
     std::vector<std::string> program;
     /// For `generate`: "bash", "zsh", "fish", "man" or "man-app".
     std::string generate;
+    /// The command may start the app when none runs: it asks for something to happen and
+    /// --no-start was not given.
+    bool mayStart = false;
 };
 
 /// Arguments that make no sense; the text says what is wrong, without the usage lines.

@@ -104,11 +104,13 @@ constexpr std::array globals{
                 "emoji and colour: auto (on a terminal, colour unless NO_COLOR), always, never"},
     OptionShape{"help", Kind::toggle, "", "print help (-h)"},
     OptionShape{"version", Kind::toggle, "", "print the version (-V)"},
+    OptionShape{"no-start", Kind::toggle, "",
+                "do not start Lumenor when it is not running (as LUMENOR_NO_START=1)"},
 };
 
 // Built on first use: the `set` options are made from the settings table at run time.
-const std::array<CommandShape, 18>& table() {
-    static const std::array<CommandShape, 18> shapes{{
+const std::array<CommandShape, 19>& table() {
+    static const std::array<CommandShape, 19> shapes{{
         {"status",
          "",
          "what keeps the computer awake now (the default command)",
@@ -118,14 +120,14 @@ const std::array<CommandShape, 18>& table() {
         {"on", "", "keep awake until `off`, or while one condition holds",
          "Takes at most one of --for, --until, --pid, --app, --file. Without one the session lasts "
          "until `lumenor off`.",
-         onOptions, "lumenor on --for 2h"},
+         onOptions, "lumenor on --for 2h", true},
         {"off",
          "",
          "end the keep-awake session",
          "Holds stay; the reply names any that remain.",
          {},
          "lumenor off"},
-        {"wake", "", "wake the display and stay awake", "", {}, "lumenor wake"},
+        {"wake", "", "wake the display and stay awake", "", {}, "lumenor wake", true},
         {
             "rest",
             "",
@@ -136,11 +138,11 @@ const std::array<CommandShape, 18>& table() {
         },
         {"sleep", "", "sleep after a delay, once holds have ended",
          "The delay starts now; the computer sleeps when it has passed and no hold is left.",
-         sleepOptions, "lumenor sleep --in 5m"},
+         sleepOptions, "lumenor sleep --in 5m", true},
         {"cancel-sleep", "", "cancel a pending sleep", "", {}, "lumenor cancel-sleep"},
         {"hold", "ID", "keep awake under a named hold; again with the same ID extends it",
          "IDs are yours to choose; `release ID` ends the hold early.", holdOptions,
-         "lumenor hold build-42 --for 30m --label \"nightly build\""},
+         "lumenor hold build-42 --for 30m --label \"nightly build\"", true},
         {"release",
          "ID",
          "end the named hold",
@@ -157,7 +159,7 @@ const std::array<CommandShape, 18>& table() {
          "The hold is tied to the command's process and ends when it exits, even if this one is "
          "killed. Input, output and signals pass through; the exit status is the command's (128+N "
          "after signal N).",
-         runOptions, "lumenor run -- make -j8"},
+         runOptions, "lumenor run -- make -j8", true},
         {"inhibitors",
          "",
          "list other programs' logind inhibitors (who, why, what, mode)",
@@ -167,8 +169,8 @@ const std::array<CommandShape, 18>& table() {
         {"set", "", "change settings",
          "Give at least one option; a value outside its range is brought to the nearer end and the "
          "reply says so.",
-         setOptions(), "lumenor set --remote-interval 30"},
-        {"show", "", "open the panel", "", {}, "lumenor show"},
+         setOptions(), "lumenor set --remote-interval 30", true},
+        {"show", "", "open the panel", "", {}, "lumenor show", true},
         {
             "setup",
             "",
@@ -176,6 +178,7 @@ const std::array<CommandShape, 18>& table() {
             "Lid-closed mode needs no setup; waking on a schedule needs a small root helper.",
             printScriptOptions,
             "lumenor setup",
+            true,
         },
         {
             "uninstall-helper",
@@ -186,6 +189,14 @@ const std::array<CommandShape, 18>& table() {
             "lumenor uninstall-helper",
         },
         {"ping", "", "check that Lumenor answers", "", {}, "lumenor ping"},
+        {"mcp",
+         "",
+         "serve coding agents the Model Context Protocol on standard input and output",
+         "Tools: keep_awake, allow_sleep, status, list_holds, list_inhibitors, sleep. Holds taken "
+         "through it end when the agent that started it exits. Register it with the agent once.",
+         {},
+         "claude mcp add lumenor -- lumenor mcp",
+         true},
         {
             "help",
             "[COMMAND]",

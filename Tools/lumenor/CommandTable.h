@@ -36,6 +36,8 @@ struct CommandShape {
     std::span<const OptionShape> options;
     /// One command line a person may copy.
     std::string_view example;
+    /// Asks for something to happen, so starts the app when none runs (unless --no-start).
+    bool startsApp = false;
 };
 
 /// The commands in the order the help lists them.

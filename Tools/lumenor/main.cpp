@@ -8,8 +8,10 @@
 #include "LumenorCore/ProcessTree.h"
 #include "LumenorCore/UnixSocketError.h"
 #include "LumenorCore/Utf8.h"
+#include "Tools/lumenor/AppLauncher.h"
 #include "Tools/lumenor/CommandLine.h"
 #include "Tools/lumenor/Generators.h"
+#include "Tools/lumenor/McpServer.h"
 #include "Tools/lumenor/Output.h"
 #include "Tools/lumenor/PrintScript.h"
 
@@ -108,23 +110,55 @@ private:
     CommandLine::ColorChoice color_;
 };
 
-/// Sends one request; the reply, or the failure to get one as the exit status to report.
-std::variant<LumenorResponse, int> exchange(const LumenorRequest& request,
-                                            const Reporter& reporter) {
-    try {
-        return LumenorClient::send(request, LumenorPaths::socketPath(), replyTimeoutSeconds);
-    } catch (const UnixSocketError& error) {
-        return reporter.fail(std::string(unreachableLead(error)) + " (" + error.what() + ").",
-                             unreachable);
-    } catch (const LumenorJSON::EncodingError& error) {
-        // Arguments are checked for UTF-8 before this; kept so that no failure goes unexplained.
-        return reporter.fail(std::string("lumenor: the request couldn't be written (") +
+/// No app serves the socket: nothing listens there, or nothing is there.
+bool nobodyServes(const UnixSocketError& error) {
+    return error.kind() == UnixSocketError::Kind::system && error.call() == "connect" &&
+           (error.errorNumber() == ENOENT || error.errorNumber() == ECONNREFUSED);
+}
+
+/// Sends one request, starting the app first when none runs and `mayStart`; the reply, or why
+/// there is none (with the exit status that goes with it).
+std::variant<LumenorResponse, std::pair<std::string, int>> ask(const LumenorRequest& request,
+                                                               bool mayStart) {
+    const std::string path = LumenorPaths::socketPath();
+    for (;;) {
+        try {
+            return LumenorClient::send(request, path, replyTimeoutSeconds);
+        } catch (const UnixSocketError& error) {
+            const std::string lead =
+                std::string(unreachableLead(error)) + " (" + error.what() + ").";
+            if (!nobodyServes(error)) {
+                return std::pair{lead, int(unreachable)};
+            }
+            if (!mayStart || AppLauncher::forbiddenByEnvironment()) {
+                return std::pair{lead + "\n" + AppLauncher::howToStart(), int(unreachable)};
+            }
+            if (auto failed = AppLauncher::start(path)) {
+                return std::pair{*failed, int(unreachable)};
+            }
+            mayStart = false; // once: an app that took the socket and left is not restarted
+        } catch (const LumenorJSON::EncodingError& error) {
+            // Arguments are checked for UTF-8 before this; kept so that no failure goes
+            // unexplained.
+            return std::pair{std::string("lumenor: the request couldn't be written (") +
                                  error.what() + ").",
-                             usageError);
-    } catch (const LumenorJSON::DecodingError& error) {
-        return reporter.fail(
-            std::string("Lumenor's reply couldn't be read (") + error.what() + ").", unreachable);
+                             int(usageError)};
+        } catch (const LumenorJSON::DecodingError& error) {
+            return std::pair{std::string("Lumenor's reply couldn't be read (") + error.what() +
+                                 ").",
+                             int(unreachable)};
+        }
     }
+}
+
+/// Sends one request; the reply, or the failure to get one as the exit status to report.
+std::variant<LumenorResponse, int> exchange(const LumenorRequest& request, const Reporter& reporter,
+                                            bool mayStart = false) {
+    auto outcome = ask(request, mayStart);
+    if (auto* failure = std::get_if<std::pair<std::string, int>>(&outcome)) {
+        return reporter.fail(failure->first, failure->second);
+    }
+    return std::get<LumenorResponse>(std::move(outcome));
 }
 
 /// The app resolves paths against its own folder, so a relative one is made absolute here, and
@@ -155,7 +189,7 @@ int send(Invocation invocation) {
         return reporter.fail(*missing, declined);
     }
     reporter.note(invocation.note);
-    auto outcome = exchange(invocation.request, reporter);
+    auto outcome = exchange(invocation.request, reporter, invocation.mayStart);
     if (const int* failure = std::get_if<int>(&outcome)) {
         return *failure;
     }
@@ -281,7 +315,7 @@ int run(Invocation invocation) {
     options["pid"] = std::to_string(child);
     options.try_emplace("label", labelFor(invocation.program));
 
-    auto outcome = exchange(invocation.request, reporter);
+    auto outcome = exchange(invocation.request, reporter, invocation.mayStart);
     const auto* response = std::get_if<LumenorResponse>(&outcome);
     if (response == nullptr || !response->ok) {
         ::close(gate[1]); // the child leaves without running anything
@@ -294,6 +328,27 @@ int run(Invocation invocation) {
     // The app would notice the exit within a second; releasing at once frees the computer now.
     exchange(LumenorRequest{"release", {{"id", id}}}, Reporter(false, invocation.color));
     return status;
+}
+
+// ---- mcp: the tools for coding agents ----------------------------------------------------------
+
+/// One request for the MCP server: its answer, or why there is none in the words `lumenor`
+/// itself would print. The app is started at the first tool call that finds none.
+McpTools::Reply askForAgent(const LumenorRequest& request, bool mayStart) {
+    auto outcome = ask(request, mayStart);
+    if (auto* failure = std::get_if<std::pair<std::string, int>>(&outcome)) {
+        return failure->first;
+    }
+    return std::get<LumenorResponse>(std::move(outcome));
+}
+
+int serveMcp(const Invocation& invocation) {
+    McpTools::Session session{.send =
+                                  [mayStart = invocation.mayStart](const LumenorRequest& request) {
+                                      return askForAgent(request, mayStart);
+                                  },
+                              .pid = static_cast<std::int32_t>(::getpid())};
+    return McpServer(std::move(session), LUMENOR_VERSION).serve();
 }
 
 int generate(const Invocation& invocation) {
@@ -337,6 +392,8 @@ int main(int argc, char** argv) {
         return generate(invocation);
     case Invocation::Action::run:
         return run(invocation);
+    case Invocation::Action::mcp:
+        return serveMcp(invocation);
     case Invocation::Action::send:
         break;
     }

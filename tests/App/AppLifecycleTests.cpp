@@ -57,7 +57,11 @@ TEST(AppLifecycle, WithoutAnAppServingEachProgramAnswersOnItsStreams) {
              {toolPath,
               {"help", "run"},
               {0, "Usage: lumenor run [OPTIONS] -- COMMAND [ARGUMENT…]\n", ""}},
-             {toolPath, {"status"}, {3, "", absent + ".\n"}},
+             {toolPath,
+              {"status"},
+              {3, "",
+               absent + ".\nStart it with `lumenor-app &`, or let a command that asks for "
+                        "something (such as `lumenor on`) start it.\n"}},
              {toolPath, {"status", "--json"}, {3, R"({"exit":3,"message":")" + absent, ""}},
          }) {
         SCOPED_TRACE(arguments.join(' ').toStdString());

@@ -44,7 +44,8 @@ TEST(InstallLayout, InstallsTheLinuxLayoutAndUninstallsEveryTrace) {
     const std::set<std::string> installed = filesUnder(root);
     for (const std::string file :
          {"bin/lumenor", "bin/lumenor-app", "share/applications/com.corvata.lumenor.desktop",
-          "share/icons/hicolor/scalable/apps/com.corvata.lumenor.svg", "share/lumenor/SKILL.md"}) {
+          "share/icons/hicolor/scalable/apps/com.corvata.lumenor.svg", "share/lumenor/SKILL.md",
+          "lib/systemd/user/lumenor.service", "lib/systemd/user/lumenor.socket"}) {
         EXPECT_TRUE(installed.contains((base / file).string())) << file;
         const bool executable =
             (fs::status(base / file).permissions() & fs::perms::owner_exec) != fs::perms::none;
@@ -55,6 +56,9 @@ TEST(InstallLayout, InstallsTheLinuxLayoutAndUninstallsEveryTrace) {
     EXPECT_NE(entry.find("\nExec=\"" + prefix + "/bin/lumenor-app\"\n"), std::string::npos)
         << entry;
     EXPECT_NE(entry.find("\nIcon=com.corvata.lumenor\n"), std::string::npos);
+    const std::string service = readFile(base / "lib/systemd/user/lumenor.service");
+    EXPECT_NE(service.find("\nExecStart=\"" + prefix + "/bin/lumenor-app\"\n"), std::string::npos)
+        << service;
 
     // Everything installed is on record, so uninstall can take it all away again.
     std::istringstream manifest(readFile(fs::path(LUMENOR_BINARY_DIR) / "installed-files.txt"));

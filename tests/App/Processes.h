@@ -46,6 +46,7 @@ public:
     /// This process's environment without any display, pointed at the sandbox (the XDG folders
     /// default to its home), and at a private bus on which a mock logind serves unless
     /// `withLogind` is false (then at no bus). Shell scripts find the command as $TOOL.
+    /// Commands do not start the app on demand.
     QProcessEnvironment environment() const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name :
@@ -59,6 +60,8 @@ public:
         // The machines that run the tests may have no lid; the app's lid handling is tested.
         environment.insert("LUMENOR_ASSUME_LID", "1");
         environment.insert("TOOL", toolPath);
+        // Only the tests of starting on demand let a command start an app nobody stops.
+        environment.insert("LUMENOR_NO_START", "1");
         return environment;
     }
 

@@ -31,7 +31,7 @@ Invocation accepted(const Arguments& arguments, const CommandLine::AgentLookup& 
 // its options, then whichever other fields are set.
 std::string shown(const Arguments& arguments) {
     const Invocation run = accepted(arguments);
-    static const char* const actions[] = {"send", "help", "version", "run", "generate"};
+    static const char* const actions[] = {"send", "help", "version", "run", "generate", "mcp"};
     std::string text = actions[int(run.action)];
     if (run.action == Invocation::Action::send || run.action == Invocation::Action::run)
         text += " " + run.request.command;
@@ -145,4 +145,26 @@ TEST(CommandLine, AfterTaskWaitsForAOneShotAgentRunOnly) {
     EXPECT_EQ(rejected({"sleep", "--after-task", "--after-pid", "5"}, oneShot),
               "use either --after-pid or --after-task");
     EXPECT_EQ(rejected({"sleep", "--after-task=yes"}, oneShot), "--after-task takes no value");
+}
+
+// Only what asks for something starts the app; a cancelled sleep asks for nothing.
+TEST(CommandLine, OnlyCommandsThatAskForSomethingMayStartTheApp) {
+    const std::pair<Arguments, bool> cases[] = {
+        {{"on", "--for", "1m"}, true},
+        {{"hold", "x"}, true},
+        {{"run", "--", "true"}, true},
+        {{"mcp"}, true},
+        {{"setup"}, true},
+        {{"sleep", "--in", "5m"}, true},
+        {{}, false},
+        {{"holds"}, false},
+        {{"release", "x"}, false},
+        {{"off"}, false},
+        {{"sleep", "--cancel"}, false},
+        {{"on", "--no-start"}, false},
+        {{"--no-start", "hold", "x"}, false},
+    };
+    for (const auto& [arguments, starts] : cases)
+        EXPECT_EQ(accepted(arguments).mayStart, starts) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(shown({"mcp", "--no-start"}), "mcp");
 }
