@@ -29,6 +29,8 @@ constexpr std::array environment{
     Entry{"LUMENOR_ASSUME_LID",
           "1 for a computer with a lid that lumenor-app does not detect, 0 for one without: "
           "lid-closed mode is offered only where there is a lid."},
+    Entry{"LUMENOR_NO_START",
+          "1 to keep commands from starting lumenor-app when none runs (as `--no-start`)."},
     Entry{"NO_COLOR", "When set and not empty, no colour (unless `--color=always`)."},
 };
 

@@ -132,7 +132,7 @@ std::string bash() {
 }
 
 std::string zshOption(const OptionShape& option) {
-    std::string described = "'--" + std::string(option.name);
+    std::string described = "--" + std::string(option.name);
     if (takesValue(option.kind)) {
         described += "=";
     }
@@ -144,7 +144,8 @@ std::string zshOption(const OptionShape& option) {
                       : values.empty()          ? " "
                                                 : "(" + values + ")");
     }
-    return described + "'";
+    // Help texts may carry an apostrophe, which would end a bare single quote.
+    return singleQuoted(described);
 }
 
 std::string zsh() {
