@@ -48,6 +48,8 @@ const char* unreachableLead(const UnixSocketError& error) {
         return "Lumenor isn't answering";
     case UnixSocketError::Kind::pathTooLong:
         return "Lumenor can't be reached";
+    case UnixSocketError::Kind::foreignServer:
+        return "Refused to talk to Lumenor's socket";
     case UnixSocketError::Kind::system:
         break;
     }
