@@ -437,6 +437,10 @@ private:
     bool logFailing_ = false;
     /// A bad state file could not be set aside: it is left alone for the rest of the run.
     bool stateFrozen_ = false;
+    /// What the reply to the current request must add about a session that was not saved, and
+    /// whether an outdated one is still on disk (then the request failed).
+    std::optional<std::string> unsavedState_;
+    bool unsavedStateLingers_ = false;
     bool awaitingWake_ = false;
     std::vector<QMetaObject::Connection> observers_;
     /// Inhibitors a command asked logind for, handed to its reply's status.
