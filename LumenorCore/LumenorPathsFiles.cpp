@@ -18,6 +18,36 @@ namespace fs = std::filesystem;
     throw fs::filesystem_error(what, path, std::error_code(error, std::system_category()));
 }
 
+// Places that belong to someone else: whoever owns them could read or forge what is in them.
+class OwnershipCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "lumenor-ownership"; }
+    std::string message(int) const override { return "it belongs to another user"; }
+};
+
+const OwnershipCategory ownership;
+
+[[noreturn]] void failForeign(const char* what, const fs::path& path) {
+    throw fs::filesystem_error(what, path, std::error_code(1, ownership));
+}
+
+// Creates `directory` and its missing parents owner-only; what exists already is left alone.
+void createMissing(const fs::path& directory) {
+    std::error_code ignored;
+    if (directory.empty() || fs::is_directory(directory, ignored))
+        return;
+    if (fs::exists(fs::symlink_status(directory, ignored)) || fs::exists(directory, ignored))
+        fail("cannot create directory", directory, ENOTDIR);
+    createMissing(directory.parent_path());
+    // mkdir applies the umask; chmod makes sure the folder is owner-only all the same.
+    if (::mkdir(directory.c_str(), 0700) == 0) {
+        ::chmod(directory.c_str(), 0700);
+        return;
+    }
+    if (errno != EEXIST || !fs::is_directory(directory, ignored))
+        fail("cannot create directory", directory, errno == EEXIST ? ENOTDIR : errno);
+}
+
 std::string readAll(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream bytes;
@@ -66,19 +96,18 @@ void moveInto(const fs::path& from, const fs::path& to, bool appendExisting) {
 } // namespace
 
 void createPrivateDirectory(const fs::path& directory) {
-    std::error_code ignored;
-    if (directory.empty() || fs::is_directory(directory, ignored))
+    createMissing(directory);
+    if (directory.empty())
         return;
-    if (fs::exists(fs::symlink_status(directory, ignored)) || fs::exists(directory, ignored))
-        fail("cannot create directory", directory, ENOTDIR);
-    createPrivateDirectory(directory.parent_path());
-    // mkdir applies the umask; chmod makes sure the folder is owner-only all the same.
-    if (::mkdir(directory.c_str(), 0700) == 0) {
-        ::chmod(directory.c_str(), 0700);
-        return;
-    }
-    if (errno != EEXIST || !fs::is_directory(directory, ignored))
-        fail("cannot create directory", directory, errno == EEXIST ? ENOTDIR : errno);
+    // Another user's folder (in a shared XDG_STATE_HOME) is refused; a loose one of ours is
+    // tightened, so that no one else can plant a socket, a link or a state file in it.
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0)
+        fail("cannot use directory", directory, errno);
+    if (info.st_uid != ::geteuid())
+        failForeign("cannot use directory", directory);
+    if ((info.st_mode & 077) != 0 && ::chmod(directory.c_str(), 0700) != 0)
+        fail("cannot restrict directory", directory, errno);
 }
 
 int openRegularFile(const fs::path& file, int flags) {
@@ -96,14 +125,20 @@ void createPrivateFile(const fs::path& file) {
     const int fd = openRegularFile(file, O_WRONLY | O_CREAT);
     if (fd < 0)
         fail("cannot create file", file, errno == ELOOP ? EEXIST : errno);
-    const bool tightened = ::fchmod(fd, 0600) == 0;
+    struct stat info {};
+    const bool foreign = ::fstat(fd, &info) == 0 && info.st_uid != ::geteuid();
+    const bool tightened = !foreign && ::fchmod(fd, 0600) == 0;
     const int error = errno;
     ::close(fd);
+    if (foreign)
+        failForeign("cannot use file", file);
     if (!tightened)
         fail("cannot restrict file", file, error);
 }
 
 std::string describeFailure(const std::error_code& error) {
+    if (error.category() == ownership)
+        return error.message();
     switch (error.value()) {
     case ENOTDIR:
     case EEXIST:

@@ -71,12 +71,18 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
     EXPECT_EQ(modeOf(LumenorPaths::settingsFile()), 0600u);
     EXPECT_EQ(readFile(LumenorPaths::settingsFile()), "[General]\nkeepDisplayOn=true\n");
 
+    // A loose folder of ours is tightened; another user's is refused (root can make one).
+    fs::permissions(LumenorPaths::supportDirectory(), fs::perms::all);
+    LumenorPaths::createPrivateDirectory(LumenorPaths::supportDirectory());
+    EXPECT_EQ(modeOf(LumenorPaths::supportDirectory()), 0700u);
     const fs::path blocked = home.path / "blocked";
     writeFile(blocked, "a file");
-    const std::pair<fs::path, std::string> failures[] = {
+    std::vector<std::pair<fs::path, std::string>> failures = {
         {blocked / "lumenor", "a file is in the way"},
         {home.path / std::string(300, 'x'), "path too long"},
     };
+    if (::chown(LumenorPaths::supportDirectory().c_str(), 65534, 65534) == 0)
+        failures.emplace_back(LumenorPaths::supportDirectory(), "it belongs to another user");
     for (const auto& [folder, cause] : failures) {
         try {
             LumenorPaths::createPrivateDirectory(folder);
