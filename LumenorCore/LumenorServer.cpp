@@ -102,6 +102,14 @@ void LumenorServer::stop() {
     removeSocketFile();
 }
 
+bool LumenorServer::stillBound() const {
+    std::lock_guard lock(mutex_);
+    struct stat info {};
+    return listenFD_ >= 0 && boundFile_ && ::lstat(path_.c_str(), &info) == 0 &&
+           S_ISSOCK(info.st_mode) && info.st_dev == boundFile_->device &&
+           info.st_ino == boundFile_->inode;
+}
+
 void LumenorServer::removeSocketFile() {
     struct stat info {};
     if (::lstat(path_.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
