@@ -90,6 +90,10 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
         SCOPED_TRACE(arguments.join(' ').toStdString());
         expectOutcome(lumenor(arguments), expected);
     }
+    // A descriptor of the command's own names its file, never one of the app's descriptors.
+    expectOutcome(run("/bin/sh", {"-c", "\"$TOOL\" on --file /proc/self/fd/3 3<build.log"},
+                      sandbox.environment()),
+                  {0, "Keeping the computer awake — While build.log downloads", ""});
     std::filesystem::current_path(here);
 
     // No desktop here, so no administrator dialog could be shown: setup must not pretend.
