@@ -58,7 +58,10 @@ std::string readAll(const fs::path& file) {
 // Writes `bytes` to a fresh owner-only file beside `target`, then puts it in place.
 void replaceWith(const fs::path& target, const std::string& bytes) {
     const fs::path temporary = target.string() + ".moving";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Made afresh: whatever was left or planted under the name (a link) is never written to.
+    ::unlink(temporary.c_str());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         fail("cannot write", temporary, errno);
     std::size_t written = 0;

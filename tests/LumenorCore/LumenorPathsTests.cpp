@@ -108,7 +108,11 @@ TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
     writeFile(legacy / "state.json", "{\"old\":1}");
     writeFile(LumenorPaths::supportDirectory() / "lumenor.log", "2026-02-01T00:00:00Z new\n");
     writeFile(LumenorPaths::supportDirectory() / "state.json", "{\"new\":1}");
+    // A link planted where the temporary file goes is replaced, not written through.
+    writeFile(home.path / "victim", "untouched");
+    fs::create_symlink(home.path / "victim", LumenorPaths::logFile().string() + ".moving");
     EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
+    EXPECT_EQ(readFile(home.path / "victim"), "untouched");
     EXPECT_EQ(readFile(LumenorPaths::logFile()),
               "2026-01-01T00:00:00Z old\n2026-02-01T00:00:00Z new\n");
     EXPECT_EQ(modeOf(LumenorPaths::logFile()), 0600u);
