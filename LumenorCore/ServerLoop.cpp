@@ -459,8 +459,11 @@ void ServerLoop::Reactor::complete(ConnectionPtr connection, UnixSocket::LineEnd
                                std::to_string(buffered_) + " bytes already");
         return answer(std::move(connection), {false, busyMessage});
     }
-    if (end == LineEnd::tooLong)
+    if (end == LineEnd::tooLong) {
+        report(malformedRequest,
+               "Request too long: " + escapedExcerpt(connection->input, excerptBytes));
         return answer(std::move(connection), {false, tooLongMessage});
+    }
     const std::string& bytes = connection->input;
     if (!bytes.empty()) {
         std::optional<LumenorRequest> request;

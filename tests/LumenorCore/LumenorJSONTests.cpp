@@ -33,9 +33,8 @@ LumenorStatus exampleStatus() {
 std::string withMember(const std::string& member) {
     nlohmann::json example = nlohmann::json::parse(LumenorJSON::line(exampleStatus()));
     example.erase(member.substr(1, member.find('"', 1) - 1));
-    std::string text = example.dump();
-    text.pop_back();
-    return text + "," + member + "}";
+    const std::string text = example.dump();
+    return text.substr(0, text.size() - 1) + "," + member + "}";
 }
 
 template <typename Record> std::string failureOf(const std::string& json) {
@@ -108,9 +107,8 @@ TEST(LumenorJSONTests, InvalidUtf8IsReplacedInAnswersAndRefusedInRequests) {
     for (const std::string bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"}) {
         EXPECT_THROW(LumenorJSON::line(LumenorRequest{"on", {{"app", bad}}}),
                      LumenorJSON::EncodingError);
-        const std::string line = LumenorJSON::line(LumenorResponse{true, "ok " + bad});
-        EXPECT_TRUE(line.starts_with("{\"message\":\"ok \xef\xbf\xbd")) << line;
-        EXPECT_EQ(LumenorJSON::decode<LumenorResponse>(line).ok, true);
+        EXPECT_TRUE(decode<LumenorResponse>(LumenorJSON::line(LumenorResponse{true, "ok " + bad}))
+                        .message.starts_with("ok \uFFFD"));
     }
     EXPECT_THROW(LumenorJSON::line(LumenorRequest{"on", {{"\xff", "x"}}}),
                  LumenorJSON::EncodingError);
