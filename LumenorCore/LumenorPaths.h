@@ -39,7 +39,8 @@ void createPrivateDirectory(const std::filesystem::path& directory);
 /// existing one owner-only; refuses one another user owns. Throws like createPrivateDirectory.
 void createPrivateFile(const std::filesystem::path& file);
 /// Opens `file` with `flags` (O_CREAT makes it 0600) only as a regular file: never through a
-/// symbolic link (ELOOP) and never waiting on a FIFO or a device (ENXIO). The descriptor, or -1
+/// symbolic link (ELOOP) and never waiting on a FIFO or a device (ENXIO); a file of ours that
+/// others may read or write is made owner-only. The descriptor, or -1
 /// with errno set.
 int openRegularFile(const std::filesystem::path& file, int flags);
 /// A sentence fragment for people: why `error` (from the two functions above or from a system

@@ -116,8 +116,14 @@ void createPrivateDirectory(const fs::path& directory) {
 int openRegularFile(const fs::path& file, int flags) {
     const int fd = ::open(file.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     struct stat info {};
-    if (fd < 0 || (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)))
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        // A loose file of ours (a log made 0666 by an old version) is made owner-only.
+        if (info.st_uid == ::geteuid() && (info.st_mode & 077) != 0)
+            ::fchmod(fd, info.st_mode & 0600);
         return fd;
+    }
     ::close(fd);
     errno = ENXIO;
     return -1;

@@ -361,7 +361,8 @@ private:
     void noteLidHandler(std::optional<std::string> who);
 
     // Session across restarts (WakeControllerState.cpp)
-    /// Writes the current session (or none) to the state file; a failure is logged.
+    /// Writes the current session (or none) to the state file. On failure the file is removed
+    /// (an ended session must not come back), the failure logged and left for the reply.
     void saveSession();
     /// Takes back the saved session when it still applies; a bad file is set aside and logged.
     void restoreSession();
