@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +30,13 @@ LumenorResponse LumenorClient::send(const LumenorRequest& request, const std::st
     const sockaddr_un address = UnixSocket::address(path, "connect");
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw UnixSocketError::system("connect", errno);
+    // Where the folder is shared, another user could serve the socket and forge every answer.
+    ucred server{};
+    socklen_t size = sizeof server;
+    if (::getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &server, &size) != 0)
+        throw UnixSocketError::system("getsockopt", errno);
+    if (server.uid != ::getuid())
+        throw UnixSocketError::foreignServer(server.uid);
     if (!UnixSocket::writeAll(socket.get(), LumenorJSON::line(request)))
         throw UnixSocketError::system("write", errno);
     const auto deadline = std::chrono::steady_clock::now() + timeout;

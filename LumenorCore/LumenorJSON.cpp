@@ -1,5 +1,7 @@
 #include "LumenorCore/LumenorJSON.h"
 
+#include "LumenorCore/Utf8.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -20,31 +22,14 @@ using Keys = std::span<const std::string_view>;
 
 // ---- Writing ----------------------------------------------------------------------------------
 
-// Length of the well-formed UTF-8 sequence starting at `bytes[at]`, or 0 when it is ill-formed
-// (stray continuation, truncation, overlong form, surrogate or past U+10FFFF).
-std::size_t sequenceLength(std::string_view bytes, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(bytes[at]);
-    std::size_t length = 0;
-    char32_t codePoint = 0, smallest = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, codePoint = lead & 0x1F, smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, codePoint = lead & 0x0F, smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, codePoint = lead & 0x07, smallest = 0x10000;
-    } else {
-        return 0;
+bool wellFormed(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const Utf8::Decoded decoded = Utf8::decode(text.substr(at));
+        if (!decoded.valid)
+            return false;
+        at += decoded.length;
     }
-    if (at + length > bytes.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(bytes[at + i]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-    return codePoint < smallest || codePoint > 0x10FFFF || surrogate ? 0 : length;
+    return true;
 }
 
 void appendAscii(std::string& out, char c) {
@@ -90,7 +75,8 @@ bool needsEscape(char c) {
     return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\' || c == '/';
 }
 
-// Non-ASCII text is written as it is; only its well-formedness is checked.
+// Non-ASCII text is written as it is, and each ill-formed sequence as U+FFFD: text from other
+// programs must never keep an answer from being sent.
 void appendString(std::string& out, std::string_view text) {
     out += '"';
     for (std::size_t at = 0; at < text.size();) {
@@ -105,11 +91,12 @@ void appendString(std::string& out, std::string_view text) {
             appendAscii(out, text[at++]);
             continue;
         }
-        const std::size_t length = sequenceLength(text, at);
-        if (length == 0)
-            throw EncodingError("cannot encode a string that is not valid UTF-8");
-        out.append(text.substr(at, length));
-        at += length;
+        const Utf8::Decoded decoded = Utf8::decode(text.substr(at));
+        if (decoded.valid)
+            out.append(text.substr(at, decoded.length));
+        else
+            Utf8::append(out, Utf8::replacementCharacter);
+        at += decoded.length;
     }
     out += '"';
 }
@@ -366,6 +353,7 @@ public:
 
     Json root;
     std::string error;
+    std::optional<std::string> duplicate; // a key given twice in one object
 
     bool null() override { return scalar(nullptr); }
     bool boolean(bool value) override { return scalar(value); }
@@ -407,6 +395,11 @@ public:
             return true;
         const auto& keys = open.back().keys;
         keep = !keys || contains(*keys, key);
+        // Readers disagree on which of two equal keys counts; the app must not pick one.
+        if (keep && open.back().node->is_object() && open.back().node->contains(key)) {
+            duplicate = key;
+            return false;
+        }
         pendingKey = std::move(key);
         return true;
     }
@@ -475,8 +468,11 @@ std::string describeParseError(std::string message) {
 
 Json parse(std::string_view text, const Shape& shape) {
     BoundedBuilder builder(shape);
-    if (!Json::sax_parse(text.begin(), text.end(), &builder))
+    if (!Json::sax_parse(text.begin(), text.end(), &builder)) {
+        if (builder.duplicate)
+            throw DuplicateKey("duplicate key “" + *builder.duplicate + "”");
         throw DecodingError("malformed JSON: " + describeParseError(builder.error));
+    }
     if (!builder.root.is_object())
         throw DecodingError("expected a JSON object");
     return std::move(builder.root);
@@ -650,6 +646,14 @@ template <typename Record> Record readRecord(const Reader& reader) {
 } // namespace
 
 std::string line(const LumenorRequest& request) {
+    // What a person typed goes as it is or not at all: a replaced byte could name another file.
+    const bool valid =
+        wellFormed(request.command) &&
+        std::all_of(request.options.begin(), request.options.end(), [](const auto& option) {
+            return wellFormed(option.first) && wellFormed(option.second);
+        });
+    if (!valid)
+        throw EncodingError("cannot encode a string that is not valid UTF-8");
     std::string out;
     ObjectWriter object(out);
     object.string("command", request.command);

@@ -13,7 +13,7 @@
 /// Stateless, so every function may be called from any thread at any time.
 namespace LumenorJSON {
 
-/// A record could not be written (a string that is not valid UTF-8).
+/// A request could not be written (a string that is not valid UTF-8).
 struct EncodingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -23,7 +23,13 @@ struct DecodingError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// The encoded record followed by one line feed; throws EncodingError.
+/// The same key twice in one object; `what()` names it.
+struct DuplicateKey : DecodingError {
+    using DecodingError::DecodingError;
+};
+
+/// The encoded record followed by one line feed. A request with ill-formed UTF-8 throws
+/// EncodingError; in the others each ill-formed sequence is written as U+FFFD.
 std::string line(const LumenorRequest& request);
 std::string line(const LumenorResponse& response);
 std::string line(const LumenorStatus& status);

@@ -30,15 +30,17 @@ std::filesystem::path settingsFile();
 /// home + "Library/Application Support/Lumenor", where earlier versions kept the log and state.
 std::filesystem::path legacySupportDirectory();
 
-/// Creates `directory` and its missing parents owner-only (0700) whatever the umask. Throws
-/// std::filesystem::filesystem_error naming the path that failed and why (ENOTDIR when a file
-/// stands where a folder should be).
+/// Creates `directory` and its missing parents owner-only (0700) whatever the umask, and makes
+/// an existing `directory` owner-only. Throws std::filesystem::filesystem_error naming the path
+/// that failed and why (ENOTDIR when a file stands where a folder should be; a code that
+/// describeFailure words "it belongs to another user" when another user owns it).
 void createPrivateDirectory(const std::filesystem::path& directory);
 /// Creates `file` empty and owner-only (0600) in a private folder unless it exists, and makes an
-/// existing one owner-only. Throws like createPrivateDirectory.
+/// existing one owner-only; refuses one another user owns. Throws like createPrivateDirectory.
 void createPrivateFile(const std::filesystem::path& file);
 /// Opens `file` with `flags` (O_CREAT makes it 0600) only as a regular file: never through a
-/// symbolic link (ELOOP) and never waiting on a FIFO or a device (ENXIO). The descriptor, or -1
+/// symbolic link (ELOOP) and never waiting on a FIFO or a device (ENXIO); a file of ours that
+/// others may read or write is made owner-only. The descriptor, or -1
 /// with errno set.
 int openRegularFile(const std::filesystem::path& file, int flags);
 /// A sentence fragment for people: why `error` (from the two functions above or from a system

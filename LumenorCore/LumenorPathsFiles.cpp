@@ -18,6 +18,36 @@ namespace fs = std::filesystem;
     throw fs::filesystem_error(what, path, std::error_code(error, std::system_category()));
 }
 
+// Places that belong to someone else: whoever owns them could read or forge what is in them.
+class OwnershipCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "lumenor-ownership"; }
+    std::string message(int) const override { return "it belongs to another user"; }
+};
+
+const OwnershipCategory ownership;
+
+[[noreturn]] void failForeign(const char* what, const fs::path& path) {
+    throw fs::filesystem_error(what, path, std::error_code(1, ownership));
+}
+
+// Creates `directory` and its missing parents owner-only; what exists already is left alone.
+void createMissing(const fs::path& directory) {
+    std::error_code ignored;
+    if (directory.empty() || fs::is_directory(directory, ignored))
+        return;
+    if (fs::exists(fs::symlink_status(directory, ignored)) || fs::exists(directory, ignored))
+        fail("cannot create directory", directory, ENOTDIR);
+    createMissing(directory.parent_path());
+    // mkdir applies the umask; chmod makes sure the folder is owner-only all the same.
+    if (::mkdir(directory.c_str(), 0700) == 0) {
+        ::chmod(directory.c_str(), 0700);
+        return;
+    }
+    if (errno != EEXIST || !fs::is_directory(directory, ignored))
+        fail("cannot create directory", directory, errno == EEXIST ? ENOTDIR : errno);
+}
+
 std::string readAll(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream bytes;
@@ -28,7 +58,10 @@ std::string readAll(const fs::path& file) {
 // Writes `bytes` to a fresh owner-only file beside `target`, then puts it in place.
 void replaceWith(const fs::path& target, const std::string& bytes) {
     const fs::path temporary = target.string() + ".moving";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Made afresh: whatever was left or planted under the name (a link) is never written to.
+    ::unlink(temporary.c_str());
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         fail("cannot write", temporary, errno);
     std::size_t written = 0;
@@ -66,26 +99,31 @@ void moveInto(const fs::path& from, const fs::path& to, bool appendExisting) {
 } // namespace
 
 void createPrivateDirectory(const fs::path& directory) {
-    std::error_code ignored;
-    if (directory.empty() || fs::is_directory(directory, ignored))
+    createMissing(directory);
+    if (directory.empty())
         return;
-    if (fs::exists(fs::symlink_status(directory, ignored)) || fs::exists(directory, ignored))
-        fail("cannot create directory", directory, ENOTDIR);
-    createPrivateDirectory(directory.parent_path());
-    // mkdir applies the umask; chmod makes sure the folder is owner-only all the same.
-    if (::mkdir(directory.c_str(), 0700) == 0) {
-        ::chmod(directory.c_str(), 0700);
-        return;
-    }
-    if (errno != EEXIST || !fs::is_directory(directory, ignored))
-        fail("cannot create directory", directory, errno == EEXIST ? ENOTDIR : errno);
+    // Another user's folder (in a shared XDG_STATE_HOME) is refused; a loose one of ours is
+    // tightened, so that no one else can plant a socket, a link or a state file in it.
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0)
+        fail("cannot use directory", directory, errno);
+    if (info.st_uid != ::geteuid())
+        failForeign("cannot use directory", directory);
+    if ((info.st_mode & 077) != 0 && ::chmod(directory.c_str(), 0700) != 0)
+        fail("cannot restrict directory", directory, errno);
 }
 
 int openRegularFile(const fs::path& file, int flags) {
     const int fd = ::open(file.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     struct stat info {};
-    if (fd < 0 || (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)))
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        // A loose file of ours (a log made 0666 by an old version) is made owner-only.
+        if (info.st_uid == ::geteuid() && (info.st_mode & 077) != 0)
+            ::fchmod(fd, info.st_mode & 0600);
         return fd;
+    }
     ::close(fd);
     errno = ENXIO;
     return -1;
@@ -96,14 +134,20 @@ void createPrivateFile(const fs::path& file) {
     const int fd = openRegularFile(file, O_WRONLY | O_CREAT);
     if (fd < 0)
         fail("cannot create file", file, errno == ELOOP ? EEXIST : errno);
-    const bool tightened = ::fchmod(fd, 0600) == 0;
+    struct stat info {};
+    const bool foreign = ::fstat(fd, &info) == 0 && info.st_uid != ::geteuid();
+    const bool tightened = !foreign && ::fchmod(fd, 0600) == 0;
     const int error = errno;
     ::close(fd);
+    if (foreign)
+        failForeign("cannot use file", file);
     if (!tightened)
         fail("cannot restrict file", file, error);
 }
 
 std::string describeFailure(const std::error_code& error) {
+    if (error.category() == ownership)
+        return error.message();
     switch (error.value()) {
     case ENOTDIR:
     case EEXIST:

@@ -1,5 +1,6 @@
 #include "LumenorCore/LumenorServer.h"
 
+#include "LumenorCore/LumenorPaths.h"
 #include "LumenorCore/ServerLoop.h"
 #include "LumenorCore/SocketActivation.h"
 #include "LumenorCore/UnixSocket.h"
@@ -20,21 +21,6 @@ namespace {
 
 // Room for a crowd of clients arriving at once while the loop accepts them.
 constexpr int backlog = 1024;
-
-// Like `mkdir -p`, but what it creates is owner-only whatever the umask.
-void createDirectories(const std::filesystem::path& directory) {
-    std::error_code ignored;
-    if (directory.empty() || std::filesystem::is_directory(directory, ignored))
-        return;
-    createDirectories(directory.parent_path());
-    if (::mkdir(directory.c_str(), 0700) == 0) {
-        ::chmod(directory.c_str(), 0700);
-        return;
-    }
-    if (errno != EEXIST)
-        throw std::filesystem::filesystem_error("cannot create directory", directory,
-                                                std::error_code(errno, std::system_category()));
-}
 
 // Only a socket is ever removed: a regular file someone keeps at the path is not ours to delete.
 void removeStaleSocket(const std::string& path) {
@@ -98,7 +84,7 @@ void LumenorServer::start() {
 
 UnixSocket::Descriptor LumenorServer::bindSocket() {
     const sockaddr_un address = UnixSocket::address(path_, "bind");
-    createDirectories(std::filesystem::path(path_).parent_path());
+    LumenorPaths::createPrivateDirectory(std::filesystem::path(path_).parent_path());
     removeStaleSocket(path_);
     UnixSocket::Descriptor socket = UnixSocket::openStream();
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
@@ -125,6 +111,14 @@ void LumenorServer::stop() {
         listenFD_ = -1;
     }
     removeSocketFile();
+}
+
+bool LumenorServer::stillBound() const {
+    std::lock_guard lock(mutex_);
+    struct stat info {};
+    return listenFD_ >= 0 && boundFile_ && ::lstat(path_.c_str(), &info) == 0 &&
+           S_ISSOCK(info.st_mode) && info.st_dev == boundFile_->device &&
+           info.st_ino == boundFile_->inode;
 }
 
 void LumenorServer::removeSocketFile() {

@@ -58,6 +58,9 @@ public:
     const std::string& path() const { return path_; }
     /// The listening descriptor; -1 while not listening.
     std::int32_t listenFD() const;
+    /// The socket file at the path is still the one this server bound: false once it was
+    /// removed or replaced, when no client can reach this server any more.
+    bool stillBound() const;
 
 private:
     struct FileIdentity {

@@ -107,12 +107,21 @@ std::string helperBody() {
 
 case "${1:-}" in
     begin-maintenance)
-        # Under the lock: no wake of ours outlives an install or a removal.
+        # Under the lock: no wake of ours outlives an install or a removal, even one whose
+        # record was lost.
         touch "$STATE/maintenance"
-        cancel_wake
+        /usr/sbin/rtcwake -m disable >/dev/null 2>&1
+        rm -f "$STATE/wake"
         exit 0
         ;;
     schedule-wake)
+        # One that waited for the lock while the helper was reinstalled or removed must not
+        # arm the alarm again after the final disable.
+        if [ -e "$STATE/maintenance" ] || [ ! -e )sh" +
+           inQuotes(helperPath) + R"sh( ]; then
+            echo "schedule-wake: refused while the helper is being installed or removed" >&2
+            exit 1
+        fi
 )sh" + wakeTimestampCheck() +
            R"sh(        when=$(date -d "@$ts" "+%m/%d/%y %H:%M:%S")
         if ! /usr/sbin/rtcwake -m no -t "$ts" >/dev/null; then

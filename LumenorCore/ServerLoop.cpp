@@ -16,6 +16,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include <malloc.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -35,7 +36,10 @@ constexpr auto reportInterval = 1s;
 constexpr std::size_t excerptBytes = 80;
 
 enum class Progress { done, wait, failed };
-enum ReportKind { refusedPeer, malformedRequest, reportKinds };
+// Unfinished requests that once held this much are given back to the system when they go.
+constexpr std::size_t trimAbove = 1'048'576;
+
+enum ReportKind { refusedPeer, malformedRequest, overBudget, reportKinds };
 
 [[noreturn]] void throwSystem(const char* call) {
     throw std::system_error(errno, std::system_category(), call);
@@ -54,6 +58,7 @@ struct ServerLoop::Connection {
     const int fd;
     Phase phase = Phase::reading;
     std::string input;
+    std::size_t counted = 0; // of input, in the loop's budget
     std::string output;
     std::size_t written = 0;
     Clock::time_point deadline;
@@ -69,8 +74,9 @@ bool wouldBlock() {
     return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
-// Reads what has arrived; the line's end once it is complete, none while more must come.
-std::optional<UnixSocket::LineEnd> readSome(ServerLoop::Connection& connection) {
+// Reads what has arrived; the line's end once it is complete, none while more must come. An
+// unfinished line may grow by `room` bytes at most; a finished one is handed on at once.
+std::optional<UnixSocket::LineEnd> readSome(ServerLoop::Connection& connection, std::size_t room) {
     char buffer[16'384];
     for (std::size_t budget = readBudget; budget > 0;) {
         const ssize_t got = ::recv(connection.fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -78,11 +84,14 @@ std::optional<UnixSocket::LineEnd> readSome(ServerLoop::Connection& connection) 
             budget -= std::min(budget, std::size_t(got));
             const auto* lineFeed = static_cast<const char*>(std::memchr(buffer, '\n', got));
             const std::size_t take = lineFeed ? std::size_t(lineFeed - buffer) : std::size_t(got);
-            if (connection.input.size() + take > UnixSocket::maximumLineLength)
+            if (connection.input.size() + take > ServerLoop::maximumRequestLength)
                 return UnixSocket::LineEnd::tooLong;
+            if (!lineFeed && take > room)
+                return UnixSocket::LineEnd::overBudget;
             connection.input.append(buffer, take);
             if (lineFeed)
                 return UnixSocket::LineEnd::lineFeed;
+            room -= take;
             continue;
         }
         if (got == 0)
@@ -237,6 +246,8 @@ public:
 private:
     void acceptAll();
     void serve(int fd);
+    std::optional<UnixSocket::LineEnd> read(Connection& connection);
+    void settle(Connection& connection, std::size_t keep);
     bool adoptReturned();
     void expire(Clock::time_point now);
     int timeoutMilliseconds() const;
@@ -252,6 +263,8 @@ private:
     const std::shared_ptr<Shared> shared_;
     int epollFD_ = -1;
     std::unordered_map<int, ConnectionPtr> connections_;
+    std::size_t buffered_ = 0;  // bytes of unfinished request lines
+    std::size_t highWater_ = 0; // most of them since memory was last given back
     std::set<std::pair<Clock::time_point, int>> deadlines_;
     std::optional<Clock::time_point> acceptResumesAt_;
     std::array<std::optional<Clock::time_point>, reportKinds> lastReport_;
@@ -326,10 +339,28 @@ void ServerLoop::Reactor::acceptAll() {
         connection->deadline = Clock::now() + lineTimeout;
         // A client usually writes its line right after connecting: read it without a round
         // through epoll.
-        if (const auto end = readSome(*connection))
+        if (const auto end = read(*connection))
             complete(std::move(connection), *end);
         else
             watch(std::move(connection));
+    }
+}
+
+std::optional<UnixSocket::LineEnd> ServerLoop::Reactor::read(Connection& connection) {
+    const auto end = readSome(connection, bufferBudget - buffered_);
+    settle(connection, end ? 0 : connection.input.size());
+    return end;
+}
+
+// Counts `keep` bytes of the connection's unfinished line; memory that a crowd of them made the
+// allocator keep is given back once most of it is free.
+void ServerLoop::Reactor::settle(Connection& connection, std::size_t keep) {
+    buffered_ = buffered_ - connection.counted + keep;
+    connection.counted = keep;
+    highWater_ = std::max(highWater_, buffered_);
+    if (highWater_ >= trimAbove && buffered_ <= highWater_ / 4) {
+        ::malloc_trim(0);
+        highWater_ = buffered_;
     }
 }
 
@@ -338,7 +369,7 @@ void ServerLoop::Reactor::serve(int fd) {
     if (found == connections_.end())
         return;
     if (found->second->phase == Phase::reading) {
-        if (const auto end = readSome(*found->second))
+        if (const auto end = read(*found->second))
             complete(unwatch(fd), *end);
         return;
     }
@@ -375,8 +406,10 @@ void ServerLoop::Reactor::expire(Clock::time_point now) {
         ConnectionPtr connection = unwatch(deadlines_.begin()->second);
         // A request that did not end in time is answered with what came; a reader that did
         // not take its answer in time is dropped.
-        if (connection->phase == Phase::reading)
+        if (connection->phase == Phase::reading) {
+            settle(*connection, 0);
             complete(std::move(connection), UnixSocket::LineEnd::timedOut);
+        }
     }
 }
 
@@ -398,8 +431,10 @@ void ServerLoop::Reactor::watch(ConnectionPtr connection) {
     epoll_event event{};
     event.events = connection->phase == Phase::writing ? EPOLLOUT : EPOLLIN;
     event.data.fd = connection->fd;
-    if (::epoll_ctl(epollFD_, EPOLL_CTL_ADD, connection->fd, &event) != 0)
+    if (::epoll_ctl(epollFD_, EPOLL_CTL_ADD, connection->fd, &event) != 0) {
+        settle(*connection, 0);
         return;
+    }
     deadlines_.emplace(connection->deadline, connection->fd);
     const int fd = connection->fd;
     connections_[fd] = std::move(connection);
@@ -419,11 +454,24 @@ void ServerLoop::Reactor::complete(ConnectionPtr connection, UnixSocket::LineEnd
     using LineEnd = UnixSocket::LineEnd;
     if (end == LineEnd::failed)
         return;
+    if (end == LineEnd::overBudget) {
+        report(overBudget, "Refused a request: unfinished requests hold " +
+                               std::to_string(buffered_) + " bytes already");
+        return answer(std::move(connection), {false, busyMessage});
+    }
+    if (end == LineEnd::tooLong) {
+        report(malformedRequest,
+               "Request too long: " + escapedExcerpt(connection->input, excerptBytes));
+        return answer(std::move(connection), {false, tooLongMessage});
+    }
     const std::string& bytes = connection->input;
-    if (!bytes.empty() && end != LineEnd::tooLong) {
+    if (!bytes.empty()) {
         std::optional<LumenorRequest> request;
         try {
             request = LumenorJSON::decode<LumenorRequest>(bytes);
+        } catch (const LumenorJSON::DuplicateKey& duplicate) {
+            return answer(std::move(connection),
+                          {false, "Malformed request: " + std::string(duplicate.what())});
         } catch (const std::exception&) {
         }
         if (request) {

@@ -29,6 +29,13 @@ public:
     /// A request line must be complete this long after the connection is accepted, and a slow
     /// reader must have taken its answer this long after it was ready.
     static constexpr std::chrono::seconds lineTimeout{10};
+    /// Most bytes of one request line, line feed excluded: requests are a few hundred bytes.
+    static constexpr std::size_t maximumRequestLength = 65'536;
+    /// Most bytes of unfinished request lines held for all clients together; a client whose
+    /// bytes would go beyond is answered busyMessage and closed.
+    static constexpr std::size_t bufferBudget = 4 * 1'048'576;
+    static constexpr const char* busyMessage = "Too many unfinished requests at once; try again.";
+    static constexpr const char* tooLongMessage = "Request too long: at most 64 KiB.";
     /// Bytes the peer sent after its line that are read and dropped before closing.
     static constexpr std::size_t drainBytes = 65'536;
     /// Handler calls at once, each on its own worker thread.

@@ -42,8 +42,8 @@ sockaddr_un address(const std::string& path, const char* call);
 /// Sets the receive and send time-outs of `fd` (failures are ignored).
 void setTimeouts(int fd, std::chrono::seconds timeout);
 
-/// How a line read ended.
-enum class LineEnd { lineFeed, endOfStream, failed, timedOut, tooLong };
+/// How a line read ended; `overBudget` only where a server bounds what it holds for all.
+enum class LineEnd { lineFeed, endOfStream, failed, timedOut, tooLong, overBudget };
 
 struct Line {
     std::string bytes;

@@ -19,3 +19,9 @@ UnixSocketError UnixSocketError::pathTooLong() {
 UnixSocketError UnixSocketError::noResponse() {
     return UnixSocketError(Kind::noResponse, {}, 0, "no response from Lumenor");
 }
+
+UnixSocketError UnixSocketError::foreignServer(std::uint32_t uid) {
+    return UnixSocketError(Kind::foreignServer, {}, 0,
+                           "the socket is served by user id " + std::to_string(uid) +
+                               ", not by this user");
+}

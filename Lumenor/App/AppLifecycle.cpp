@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileSystemWatcher>
 #include <QMetaObject>
 
 #include <atomic>
@@ -123,8 +124,9 @@ LumenorResponse AppLifecycle::showPanel() {
     return {.ok = true, .message = "Showing the panel.", .status = controller.snapshot()};
 }
 
-bool AppLifecycle::start() {
+bool AppLifecycle::start(SingleInstance& instance) {
     started_ = true;
+    instance_ = &instance;
     WakeController::shared().start();
     AgentAccess::refreshIfInstalled();
     // The tray item exists before the socket lets the first request in; without a display
@@ -132,11 +134,58 @@ bool AppLifecycle::start() {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
         statusPanel_ = std::make_unique<StatusPanelController>(WakeController::shared());
     }
-    return startServer();
+    if (!startServer()) {
+        return false;
+    }
+    // inotify: an idle app does not wake up to look.
+    watcher_ = new QFileSystemWatcher(this);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &AppLifecycle::checkPlaces);
+    watchSupportFolder();
+    return true;
+}
+
+// The folder tells when something in it goes, and its parent when the folder itself is moved.
+void AppLifecycle::watchSupportFolder() {
+    const std::filesystem::path folder = LumenorPaths::supportDirectory();
+    for (const auto& path : {folder, folder.parent_path()}) {
+        const QString name = QString::fromStdString(path.string());
+        if (!watcher_->directories().contains(name)) {
+            watcher_->addPath(name);
+        }
+    }
+}
+
+void AppLifecycle::checkPlaces() {
+    const bool held = instance_->stillHeld();
+    if (stopped_ || (held && server_ && server_->stillBound())) {
+        return;
+    }
+    WakeController& controller = WakeController::shared();
+    if (!held && !instance_->retake()) {
+        controller.log(
+            "⚠️ Lumenor's lock was removed and another Lumenor holds it now; quitting "
+            "so that only one keeps the computer awake.",
+            LogEvent::Kind::warning);
+        QCoreApplication::quit();
+        return;
+    }
+    if (server_) {
+        server_->stop();
+        server_.reset();
+    }
+    if (!startServer()) {
+        QCoreApplication::quit();
+        return;
+    }
+    controller.log("⚠️ Lumenor's socket or lock was removed; made them again.",
+                   LogEvent::Kind::warning);
+    watchSupportFolder();
 }
 
 bool AppLifecycle::startServer() {
-    hop_ = std::make_shared<MainThreadHop>([this] { return showPanel(); });
+    if (!hop_) {
+        hop_ = std::make_shared<MainThreadHop>([this] { return showPanel(); });
+    }
     // Refused peers and malformed requests reach the log through the main thread without
     // holding up the server's loop.
     auto* logReceiver = new QObject(this);

@@ -10,6 +10,8 @@
 #include <string>
 
 class LumenorServer;
+class QFileSystemWatcher;
+class SingleInstance;
 class StatusPanelController;
 
 /// Owns the service's lifetime in the instance that serves: starts the controller and the
@@ -30,10 +32,12 @@ public:
     LumenorResponse showPanel();
 
     /// Starts the controller, refreshes agent access, shows the tray item (with a display),
-    /// then opens the control socket. False when the socket cannot be served: the reason,
+    /// then opens the control socket, and watches the support folder so that a removed socket
+    /// or lock is made again (or the app quits when another instance took the lock meanwhile,
+    /// never two keeping the computer awake). False when the socket cannot be served: the reason,
     /// naming the path, is then logged and on standard error, and the app should quit. Main
     /// thread, once, with the event loop about to run.
-    bool start();
+    bool start(SingleInstance& instance);
 
     /// Stops the server (removing the socket file), then shuts the controller down. Does
     /// nothing unless start ran; safe to call again.
@@ -43,10 +47,15 @@ private:
     class MainThreadHop;
 
     bool startServer();
+    /// The support folder changed: makes a lost lock or socket again, or quits.
+    void checkPlaces();
+    void watchSupportFolder();
 
     std::shared_ptr<MainThreadHop> hop_;
     std::shared_ptr<LumenorServer> server_;
     std::unique_ptr<StatusPanelController> statusPanel_;
+    SingleInstance* instance_ = nullptr;
+    QFileSystemWatcher* watcher_ = nullptr;
     bool started_ = false;
     bool stopped_ = false;
 };

@@ -32,6 +32,35 @@ SingleInstance::~SingleInstance() {
     }
 }
 
+bool SingleInstance::stillHeld() const {
+    struct stat held {
+    }, named{};
+    return fd_ >= 0 && ::fstat(fd_, &held) == 0 &&
+           ::stat(LumenorPaths::lockFile().c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+bool SingleInstance::retake() {
+    try {
+        LumenorPaths::createPrivateDirectory(LumenorPaths::supportDirectory());
+    } catch (const std::filesystem::filesystem_error&) {
+        return false;
+    }
+    const int fd =
+        ::open(LumenorPaths::lockFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+    return true;
+}
+
 std::optional<int> SingleInstance::takeOrExplain() {
     const std::filesystem::path folder = LumenorPaths::supportDirectory();
     try {

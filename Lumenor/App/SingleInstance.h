@@ -21,6 +21,12 @@ public:
     std::optional<int> takeOrExplain();
     /// takeOrExplain found the lock held by a running instance.
     bool anotherServes() const { return anotherServes_; }
+    /// The lock file still at its path is the one this process locked (the folder may be
+    /// removed while the app runs, and a second app would then take a new lock).
+    bool stillHeld() const;
+    /// Makes the folder and lock file again and takes the lock, keeping the old one until the
+    /// new one is ours; false when another instance holds it by now or it cannot be made.
+    bool retake();
 
 private:
     int fd_ = -1;

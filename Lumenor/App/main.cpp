@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
 
     AppLifecycle lifecycle;
     QObject::connect(app.get(), &QCoreApplication::aboutToQuit, &lifecycle, &AppLifecycle::stop);
-    if (!lifecycle.start()) {
+    if (!lifecycle.start(instance)) {
         lifecycle.stop();
         return 1;
     }

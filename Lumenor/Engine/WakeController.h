@@ -364,7 +364,8 @@ private:
     void noteLidHandler(std::optional<std::string> who);
 
     // Session across restarts (WakeControllerState.cpp)
-    /// Writes the current session (or none) to the state file; a failure is logged.
+    /// Writes the current session (or none) to the state file. On failure the file is removed
+    /// (an ended session must not come back), the failure logged and left for the reply.
     void saveSession();
     /// Takes back the saved session when it still applies; a bad file is set aside and logged.
     void restoreSession();
@@ -441,6 +442,10 @@ private:
     bool logFailing_ = false;
     /// A bad state file could not be set aside: it is left alone for the rest of the run.
     bool stateFrozen_ = false;
+    /// What the reply to the current request must add about a session that was not saved, and
+    /// whether an outdated one is still on disk (then the request failed).
+    std::optional<std::string> unsavedState_;
+    bool unsavedStateLingers_ = false;
     bool awaitingWake_ = false;
     std::vector<QMetaObject::Connection> observers_;
     /// Inhibitors a command asked logind for, handed to its reply's status.

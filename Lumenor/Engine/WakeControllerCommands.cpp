@@ -90,6 +90,14 @@ std::string clampNote(const std::string& setting, long long asked, int kept,
            (asked < kept ? " (the minimum).\n" : " (the maximum).\n");
 }
 
+// Every reply carries every hold; these bounds keep the largest reply far below what the
+// command reads (1 MiB): 256 holds of 200-byte ids and labels are about 130 KiB.
+constexpr std::size_t maximumHolds = 256;
+constexpr std::size_t maximumNameBytes = 200;
+constexpr std::array boundedNames{"id", "label", "by"};
+// The options of `on` that each say how long a session lasts.
+constexpr std::array sessionKindNames{"for", "until", "pid", "app", "file"};
+
 LumenorResponse reply(bool ok, std::string message) {
     return LumenorResponse{.ok = ok, .message = std::move(message)};
 }
@@ -111,6 +119,11 @@ std::optional<std::string> invalidOption(const Options& options) {
             wanted = "a whole number";
         } else if (name == "after_pid" && decimal<int32_t>(value).value_or(0) < 1) {
             wanted = "a process id";
+        } else if (value.size() > maximumNameBytes &&
+                   std::find(boundedNames.begin(), boundedNames.end(), name) !=
+                       boundedNames.end()) {
+            return name + " takes at most " + std::to_string(maximumNameBytes) + " bytes, not " +
+                   std::to_string(value.size()) + ".";
         }
         if (!wanted.empty()) {
             return name + " takes " + wanted + ", not “" + value + "”.";
@@ -139,7 +152,12 @@ bool sameNameIgnoringCase(const std::optional<std::string>& name, const std::str
 LumenorResponse WakeController::handle(const LumenorRequest& request) {
     now_ = clock_();
     replyInhibitors_.reset();
+    unsavedState_.reset();
     LumenorResponse response = dispatch(request);
+    if (unsavedState_) {
+        response.message += "\n" + *unsavedState_;
+        response.ok = response.ok && !unsavedStateLingers_;
+    }
     response.status = snapshot();
     response.status->otherInhibitors = std::exchange(replyInhibitors_, std::nullopt);
     return response;
@@ -245,6 +263,11 @@ LumenorResponse WakeController::commandPing(const Options&) {
 }
 
 LumenorResponse WakeController::commandOn(const Options& options) {
+    const auto kinds = std::count_if(sessionKindNames.begin(), sessionKindNames.end(),
+                                     [&](const char* name) { return option(options, name); });
+    if (kinds > 1) {
+        return reply(false, "on takes one of --for, --until, --pid, --app, --file.");
+    }
     if (const auto lid = flag("lid", options)) {
         setLidClosedMode(*lid);
     }
@@ -436,6 +459,10 @@ LumenorResponse WakeController::commandHold(const Options& options) {
     }
     if (*id == reservedHoldId) {
         return reply(false, "The hold id “" + *id + "” is reserved for Lumenor; choose another.");
+    }
+    if (activeHolds().size() >= maximumHolds && !activeHolds().contains(*id)) {
+        return reply(false, "Lumenor keeps at most " + std::to_string(maximumHolds) +
+                                " holds; release one first (`lumenor holds` lists them).");
     }
     Hold details{.id = *id, .until = {}};
     if (const std::string* label = option(options, "label")) {

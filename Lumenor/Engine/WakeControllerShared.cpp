@@ -7,6 +7,9 @@
 
 namespace {
 
+/// A settings file is a few hundred bytes.
+constexpr std::uintmax_t largestSettings = 64 * 1024;
+
 /// The settings file Qt would pick for "Lumenor", but under LumenorPaths' home and owner-only
 /// before the first value is written; a file that cannot be made so is reported on saving. Any
 /// other kind of file in its place (a FIFO would block the start for good) is set aside first,
@@ -17,12 +20,19 @@ std::shared_ptr<QSettings> settingsStore(std::optional<std::string>& problem) {
     std::error_code error;
     // Followed: a settings file linked from elsewhere (a dotfiles folder) is the user's choice.
     const auto type = fs::status(file, error).type();
+    std::string wrong;
     if (type != fs::file_type::regular && type != fs::file_type::not_found &&
         type != fs::file_type::none) {
+        wrong = "was not a regular file";
+    } else if (type == fs::file_type::regular && fs::file_size(file, error) > largestSettings) {
+        // Qt reads it whole on the main thread: a huge one would stall the start.
+        wrong = "was far too large";
+    }
+    if (!wrong.empty()) {
         const fs::path aside = file.string() + ".bad";
         fs::rename(file, aside, error);
         problem =
-            "⚠️ Settings: " + file.filename().string() + " was not a regular file; " +
+            "⚠️ Settings: " + file.filename().string() + " " + wrong + "; " +
             (error ? "left in place, using defaults" : "kept as " + aside.filename().string());
     }
     try {

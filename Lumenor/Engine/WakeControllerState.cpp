@@ -156,11 +156,13 @@ std::optional<std::pair<KeepAwakeSession, bool>> readState(const std::filesystem
     }
 }
 
-/// Replaces `file` with `text` in one step, owner-only; returns errno on failure, else 0.
+/// Replaces `file` with `text` in one step, owner-only; returns errno on failure, else 0. The
+/// temporary file is made afresh (O_EXCL): whatever was left or planted under its name goes.
 int writeAtomically(const std::filesystem::path& file, const std::string& text) {
     const std::string temporary = file.string() + ".tmp";
+    ::unlink(temporary.c_str());
     const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return errno;
     }
@@ -189,18 +191,31 @@ void WakeController::saveSession() {
     }
     const json state = {{"boot", currentBoot()},
                         {"session", session_ ? encode(*session_) : json(nullptr)}};
+    int failure = 0;
     try {
         LumenorPaths::createPrivateDirectory(stateFile_.parent_path());
-    } catch (const std::filesystem::filesystem_error& failure) {
-        log("⚠️ State: couldn't save the session: " +
-                LumenorPaths::describeFailure(failure.code()),
-            LogEvent::Kind::warning);
+        failure = writeAtomically(stateFile_, state.dump() + "\n");
+    } catch (const std::filesystem::filesystem_error& error) {
+        failure = error.code().value();
+    }
+    if (failure == 0) {
         return;
     }
-    if (const int failure = writeAtomically(stateFile_, state.dump() + "\n")) {
-        log("⚠️ State: couldn't save the session: " + std::string(std::strerror(failure)),
-            LogEvent::Kind::warning);
+    const std::string why =
+        LumenorPaths::describeFailure(std::error_code(failure, std::system_category()));
+    // Removing needs no space: with no file, at least no ended session comes back.
+    const bool removed = ::unlink(stateFile_.c_str()) == 0 || errno == ENOENT;
+    unsavedState_ = removed ? "⚠️ Couldn't save the session (" + why +
+                                  "), so a restart of Lumenor won't bring it back."
+                            : "⚠️ Couldn't save the session (" + why +
+                                  "), and an earlier one may come back when Lumenor restarts.";
+    unsavedStateLingers_ = !removed;
+    if (removed && !session_) {
+        unsavedState_.reset(); // nothing saved is the right outcome
     }
+    log("⚠️ State: couldn't save the session: " + why +
+            (removed ? "; state.json removed" : "; state.json left as it was"),
+        LogEvent::Kind::warning);
 }
 
 void WakeController::restoreSession() {

@@ -7,6 +7,7 @@
 #include "LumenorCore/Utf8.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +39,9 @@ std::string oneLine(std::string message) {
     return Utf8::visible(message);
 }
 
+// The log is turned over at this size, so that a flood of events cannot fill the disk.
+constexpr off_t largestLog = 1'048'576;
+
 // Appends the bytes; returns why not when they could not all be written.
 std::optional<std::string> append(const std::filesystem::path& file, const std::string& bytes) {
     try {
@@ -46,7 +50,15 @@ std::optional<std::string> append(const std::filesystem::path& file, const std::
         return LumenorPaths::describeFailure(error.code());
     }
     // Never a FIFO or a link put in the log's place: either would block or write elsewhere.
-    const int fd = LumenorPaths::openRegularFile(file, O_WRONLY | O_APPEND | O_CREAT);
+    int fd = LumenorPaths::openRegularFile(file, O_WRONLY | O_APPEND | O_CREAT);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0 &&
+        info.st_size + static_cast<off_t>(bytes.size()) > largestLog) {
+        // One older copy is kept; the one before it goes.
+        ::close(fd);
+        ::rename(file.c_str(), (file.string() + ".1").c_str());
+        fd = LumenorPaths::openRegularFile(file, O_WRONLY | O_APPEND | O_CREAT);
+    }
     if (fd < 0) {
         return LumenorPaths::describeFailure(std::error_code(errno, std::system_category()));
     }

@@ -1,5 +1,7 @@
 #include "Lumenor/Platform/DesktopEntry.h"
 
+#include "LumenorCore/Utf8.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -216,8 +218,9 @@ std::optional<DesktopEntry> parse(const std::string& text, const std::string& id
         return std::nullopt;
     }
     DesktopEntry entry;
-    entry.id = id;
-    entry.name = std::move(*name);
+    // Old packages write Latin-1; whatever is shown or sent on must be UTF-8.
+    entry.id = Utf8::sanitized(id);
+    entry.name = Utf8::sanitized(*name);
     entry.program = execProgram(unescaped(exec->second));
     if (entry.program.empty()) {
         return std::nullopt;

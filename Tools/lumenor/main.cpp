@@ -50,6 +50,8 @@ const char* unreachableLead(const UnixSocketError& error) {
         return "Lumenor isn't answering";
     case UnixSocketError::Kind::pathTooLong:
         return "Lumenor can't be reached";
+    case UnixSocketError::Kind::foreignServer:
+        return "Refused to talk to Lumenor's socket";
     case UnixSocketError::Kind::system:
         break;
     }
@@ -175,11 +177,16 @@ std::optional<std::string> absoluteFile(std::map<std::string, std::string>& opti
     }
     std::error_code error;
     const std::filesystem::path path = std::filesystem::absolute(typed, error).lexically_normal();
+    // Links are followed here, where they mean what the caller meant: /proc/self/fd/N would
+    // name one of the app's own descriptors there, and a link could change on the way.
+    std::error_code unresolved;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, unresolved);
     struct stat info {};
-    if (error || path.empty() || ::stat(path.c_str(), &info) != 0) {
+    if (error || unresolved || path.empty() || !resolved.is_absolute() ||
+        ::stat(resolved.c_str(), &info) != 0) {
         return "File not found: " + (path.empty() ? typed : path.string());
     }
-    file->second = path.string();
+    file->second = resolved.string();
     return std::nullopt;
 }
 

@@ -114,3 +114,18 @@ TEST(AppLifecycle, QuitsNamingThePathAndCauseWhenItCannotServe) {
         EXPECT_TRUE(app->err().ends_with(expected)) << app->err();
     }
 }
+
+// The support folder removed under a running app: it makes its socket and lock again, so it
+// stays reachable and a second app still finds it running. A huge settings file is set aside.
+TEST(AppLifecycle, MakesAGoneSocketAndLockAgainAndSetsAsideAHugeSettingsFile) {
+    Sandbox sandbox;
+    const auto settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
+    writeFile(settings, std::string(70'000, '#'));
+    auto app = startApp(sandbox, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000));
+    EXPECT_TRUE(std::filesystem::exists(settings.string() + ".bad"));
+    std::filesystem::rename(sandbox.socketPath().parent_path(), sandbox.home() / "gone");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 10000));
+    Child second(appPath, {}, app->processEnvironment());
+    EXPECT_EQ(second.waitFor(20000), 0) << "already running: " << second.err();
+}

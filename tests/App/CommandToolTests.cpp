@@ -47,6 +47,11 @@ protected:
 // app's files are the owner's alone, and its lid inhibitor goes with it.
 TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToItself) {
     EXPECT_EQ(lumenor({"set", "--display", "on"}).status, 0);
+    // A loose log and folder (as an old version left them) are made owner-only again.
+    const std::filesystem::path log = sandbox.socketPath().parent_path() / "lumenor.log";
+    writeFile(log, "");
+    for (const auto& loose : {log, log.parent_path()})
+        std::filesystem::permissions(loose, std::filesystem::perms::all);
     // The private bus's logind grants the lid too.
     const Finished on = lumenor({"on", "--for", "30m"});
     EXPECT_TRUE(on.out.ends_with(", even with the lid closed.\n")) << on.out;
@@ -55,8 +60,7 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
     const auto mode = [](const auto& path) { return status(path).permissions() & perms::all; };
     const std::filesystem::path settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
     EXPECT_NE(readFile(settings).find("keepDisplayOn=true"), std::string::npos);
-    for (const auto& file :
-         {settings, sandbox.socketPath().parent_path() / "lumenor.log", sandbox.socketPath()})
+    for (const auto& file : {settings, log, sandbox.socketPath()})
         EXPECT_EQ(mode(file), perms::owner_read | perms::owner_write) << file;
     for (const auto& folder : {settings.parent_path(), sandbox.socketPath().parent_path()})
         EXPECT_EQ(mode(folder), perms::owner_all) << folder;
@@ -90,6 +94,10 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
         SCOPED_TRACE(arguments.join(' ').toStdString());
         expectOutcome(lumenor(arguments), expected);
     }
+    // A descriptor of the command's own names its file, never one of the app's descriptors.
+    expectOutcome(run("/bin/sh", {"-c", "\"$TOOL\" on --file /proc/self/fd/3 3<build.log"},
+                      sandbox.environment()),
+                  {0, "Keeping the computer awake — While build.log downloads", ""});
     std::filesystem::current_path(here);
 
     // No desktop here, so no administrator dialog could be shown: setup must not pretend.

@@ -1,6 +1,8 @@
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
 
+#include "LumenorCore/LumenorJSON.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -28,8 +30,12 @@ protected:
     EngineHarness h;
 };
 
-TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
-    auto response = send("on", {{"until", "nonsense"}, {"for", "30m"}, {"lid", "off"}});
+TEST_F(WakeControllerCommands, OnTakesOneKindOptionAndAppliesFlagsFirst) {
+    for (const Options& both : {Options{{"until", "18:00"}, {"for", "30m"}},
+                                Options{{"app", "Safari"}, {"pid", "1"}, {"lid", "off"}}})
+        expectRejected("on", both, "on takes one of --for, --until, --pid, --app, --file.");
+    EXPECT_TRUE(!h->session() && h->lidClosedMode()) << "nothing of a refused request applies";
+    auto response = send("on", {{"for", "30m"}, {"lid", "off"}});
     EXPECT_TRUE(response.ok);
     EXPECT_EQ(h->session()->kind, SessionKind::until(h.clock.now() + std::chrono::minutes(30)));
     EXPECT_EQ(response.message, "Keeping the computer awake — " +
@@ -42,7 +48,7 @@ TEST_F(WakeControllerCommands, OnTakesTheFirstKindOptionAndAppliesFlagsFirst) {
     EXPECT_TRUE(h->lidClosedMode() && h->keepDisplayOn());
     EXPECT_TRUE(h->session()->kind.is<SessionKind::Until>());
 
-    response = send("on", {{"pid", std::to_string(getpid())}, {"app", "Safari"}});
+    response = send("on", {{"pid", std::to_string(getpid())}});
     EXPECT_EQ(h->session()->kind, SessionKind::process(getpid(), ""));
     EXPECT_EQ(response.message, "Keeping the computer awake — While process " +
                                     std::to_string(getpid()) + " runs" + notSetUp);
@@ -140,6 +146,22 @@ TEST_F(WakeControllerCommands, HoldsAreTakenListedReleasedAndLoggedAndUnknownWor
               (Words{"Hold extended: task-7 (nightly build) for 1 hour",
                      "Hold taken: run-1 while process " + std::to_string(getpid()) + " runs",
                      "Hold released: run-1", "Hold expired: task-7"}));
+}
+
+// Every reply lists every hold: bounded, so that the largest reply stays small.
+TEST_F(WakeControllerCommands, HoldsAndTheirNamesAreBounded) {
+    const std::string long201(201, 'x'), label200(200, 'x');
+    for (const auto& [command, name] :
+         {std::pair{"hold", "id"}, {"hold", "label"}, {"sleep", "by"}})
+        expectRejected(command, {{name, long201}, {"id", "a"}},
+                       std::string(name) + " takes at most 200 bytes, not 201.");
+    for (int n = 0; n < 256; ++n)
+        ASSERT_TRUE(send("hold", {{"id", "h" + std::to_string(n)}, {"label", label200}}).ok);
+    expectRejected(
+        "hold", {{"id", "one-more"}},
+        "Lumenor keeps at most 256 holds; release one first (`lumenor holds` lists them).");
+    EXPECT_TRUE(send("hold", {{"id", "h0"}, {"for", "2h"}}).ok);
+    EXPECT_LT(LumenorJSON::line(send("holds")).size(), 150'000u);
 }
 
 TEST_F(WakeControllerCommands, InhibitorsAreListedAndSetClampsAndIgnoresWhatItCannotRead) {

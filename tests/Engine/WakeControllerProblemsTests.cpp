@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 const std::string noLogind =
     "Couldn't keep the computer awake: no login manager (logind) on the system bus.";
@@ -108,4 +109,11 @@ TEST(WakeControllerProblems, DisplayOffSleepSettingsAndLogFailuresSayWhyAndTheAp
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Lumenor: couldn't write the log " + h.logFile.string() +
                   ": it is not a regular file; events still show in the panel.\n");
+
+    // Turned over at 1 MiB, one older copy kept.
+    fs::remove(h.logFile);
+    std::ofstream(h.logFile) << std::string(1'048'570, 'x');
+    h->log("fresh");
+    EXPECT_EQ(fs::file_size(h.logFile.string() + ".1"), 1'048'570u);
+    EXPECT_EQ(h.logMessages(), Words{"fresh"});
 }

@@ -123,3 +123,20 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
               Words{"⚠️ State: couldn't read state.json: it is not a regular "
                     "file; kept as state.json.bad"});
 }
+
+// A write that fails is told in the reply, and the file is removed so that an ended session
+// does not come back.
+TEST(WakeControllerState, AnUnsavedSessionIsToldAndAnEndedOneNeverComesBack) {
+    Restartable h;
+    h->handle({"on", {}});
+    std::filesystem::create_directories(h.stateFile.string() + ".tmp"); // no write succeeds
+    EXPECT_TRUE(h->handle({"off", {}}).ok);
+    h.restart();
+    EXPECT_FALSE(h->session());
+    EXPECT_TRUE(h->handle({"on", {}})
+                    .message.ends_with("\n⚠️ Couldn't save the session (a file is in the way), "
+                                       "so a restart of Lumenor won't "
+                                       "bring it back."));
+    std::filesystem::create_directories(h.stateFile); // nor can it be removed
+    EXPECT_FALSE(h->handle({"off", {}}).ok);
+}

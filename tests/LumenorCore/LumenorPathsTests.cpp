@@ -74,12 +74,18 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
     EXPECT_EQ(modeOf(LumenorPaths::settingsFile()), 0600u);
     EXPECT_EQ(readFile(LumenorPaths::settingsFile()), "[General]\nkeepDisplayOn=true\n");
 
+    // A loose folder of ours is tightened; another user's is refused (root can make one).
+    fs::permissions(LumenorPaths::supportDirectory(), fs::perms::all);
+    LumenorPaths::createPrivateDirectory(LumenorPaths::supportDirectory());
+    EXPECT_EQ(modeOf(LumenorPaths::supportDirectory()), 0700u);
     const fs::path blocked = home.path / "blocked";
     writeFile(blocked, "a file");
-    const std::pair<fs::path, std::string> failures[] = {
+    std::vector<std::pair<fs::path, std::string>> failures = {
         {blocked / "lumenor", "a file is in the way"},
         {home.path / std::string(300, 'x'), "path too long"},
     };
+    if (::chown(LumenorPaths::supportDirectory().c_str(), 65534, 65534) == 0)
+        failures.emplace_back(LumenorPaths::supportDirectory(), "it belongs to another user");
     for (const auto& [folder, cause] : failures) {
         try {
             LumenorPaths::createPrivateDirectory(folder);
@@ -105,7 +111,11 @@ TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
     writeFile(legacy / "state.json", "{\"old\":1}");
     writeFile(LumenorPaths::supportDirectory() / "lumenor.log", "2026-02-01T00:00:00Z new\n");
     writeFile(LumenorPaths::supportDirectory() / "state.json", "{\"new\":1}");
+    // A link planted where the temporary file goes is replaced, not written through.
+    writeFile(home.path / "victim", "untouched");
+    fs::create_symlink(home.path / "victim", LumenorPaths::logFile().string() + ".moving");
     EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
+    EXPECT_EQ(readFile(home.path / "victim"), "untouched");
     EXPECT_EQ(readFile(LumenorPaths::logFile()),
               "2026-01-01T00:00:00Z old\n2026-02-01T00:00:00Z new\n");
     EXPECT_EQ(modeOf(LumenorPaths::logFile()), 0600u);

@@ -93,7 +93,7 @@ int socketFileAt(const std::string& path, int backlog = 0) {
 
 // "<kind> [<errno>]: <description>" of the transport error `action` throws.
 template <typename Action> std::string failureOf(Action action) {
-    static const char* const kinds[] = {"system", "pathTooLong", "noResponse"};
+    static const char* const kinds[] = {"system", "pathTooLong", "noResponse", "foreignServer"};
     try {
         action();
     } catch (const UnixSocketError& error) {
@@ -229,6 +229,9 @@ TEST_F(LumenorServerTests, BadOrOverlongRequestsAreAnsweredMalformedWithoutTheHa
     const std::string bad = "not json \x01\\" + std::string(100, 'y');
     for (const std::string line : {bad + "\n", "\n"s, "{\"command\":\"ping\"}\n"s, bad + "\n"})
         EXPECT_EQ(converse(path, line), malformedLine) << line;
+    EXPECT_EQ(converse(path, R"({"command":"ping","command":"on","options":{}})"
+                             "\n"),
+              "{\"message\":\"Malformed request: duplicate key “command”\",\"ok\":false}\n");
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(locked([&] { return reports; }),
               std::vector<std::string>{"Malformed request: not json \\x01\\\\" +
@@ -241,12 +244,29 @@ TEST_F(LumenorServerTests, BadOrOverlongRequestsAreAnsweredMalformedWithoutTheHa
     EXPECT_EQ(calls, 1);
 
     const std::string head = "{\"command\":\"ping\",\"options\":{\"pad\":\"";
-    const std::string pad(1'048'576 - head.size() - 3, 'x');
+    const std::string pad(65'536 - head.size() - 3, 'x');
     const std::string full = head + pad + "\"}}";
     EXPECT_TRUE(converse(path, full + "\n") ==
                 "{\"message\":\"ping pad=" + pad + "\",\"ok\":true}\n");
-    // The first 1 MiB alone would decode, but a line that does not end there is refused.
-    EXPECT_TRUE(converse(path, full + " \n") == malformedLine);
+    // The first 64 KiB alone would decode, but a line that does not end there is refused.
+    EXPECT_EQ(converse(path, full + " \n"),
+              "{\"message\":\"Request too long: at most 64 KiB.\",\"ok\":false}\n");
+}
+
+TEST_F(LumenorServerTests, UnfinishedRequestsShareOneBudgetAndCompleteOnesStillPass) {
+    auto server = started();
+    // 70 clients of 63 KiB each hold more than the 4 MiB all of them may: the last are refused.
+    const std::string part(64'512, 'x');
+    std::vector<int> clients(70);
+    for (int& fd : clients)
+        ASSERT_EQ(::send(fd = connected(path), part.data(), part.size(), 0), ssize_t(part.size()));
+    EXPECT_EQ(readAll(clients.back(), 2s),
+              "{\"message\":\"Too many unfinished requests at once; try again.\",\"ok\":false}\n");
+    EXPECT_EQ(send(ping).message, "ping");
+    EXPECT_EQ(::send(clients.front(), "\n", 1, MSG_NOSIGNAL), 1);
+    EXPECT_EQ(readAll(clients.front()), malformedLine);
+    for (const int fd : clients)
+        ::close(fd);
 }
 
 TEST_F(LumenorServerTests, SilentClientsAndABlockedHandlerHoldUpNoOneElse) {
@@ -298,7 +318,7 @@ TEST_F(LumenorServerTests, DispatchedRequestsAreAnsweredLaterFromAnotherThreadOr
     EXPECT_EQ(large.get(), "{\"message\":\"" + bulk + "\",\"ok\":true}\n");
 }
 
-TEST_F(LumenorServerTests, PeersOfAnotherUserAreDroppedUnanswered) {
+TEST_F(LumenorServerTests, AnotherUsersClientsAreDroppedAndItsServersRefused) {
     if (::getuid() != 0)
         GTEST_SKIP() << "needs root to connect as another user";
     auto server = started();
@@ -329,4 +349,19 @@ TEST_F(LumenorServerTests, PeersOfAnotherUserAreDroppedUnanswered) {
               std::vector<std::string>{"Refused a control connection from user id "
                                        "65534 (process " +
                                        std::to_string(child) + ")"});
+
+    // Nor does a client take answers from a server of another user (a shared folder).
+    const std::string foreign = (root / "support" / "foreign.sock").string();
+    const pid_t impostor = ::fork();
+    if (impostor == 0) {
+        const int fd = ::setgid(65534) || ::setuid(65534) ? -1 : rawSocket(foreign, ::bind);
+        ::_exit(fd < 0 || ::listen(fd, 4) != 0 ? 2 : ::pause());
+    }
+    const auto refusal = [&] { return failureOf([&] { LumenorClient::send(ping, foreign, 2); }); };
+    std::string failure;
+    for (int tries = 0; tries < 100 && !(failure = refusal()).starts_with("f"); ++tries)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(failure, "foreignServer: the socket is served by user id 65534, not by this user");
+    ::kill(impostor, SIGKILL);
+    ::waitpid(impostor, nullptr, 0);
 }

@@ -120,6 +120,10 @@ TEST_F(LinuxScripts, ScheduleWakeValidatesAndTracksOneAlarm) {
     EXPECT_FALSE(alarm() || wake());
     EXPECT_EQ(helper("cancel-wake").status, 0);
 
+    box.write(stateDirectory + "/maintenance", "");
+    EXPECT_EQ(helper("schedule-wake " + at(60)).failure(),
+              "1: schedule-wake: refused while the helper is being installed or removed\n");
+
     fs::remove(box.at("/sys/class/rtc/rtc0/wakealarm"));
     EXPECT_EQ(helper("status").out, "wake=0 rtc=0 (this computer has no wake-capable clock)\n");
     // One lock per invocation: a re-exec that lost LUMENOR_LOCKED would take it a second time.
@@ -170,8 +174,9 @@ TEST_F(LinuxScripts, PrintedSetupInstallsAndPrintedRemovalLeavesNothing) {
     EXPECT_EQ(box.read(sudoersPath), box.rewrite(sudoers("alice")));
 
     const std::string removal = printed("uninstall-helper");
+    box.write("/fake/alarm", at(900) + "\n"); // armed, but its record lost
     EXPECT_EQ(box.run(removal).failure(), "0: ");
-    EXPECT_TRUE(nothingInstalled());
+    EXPECT_TRUE(nothingInstalled() && !alarm());
     EXPECT_EQ(box.run(removal).failure(), "0: ") << "nothing to remove is no failure";
 }
 

@@ -57,6 +57,8 @@ TEST(DesktopEntry, SkipsWhatIsNotAUsableApplication) {
     for (const std::string flag : {"NoDisplay=true", "Hidden=true", "Terminal=true"})
         EXPECT_FALSE(parse("Name=App\nExec=app\n" + flag + "\n").value().isRegular) << flag;
     EXPECT_TRUE(parse("Name=App\nExec=app\nNoDisplay=false\n").value().isRegular);
+    // A Latin-1 name (old packages) comes in as UTF-8.
+    EXPECT_EQ(parse("Name=Caf\xe9\nExec=app\n").value().name, "Caf\uFFFD");
 }
 
 // Entries in the XDG folders, each id once from the most important folder, name the
