@@ -70,6 +70,8 @@ void LumenorServer::start() {
     // once this process has gone.
     handedOver_ = handed >= 0;
     UnixSocket::Descriptor socket = handedOver_ ? UnixSocket::Descriptor(handed) : bindSocket();
+    if (handedOver_)
+        recordBoundFile();
     raiseDescriptorLimit();
     try {
         loop_ = dispatcher_ ? ServerLoop::start(socket.get(), dispatcher_, observer_)
@@ -90,9 +92,7 @@ UnixSocket::Descriptor LumenorServer::bindSocket() {
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         throw UnixSocketError::system("bind", errno);
     ::chmod(path_.c_str(), 0600);
-    struct stat info {};
-    if (::lstat(path_.c_str(), &info) == 0)
-        boundFile_ = FileIdentity{info.st_dev, info.st_ino};
+    recordBoundFile();
     if (::listen(socket.get(), backlog) != 0) {
         const int error = errno;
         ::unlink(path_.c_str());
@@ -100,6 +100,13 @@ UnixSocket::Descriptor LumenorServer::bindSocket() {
     }
     ::fcntl(socket.get(), F_SETFL, ::fcntl(socket.get(), F_GETFL) | O_NONBLOCK);
     return socket;
+}
+
+// Which file is ours, so that a socket removed or replaced behind our back is noticed.
+void LumenorServer::recordBoundFile() {
+    struct stat info {};
+    if (::lstat(path_.c_str(), &info) == 0)
+        boundFile_ = FileIdentity{info.st_dev, info.st_ino};
 }
 
 void LumenorServer::stop() {

@@ -70,6 +70,7 @@ private:
 
     void removeSocketFile();
     UnixSocket::Descriptor bindSocket();
+    void recordBoundFile();
 
     const std::string path_;
     std::int32_t listenFD_ = -1;
