@@ -409,6 +409,9 @@ private:
     std::unique_ptr<PowerControl::Assertion> displayAssertion_;
     std::shared_ptr<SerialExecutor> privileged_;
     bool lidOpInFlight_ = false;
+    /// While a command is handled: the lid is taken or given back at once, not on the
+    /// privileged queue, so that the reply describes it.
+    bool lidChangesNow_ = false;
     Instant lidRetryAfter_ = distantPast;
     Instant lastLeaseRenewal_ = distantPast;
     std::shared_ptr<SleepOperation> sleepOperation_;

@@ -139,7 +139,10 @@ bool sameNameIgnoringCase(const std::optional<std::string>& name, const std::str
 LumenorResponse WakeController::handle(const LumenorRequest& request) {
     now_ = clock_();
     replyInhibitors_.reset();
+    // A reply describes the lid after the change it asked for, so that change happens now.
+    lidChangesNow_ = true;
     LumenorResponse response = dispatch(request);
+    lidChangesNow_ = false;
     response.status = snapshot();
     response.status->otherInhibitors = std::exchange(replyInhibitors_, std::nullopt);
     return response;
@@ -177,8 +180,10 @@ LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
 }
 
 LumenorResponse WakeController::commandStatus(const Options&) {
+    // Listing first: it may find another holder of the lid, which the summary must already say.
+    replyInhibitors_ = otherInhibitors();
     LumenorStatus status = snapshot();
-    replyInhibitors_ = status.otherInhibitors = otherInhibitors();
+    status.otherInhibitors = replyInhibitors_;
     return reply(true, status.summary(now_));
 }
 
@@ -531,6 +536,10 @@ std::string WakeController::lidNote() const {
     }
     if (batteryTooLow()) {
         return ". ⚠️ Battery is low, so closing the lid will sleep it.";
+    }
+    if (!lidModeActive_) {
+        return ". ⚠️ Lid-closed mode doesn't hold the lid yet, so closing the lid would sleep "
+               "it.";
     }
     return ", even with the lid closed.";
 }

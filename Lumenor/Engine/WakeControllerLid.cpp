@@ -73,6 +73,16 @@ void WakeController::renewalFailed(const std::string& why) {
 }
 
 void WakeController::changeLidMode(bool on) {
+    if (lidChangesNow_) {
+        PowerResult result;
+        if (on) {
+            result = power_->takeLid();
+        } else {
+            power_->releaseLid();
+        }
+        lidChangeFinished(on, result);
+        return;
+    }
     privileged_->post([power = power_, hop = mainHop(), on] {
         PowerResult result;
         if (on) {
