@@ -78,10 +78,16 @@ void WakeController::noteInhibitors(bool wanted) {
 }
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
+    const bool byPolkit =
+        keepAwakeProblem_ &&
+        keepAwakeProblem_->find(PowerControl::authorizationRefused) != std::string::npos;
+    const std::string wayOut =
+        byPolkit ? "polkit allows it in an active local session, while polkitd runs, or to root."
+                 : "run it in a desktop session with systemd-logind, or where a desktop portal or "
+                   "power manager runs.";
     return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again, at once when "
-                                      "logind, polkit or a portal appears; "
-                                      "run it in a desktop session with systemd-logind, or where "
-                                      "a desktop portal or power manager runs.");
+                                      "logind, polkit, a portal or your session changes; " +
+                                          wayOut);
 }
 
 std::optional<LumenorResponse> WakeController::settingsRefusal() const {

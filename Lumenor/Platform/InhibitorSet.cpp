@@ -66,4 +66,15 @@ std::string describe(const QString& what, const std::string& missing, const QDBu
     return what.toStdString() + " refused: " + DBusCall::errorText(reply).toStdString();
 }
 
+std::string describeLogind(const QDBusMessage& reply) {
+    // logind answers so when polkit said no, or when polkit could not be asked at all.
+    const QString name = reply.errorName();
+    if (name == QStringLiteral("org.freedesktop.DBus.Error.AccessDenied") ||
+        name == QStringLiteral("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired")) {
+        return PowerControl::authorizationRefused +
+               " it (logind: " + DBusCall::errorText(reply).toStdString() + ")";
+    }
+    return describe(QStringLiteral("logind"), "no login manager (logind) on the system bus", reply);
+}
+
 } // namespace Inhibitors

@@ -65,5 +65,8 @@ std::unique_ptr<Inhibitor> screenSaver();
 /// Why a take failed: `missing` for a service that is not on its bus, else
 /// "<what> refused: <the error's text>".
 std::string describe(const QString& what, const std::string& missing, const QDBusMessage& reply);
+/// Why a call to logind failed: missing, refused by polkit (PowerControl::authorizationRefused),
+/// or logind's own error.
+std::string describeLogind(const QDBusMessage& reply);
 
 } // namespace Inhibitors

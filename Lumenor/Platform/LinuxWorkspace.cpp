@@ -382,6 +382,12 @@ void LinuxWorkspace::watchPowerServices() {
     watch(QDBusConnection::systemBus(),
           {DBusCall::logindService, QStringLiteral("org.freedesktop.PolicyKit1")});
     watch(QDBusConnection::sessionBus(), {QStringLiteral("org.freedesktop.portal.Desktop")});
+    // A new or ended login session may change what polkit allows this user.
+    for (const char* change : {"SessionNew", "SessionRemoved"}) {
+        QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
+                                             DBusCall::logindManager, QString::fromLatin1(change),
+                                             this, SIGNAL(powerServiceAppeared()));
+    }
 }
 
 void LinuxWorkspace::finishWatch(int32_t pid) {

@@ -42,8 +42,7 @@ int Inhibitors::logindDescriptor(const QString& what, const std::string& why,
         DBusCall::logindManager, QStringLiteral("Inhibit"),
         {what, QStringLiteral("Lumenor"), QString::fromStdString(why), QStringLiteral("block")});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        failure = describe(QStringLiteral("logind"), "no login manager (logind) on the system bus",
-                           reply);
+        failure = describeLogind(reply);
         return -1;
     }
     const auto descriptor = reply.arguments().constFirst().value<QDBusUnixFileDescriptor>();

@@ -12,6 +12,10 @@
 /// starts. Synchronous: callers choose the thread that blocks.
 namespace PowerControl {
 
+/// How a failure begins when logind's authorization check (polkit) said no, so that the advice
+/// can name that way out rather than a missing logind.
+inline const std::string authorizationRefused = "the system's authorization (polkit) refused";
+
 /// The last battery reading. Missing data reads as "not on battery, percent unknown".
 struct Battery {
     bool onBattery = false;

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -82,7 +83,17 @@ protected:
         environment.insert("DBUS_SESSION_BUS_ADDRESS", logind->address);
         environment.insert("LUMENOR_ASSUME_LID", "1");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<Child>(appPath, QStringList(), environment);
+    }
+    /// Starts the app as root, or as `nobody` in no login session, whom polkit refuses.
+    void start(bool asNobody = false) {
+        if (asNobody) {
+            std::filesystem::permissions(sandbox.home().parent_path(),
+                                         std::filesystem::perms::others_exec,
+                                         std::filesystem::perm_options::add);
+            ASSERT_EQ(::chown(sandbox.home().c_str(), 65534, 65534), 0);
+            user = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+        }
+        app = std::make_unique<Child>("setpriv", user + QStringList{appPath}, environment);
         ASSERT_TRUE(QTest::qWaitFor([&] { return send({"ping"})["ok"] == true; }, 20000))
             << app->err();
     }
@@ -94,7 +105,8 @@ protected:
 
     /// The command's reply as JSON: ok, message and the status it describes.
     nlohmann::json send(QStringList arguments) {
-        const Finished finished = run(toolPath, arguments << "--json", environment);
+        const Finished finished =
+            run("setpriv", user + QStringList{toolPath} + arguments << "--json", environment);
         return nlohmann::json::parse(finished.out, nullptr, false);
     }
     /// What the app's own inhibitors block, as logind lists them now.
@@ -114,6 +126,7 @@ protected:
     Sandbox sandbox;
     QProcessEnvironment environment;
     std::unique_ptr<Child> app;
+    QStringList user; // setpriv's options: none keeps root
 };
 
 const std::vector<std::string> none;
@@ -121,6 +134,7 @@ const std::vector<std::string> awake{"sleep:idle"};
 const std::vector<std::string> awakeAndLid{"sleep:idle", "sleep:idle:handle-lid-switch"};
 
 TEST_F(RealLogindApp, EachReplyDescribesWhatLogindHoldsWhenItIsGiven) {
+    start();
     const struct {
         QStringList command;
         std::vector<std::string> held;
@@ -151,6 +165,7 @@ TEST_F(RealLogindApp, EachReplyDescribesWhatLogindHoldsWhenItIsGiven) {
 }
 
 TEST_F(RealLogindApp, AnotherHolderOfTheLidShowsWithinTwoSecondsBothWays) {
+    start();
     ASSERT_EQ(send({"on", "--lid", "on"})["ok"], true);
     const auto lidHandler = [&] { return send({"ping"})["status"].value("lidHandledBy", ""); };
     auto other = std::make_optional(
@@ -166,6 +181,18 @@ TEST_F(RealLogindApp, AnotherHolderOfTheLidShowsWithinTwoSecondsBothWays) {
     other.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return lidHandler().empty(); }, 2000));
     EXPECT_EQ(ours(), awakeAndLid);
+}
+
+TEST_F(RealLogindApp, PolkitsRefusalIsNamedWithTheWayOutAndNothingIsHeld) {
+    start(true);
+    const auto reply = send({"on", "--for", "10m"});
+    EXPECT_EQ(reply["ok"], false);
+    EXPECT_EQ(reply["message"],
+              "Couldn't keep the computer awake: the system's authorization (polkit) refused it "
+              "(logind: Permission denied). Lumenor keeps the request and tries again, at once "
+              "when logind, polkit, a portal or your session changes; polkit allows it in an "
+              "active local session, while polkitd runs, or to root.");
+    EXPECT_EQ(ours(), none);
 }
 
 } // namespace

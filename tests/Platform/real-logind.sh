@@ -12,6 +12,8 @@ command -v unshare >/dev/null || skip "unshare (util-linux) is not installed"
 [ -x "$root/lib/elogind/elogind" ] || skip "elogind is not unpacked in $root (run scripts/setup)"
 [ -x /usr/lib/polkit-1/polkitd ] || skip "polkitd is not installed (run scripts/setup)"
 
+# Every user reaches a system bus.
+chmod o+x "$folder"
 # The system bus's default policy, with logind's and polkit's own.
 cat >"$folder/bus.conf" <<CONF
 <busconfig><type>system</type><auth>EXTERNAL</auth><listen>unix:path=$folder/bus</listen>
