@@ -55,6 +55,9 @@ std::unique_ptr<Inhibitor> logind();
 /// Takes a logind block inhibitor on `what` ("sleep:idle", …) as "Lumenor" for `why`: its
 /// descriptor, ours alone (closing it gives the inhibitor back), or -1 with `failure` saying why.
 int logindDescriptor(const QString& what, const std::string& why, std::string& failure);
+/// Closes a descriptor from logindDescriptor and returns once logind no longer lists it (half a
+/// second at most).
+void closeLogindDescriptor(int fd, const QString& what, const std::string& why);
 /// org.freedesktop.portal.Inhibit with `flags`, where xdg-desktop-portal runs.
 std::unique_ptr<Inhibitor> portal(uint32_t flags);
 /// org.freedesktop.PowerManagement.Inhibit, where a power manager offers it.
