@@ -264,6 +264,9 @@ private:
     std::vector<std::string> inhibitorsHeld() const;
     /// The reply for a request to keep awake that nothing could carry out; none when held.
     std::optional<LumenorResponse> keepAwakeRefusal() const;
+    /// For a request that must not stand unless the computer is held awake (`lumenor run`):
+    /// holds it now, or the refusal, with nothing taken or logged as taken.
+    std::optional<LumenorResponse> holdAwakeFirst();
     /// The reply for a command whose settings could not be saved; none when they were.
     std::optional<LumenorResponse> settingsRefusal() const;
 

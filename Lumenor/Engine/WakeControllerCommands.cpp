@@ -101,8 +101,8 @@ std::optional<std::string> invalidOption(const Options& options) {
     for (const auto& [name, value] : options) {
         const auto setting = std::find_if(LumenorSettings::all.begin(), LumenorSettings::all.end(),
                                           [&](const auto& s) { return s.option == name; });
-        const bool boolean =
-            name == "now" || (setting != LumenorSettings::all.end() && setting->isBoolean);
+        const bool boolean = name == "now" || name == "require_held" ||
+                             (setting != LumenorSettings::all.end() && setting->isBoolean);
         std::string wanted;
         if (boolean && !yesNo(value)) {
             wanted = "on or off";
@@ -459,6 +459,11 @@ LumenorResponse WakeController::commandHold(const Options& options) {
             return reply(false, "Couldn't understand duration “" + *text + "”.");
         }
         seconds = *parsed;
+    }
+    if (flag("require_held", options).value_or(false)) {
+        if (auto refused = holdAwakeFirst()) {
+            return *refused;
+        }
     }
     const std::optional<int32_t> pid = details.pid;
     hold(std::move(details), seconds);

@@ -24,6 +24,20 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+/// What to do when the computer cannot be held awake for `problem`.
+std::string wayOut(const std::string& problem) {
+    if (problem.find(PowerControl::authorizationRefused) != std::string::npos) {
+        return "polkit allows it in an active local session, while polkitd runs, or to root.";
+    }
+    return "run it in a desktop session with systemd-logind, or where a desktop portal or power "
+           "manager runs.";
+}
+
+std::string keepAwakeFailure(const std::string& why) {
+    return "Couldn't keep the " + LumenorWords::machine() +
+           " awake: " + (why.empty() ? "nothing on this system can hold it awake" : why) + ".";
+}
+
 /// A refusal naming `problem` and what to do about it; none without a problem.
 std::optional<LumenorResponse> refusal(const std::optional<std::string>& problem,
                                        std::string_view advice) {
@@ -64,10 +78,7 @@ void WakeController::noteInhibitors(bool wanted) {
     }
     std::optional<std::string> problem;
     if (wanted && systemAssertion_->id() == 0) {
-        const std::string why = systemAssertion_->failure();
-        problem = "Couldn't keep the " + LumenorWords::machine() +
-                  " awake: " + (why.empty() ? "nothing on this system can hold it awake" : why) +
-                  ".";
+        problem = keepAwakeFailure(systemAssertion_->failure());
     }
     if (problem != keepAwakeProblem_) {
         publish(keepAwakeProblem_, problem);
@@ -78,16 +89,22 @@ void WakeController::noteInhibitors(bool wanted) {
 }
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
-    const bool byPolkit =
-        keepAwakeProblem_ &&
-        keepAwakeProblem_->find(PowerControl::authorizationRefused) != std::string::npos;
-    const std::string wayOut =
-        byPolkit ? "polkit allows it in an active local session, while polkitd runs, or to root."
-                 : "run it in a desktop session with systemd-logind, or where a desktop portal or "
-                   "power manager runs.";
     return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again, at once when "
                                       "logind, polkit, a portal or your session changes; " +
-                                          wayOut);
+                                          wayOut(keepAwakeProblem_.value_or("")));
+}
+
+std::optional<LumenorResponse> WakeController::holdAwakeFirst() {
+    if (keptAwake()) {
+        return std::nullopt;
+    }
+    systemAssertion_->set(true);
+    if (systemAssertion_->id() != 0) {
+        return std::nullopt; // the hold about to be taken keeps it
+    }
+    const std::string problem = keepAwakeFailure(systemAssertion_->failure());
+    log("⚠️ " + problem + " Nothing was run.", LogEvent::Kind::warning);
+    return refusal(problem, " Nothing was run; " + wayOut(problem));
 }
 
 std::optional<LumenorResponse> WakeController::settingsRefusal() const {

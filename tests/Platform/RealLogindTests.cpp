@@ -193,6 +193,19 @@ TEST_F(RealLogindApp, PolkitsRefusalIsNamedWithTheWayOutAndNothingIsHeld) {
               "when logind, polkit, a portal or your session changes; polkit allows it in an "
               "active local session, while polkitd runs, or to root.");
     EXPECT_EQ(ours(), none);
+
+    // `run` takes all or nothing: no command, no hold, not even for a moment, and its own status.
+    const auto marker = sandbox.home() / "ran";
+    const Finished refused =
+        run("setpriv", user + QStringList{toolPath, "run", "--", "touch", QString(marker.c_str())},
+            environment);
+    EXPECT_EQ(refused.status, 125);
+    EXPECT_TRUE(refused.err.ends_with("Nothing was run; polkit allows it in an active local "
+                                      "session, while polkitd runs, or to root.\n"))
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    const std::string log = readFile(sandbox.home() / ".local/state/lumenor/lumenor.log");
+    EXPECT_EQ(log.find("Hold taken"), std::string::npos) << log;
 }
 
 } // namespace
