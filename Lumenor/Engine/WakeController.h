@@ -267,6 +267,8 @@ private:
     /// For a request that must not stand unless the computer is held awake (`lumenor run`):
     /// holds it now, or the refusal, with nothing taken or logged as taken.
     std::optional<LumenorResponse> holdAwakeFirst();
+    /// What keeps the computer awake, as logind's inhibitor list shows it ("lumenor run: make").
+    std::string awakeReason() const;
     /// The reply for a command whose settings could not be saved; none when they were.
     std::optional<LumenorResponse> settingsRefusal() const;
 

@@ -196,14 +196,19 @@ std::optional<std::vector<LumenorInhibitor>> WakeController::otherInhibitors() {
     noteLidHandler(PowerControl::lidHandledBy(*listed, static_cast<uint32_t>(::getpid())));
     std::vector<LumenorInhibitor> others;
     for (const auto& inhibitor : *listed) {
-        if (inhibitor.pid == static_cast<uint32_t>(::getpid())) {
-            continue; // ours: the status says what we keep awake
+        // Ours, which the status describes itself: seen through a pid namespace the pid differs,
+        // but this user runs one Lumenor.
+        if (inhibitor.pid == static_cast<uint32_t>(::getpid()) ||
+            (inhibitor.who == "Lumenor" && inhibitor.uid == ::getuid())) {
+            continue;
         }
         others.push_back({.who = inhibitor.who,
                           .why = inhibitor.why,
                           .what = inhibitor.what,
                           .mode = inhibitor.mode,
-                          .pid = static_cast<int32_t>(inhibitor.pid)});
+                          .pid = static_cast<int32_t>(inhibitor.pid),
+                          .uid = inhibitor.uid,
+                          .user = PowerControl::userName(inhibitor.uid)});
     }
     return others;
 }
@@ -220,7 +225,8 @@ LumenorResponse WakeController::commandInhibitors(const Options&) {
     for (const auto& inhibitor : *replyInhibitors_) {
         text += (text.empty() ? "" : "\n") + inhibitor.who + " — " + inhibitor.why + " (" +
                 inhibitor.mode + " " + inhibitor.what + ", pid " + std::to_string(inhibitor.pid) +
-                ")";
+                ", uid " + std::to_string(inhibitor.uid) +
+                (inhibitor.user.empty() ? "" : " " + inhibitor.user) + ")";
     }
     return reply(true, text);
 }

@@ -94,10 +94,26 @@ std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
                                           wayOut(keepAwakeProblem_.value_or("")));
 }
 
+std::string WakeController::awakeReason() const {
+    std::string reason;
+    const auto add = [&](const std::string& part) {
+        reason += (reason.empty() ? "" : "; ") + part;
+    };
+    if (session_) {
+        add("Lumenor keep-awake session: " + session_->title(now_));
+    }
+    for (const auto& [id, hold] : activeHolds()) {
+        const std::string name = hold.label.empty() ? id : hold.label;
+        add((id.starts_with("run-") ? "lumenor run: " : "Lumenor hold: ") + name);
+    }
+    return reason.empty() ? "Lumenor keep-awake session" : reason;
+}
+
 std::optional<LumenorResponse> WakeController::holdAwakeFirst() {
     if (keptAwake()) {
         return std::nullopt;
     }
+    systemAssertion_->setReason(awakeReason());
     systemAssertion_->set(true);
     if (systemAssertion_->id() != 0) {
         return std::nullopt; // the hold about to be taken keeps it

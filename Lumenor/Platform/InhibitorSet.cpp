@@ -57,6 +57,14 @@ void InhibitorSet::release(uint32_t) {
     }
 }
 
+void InhibitorSet::reasonChanged() {
+    for (std::size_t i = 0; i < parts_.size(); ++i) {
+        if (held_[i]) {
+            parts_[i]->rename(reason());
+        }
+    }
+}
+
 namespace Inhibitors {
 
 std::string describe(const QString& what, const std::string& missing, const QDBusMessage& reply) {

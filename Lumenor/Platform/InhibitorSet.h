@@ -21,6 +21,8 @@ public:
     virtual std::optional<std::string> take(const std::string& reason) = 0;
     /// Gives back what the last successful take got.
     virtual void give() = 0;
+    /// While held: holds on for `reason` instead, never unheld on the way; nothing by default.
+    virtual void rename(const std::string& reason) { (void)reason; }
 };
 
 /// An assertion held by every part that can be taken, and held while at least one is; the
@@ -37,6 +39,7 @@ public:
 protected:
     uint32_t acquire() override;
     void release(uint32_t id) override;
+    void reasonChanged() override;
 
 private:
     std::vector<std::unique_ptr<Inhibitor>> parts_;

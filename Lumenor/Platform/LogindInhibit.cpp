@@ -33,6 +33,17 @@ public:
         }
     }
 
+    // The new inhibitor first, so that the computer is never unheld in between.
+    void rename(const std::string& reason) override {
+        std::string failure;
+        const int fd = Inhibitors::logindDescriptor(what, reason, failure);
+        if (fd >= 0) {
+            give();
+            fd_ = fd;
+            why_ = reason;
+        }
+    }
+
 private:
     const QString what = QStringLiteral("sleep:idle");
     int fd_ = -1;

@@ -109,6 +109,15 @@ protected:
             run("setpriv", user + QStringList{toolPath} + arguments << "--json", environment);
         return nlohmann::json::parse(finished.out, nullptr, false);
     }
+    std::string ourWhy() const {
+        const auto listed = PowerControl::listInhibitors().value();
+        for (const auto& inhibitor : listed) {
+            if (inhibitor.pid == uint32_t(app->processId()) && inhibitor.what == "sleep:idle") {
+                return inhibitor.why;
+            }
+        }
+        return {};
+    }
     /// What the app's own inhibitors block, as logind lists them now.
     std::vector<std::string> ours() const {
         std::vector<std::string> what;
@@ -135,17 +144,19 @@ const std::vector<std::string> awakeAndLid{"sleep:idle", "sleep:idle:handle-lid-
 
 TEST_F(RealLogindApp, EachReplyDescribesWhatLogindHoldsWhenItIsGiven) {
     start();
+    const std::string session = "Lumenor keep-awake session: Indefinitely";
     const struct {
         QStringList command;
         std::vector<std::string> held;
+        std::string why; // of our sleep:idle inhibitor, which names what holds the computer
     } steps[] = {
-        {{"set", "--lid", "on"}, none},
-        {{"on", "--for", "10m"}, awakeAndLid},
-        {{"set", "--lid", "off"}, awake},
-        {{"set", "--lid", "on"}, awakeAndLid},
-        {{"hold", "job", "--for", "5m"}, awakeAndLid},
-        {{"off"}, awakeAndLid},
-        {{"release", "job"}, none},
+        {{"set", "--lid", "on"}, none, ""},
+        {{"on"}, awakeAndLid, session},
+        {{"set", "--lid", "off"}, awake, session},
+        {{"set", "--lid", "on"}, awakeAndLid, session},
+        {{"hold", "job", "--for", "5m"}, awakeAndLid, session + "; Lumenor hold: job"},
+        {{"off"}, awakeAndLid, "Lumenor hold: job"},
+        {{"release", "job"}, none, ""},
     };
     for (const auto& step : steps) {
         const auto reply = send(step.command);
@@ -153,6 +164,7 @@ TEST_F(RealLogindApp, EachReplyDescribesWhatLogindHoldsWhenItIsGiven) {
         const std::string what = step.command.join(' ').toStdString();
         EXPECT_EQ(reply["ok"], true) << what << ": " << reply.dump();
         EXPECT_EQ(held, step.held) << what;
+        EXPECT_EQ(ourWhy(), step.why) << what;
         const bool lid = held == awakeAndLid;
         EXPECT_EQ(reply["status"]["lidClosedModeActive"], lid) << what;
         const std::string message = reply["message"];
