@@ -90,6 +90,9 @@ public:
 
     /// Performs one control-channel command; never throws; every reply carries snapshot().
     LumenorResponse handle(const LumenorRequest& request);
+    /// As handle(), but setup is answered with its outcome once the administrator prompt has
+    /// one; `reply` is called once, on the main thread.
+    void handle(const LumenorRequest& request, std::function<void(LumenorResponse)> reply);
 
     /// Records an event: sets lastEvent and appends a timestamped line to the log file. A log
     /// that cannot be written loses the line and nothing else.
@@ -267,6 +270,8 @@ private:
     /// For a request that must not stand unless the computer is held awake (`lumenor run`):
     /// holds it now, or the refusal, with nothing taken or logged as taken.
     std::optional<LumenorResponse> holdAwakeFirst();
+    /// Tells the callers waiting for setup its outcome: none when it worked.
+    void answerSetup(const std::optional<std::string>& failure);
     /// What keeps the computer awake, as logind's inhibitor list shows it ("lumenor run: make").
     std::string awakeReason() const;
     /// The reply for a command whose settings could not be saved; none when they were.
@@ -399,6 +404,8 @@ private:
     PowerControl::Battery battery_;
     std::optional<LogEvent> lastEvent_;
     bool setupInProgress_ = false;
+    /// Callers of setup waiting for the prompt's outcome.
+    std::vector<std::function<void(LumenorResponse)>> setupReplies_;
     std::array<int, LumenorSettings::all.size()> settings_{};
 
     // Private fields

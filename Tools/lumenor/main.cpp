@@ -34,6 +34,8 @@ enum ExitStatus { done = 0, declined = 1, usageError = 2, unreachable = 3, runFa
 /// The app answers on its main thread, which may be busy for a moment; a healthy app replies
 /// within milliseconds, so anything past this means it is stuck.
 constexpr double replyTimeoutSeconds = 5;
+/// Setup answers once the administrator prompt has an outcome, which takes a person.
+constexpr double setupReplySeconds = 330;
 
 /// Enough generations to climb from a shell tool through its shells and wrappers to the agent.
 constexpr int agentSearchDepth = 32;
@@ -117,7 +119,9 @@ private:
 std::variant<LumenorResponse, int> exchange(const LumenorRequest& request,
                                             const Reporter& reporter) {
     try {
-        return LumenorClient::send(request, LumenorPaths::socketPath(), replyTimeoutSeconds);
+        return LumenorClient::send(request, LumenorPaths::socketPath(),
+                                   request.command == "setup" ? setupReplySeconds
+                                                              : replyTimeoutSeconds);
     } catch (const UnixSocketError& error) {
         return reporter.fail(std::string(unreachableLead(error)) + " (" + error.what() + ").",
                              unreachable);
