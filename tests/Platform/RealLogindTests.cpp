@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <QDBusConnection>
-#include <QDBusMessage>
+#include <QDBusInterface>
 #include <QDir>
 #include <QTest>
 
@@ -15,14 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-QDBusMessage callLogind(const QString& method, const QVariantList& arguments = {}) {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1",
-                                       "org.freedesktop.login1.Manager", method);
-    message.setArguments(arguments);
-    return QDBusConnection::systemBus().call(message, QDBus::Block, 10000);
-}
 
 /// Runs the fixture, its bus becoming this program's system bus; `skip` says why it does not.
 struct RealLogind {
@@ -140,7 +132,9 @@ TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindAndAnotherHolderOfTheLidSho
     const auto lidHandler = [&] { return send({"ping"})["status"].value("lidHandledBy", ""); };
     // Another program's inhibitor lasts while its descriptor is open, here in the reply.
     auto other = std::make_optional(
-        callLogind("Inhibit", {"handle-lid-switch", "Power Manager", "lid", "block"}));
+        QDBusInterface("org.freedesktop.login1", "/org/freedesktop/login1",
+                       "org.freedesktop.login1.Manager", QDBusConnection::systemBus())
+            .call("Inhibit", "handle-lid-switch", "Power Manager", "lid", "block"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return lidHandler() == "Power Manager"; }, 2000));
     const std::string status = send({"status"})["message"];
     EXPECT_EQ(status.find("Lid-closed mode ON"), std::string::npos) << status;
