@@ -260,7 +260,8 @@ std::string formatSpoken(double seconds) {
 }
 
 std::string formatRemaining(double seconds) {
-    const long long s = wholeSeconds(seconds);
+    // Down, never up: right after `on --for 10m` there is less than 10m left, never more.
+    const long long s = wholeSeconds(std::floor(seconds));
     if (s >= 86400)
         return printed("%lldd %lldh", s / 86400, s % 86400 / 3600);
     if (s >= 3600)

@@ -24,7 +24,7 @@ std::optional<Instant> parseClock(std::string_view text, Instant now,
 /// "1 hour 30 minutes", "59 seconds": for confirmations.
 std::string formatSpoken(double seconds);
 
-/// "1h 05m", "4m 09s", "38s", "1d 1h": for countdowns.
+/// "1h 05m", "4m 09s", "38s", "1d 1h": for countdowns, rounded down.
 std::string formatRemaining(double seconds);
 
 } // namespace DurationParser

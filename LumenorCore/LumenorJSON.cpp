@@ -207,6 +207,7 @@ constexpr auto fields<LumenorHold> =
 template <>
 constexpr auto fields<LumenorInhibitor> =
     std::tuple{field("mode", &LumenorInhibitor::mode), field("pid", &LumenorInhibitor::pid),
+               field("uid", &LumenorInhibitor::uid),   field("user", &LumenorInhibitor::user),
                field("what", &LumenorInhibitor::what), field("who", &LumenorInhibitor::who),
                field("why", &LumenorInhibitor::why)};
 

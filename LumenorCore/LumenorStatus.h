@@ -28,6 +28,9 @@ struct LumenorInhibitor {
     std::string what;
     std::string mode;
     std::int32_t pid = 0;
+    std::int64_t uid = 0;
+    /// The owner's user name; empty when the system knows none for the uid.
+    std::string user;
 
     bool operator==(const LumenorInhibitor&) const = default;
 };

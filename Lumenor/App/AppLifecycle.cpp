@@ -57,7 +57,7 @@ public:
                 // A request that cannot be answered closes its connection; it never reaches
                 // the event loop, which would end the app.
                 try {
-                    call->reply(self->answer(call->request));
+                    self->answer(call->request, call->reply);
                 } catch (...) {
                 }
                 HandOff::release(call.get());
@@ -83,11 +83,14 @@ private:
 
     static LumenorResponse quitting() { return {.ok = false, .message = "Lumenor is quitting."}; }
 
-    LumenorResponse answer(const LumenorRequest& request) const {
+    void answer(const LumenorRequest& request, const LumenorServer::Reply& reply) const {
         if (closed_) {
-            return quitting();
+            reply(quitting());
+        } else if (request.command == "show") {
+            reply(show_());
+        } else {
+            WakeController::shared().handle(request, reply); // setup answers with its outcome
         }
-        return request.command == "show" ? show_() : WakeController::shared().handle(request);
     }
 
     QObject* const receiver_;

@@ -199,6 +199,8 @@ void WakeController::start() {
         connect(workspace, &Workspace::batteryChanged, this, &WakeController::batteryChanged));
     observers_.push_back(connect(workspace, &Workspace::powerServiceAppeared, this,
                                  &WakeController::powerServiceAppeared));
+    observers_.push_back(connect(workspace, &Workspace::logindInhibitorsChanged, this,
+                                 &WakeController::checkLidHandler));
     update();
 }
 

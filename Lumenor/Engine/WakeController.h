@@ -90,6 +90,9 @@ public:
 
     /// Performs one control-channel command; never throws; every reply carries snapshot().
     LumenorResponse handle(const LumenorRequest& request);
+    /// As handle(), but setup is answered with its outcome once the administrator prompt has
+    /// one; `reply` is called once, on the main thread.
+    void handle(const LumenorRequest& request, std::function<void(LumenorResponse)> reply);
 
     /// Records an event: sets lastEvent and appends a timestamped line to the log file. A log
     /// that cannot be written loses the line and nothing else.
@@ -267,6 +270,13 @@ private:
     std::vector<std::string> inhibitorsHeld() const;
     /// The reply for a request to keep awake that nothing could carry out; none when held.
     std::optional<LumenorResponse> keepAwakeRefusal() const;
+    /// For a request that must not stand unless the computer is held awake (`lumenor run`):
+    /// holds it now, or the refusal, with nothing taken or logged as taken.
+    std::optional<LumenorResponse> holdAwakeFirst();
+    /// Tells the callers waiting for setup its outcome: none when it worked.
+    void answerSetup(const std::optional<std::string>& failure);
+    /// What keeps the computer awake, as logind's inhibitor list shows it ("lumenor run: make").
+    std::string awakeReason() const;
     /// The reply for a command whose settings could not be saved; none when they were.
     std::optional<LumenorResponse> settingsRefusal() const;
 
@@ -399,6 +409,8 @@ private:
     PowerControl::Battery battery_;
     std::optional<LogEvent> lastEvent_;
     bool setupInProgress_ = false;
+    /// Callers of setup waiting for the prompt's outcome.
+    std::vector<std::function<void(LumenorResponse)>> setupReplies_;
     std::array<int, LumenorSettings::all.size()> settings_{};
 
     // Private fields
@@ -414,6 +426,9 @@ private:
     std::unique_ptr<PowerControl::Assertion> displayAssertion_;
     std::shared_ptr<SerialExecutor> privileged_;
     bool lidOpInFlight_ = false;
+    /// While a command is handled: the lid is taken or given back at once, not on the
+    /// privileged queue, so that the reply describes it.
+    bool lidChangesNow_ = false;
     Instant lidRetryAfter_ = distantPast;
     Instant lastLeaseRenewal_ = distantPast;
     std::shared_ptr<SleepOperation> sleepOperation_;

@@ -109,8 +109,8 @@ std::optional<std::string> invalidOption(const Options& options) {
     for (const auto& [name, value] : options) {
         const auto setting = std::find_if(LumenorSettings::all.begin(), LumenorSettings::all.end(),
                                           [&](const auto& s) { return s.option == name; });
-        const bool boolean =
-            name == "now" || (setting != LumenorSettings::all.end() && setting->isBoolean);
+        const bool boolean = name == "now" || name == "require_held" ||
+                             (setting != LumenorSettings::all.end() && setting->isBoolean);
         std::string wanted;
         if (boolean && !yesNo(value)) {
             wanted = "on or off";
@@ -153,7 +153,10 @@ LumenorResponse WakeController::handle(const LumenorRequest& request) {
     now_ = clock_();
     replyInhibitors_.reset();
     unsavedState_.reset();
+    // A reply describes the lid after the change it asked for, so that change happens now.
+    lidChangesNow_ = true;
     LumenorResponse response = dispatch(request);
+    lidChangesNow_ = false;
     if (unsavedState_) {
         response.message += "\n" + *unsavedState_;
         response.ok = response.ok && !unsavedStateLingers_;
@@ -195,8 +198,10 @@ LumenorResponse WakeController::dispatch(const LumenorRequest& request) {
 }
 
 LumenorResponse WakeController::commandStatus(const Options&) {
+    // Listing first: it may find another holder of the lid, which the summary must already say.
+    replyInhibitors_ = otherInhibitors();
     LumenorStatus status = snapshot();
-    replyInhibitors_ = status.otherInhibitors = otherInhibitors();
+    status.otherInhibitors = replyInhibitors_;
     return reply(true, status.summary(now_));
 }
 
@@ -209,14 +214,19 @@ std::optional<std::vector<LumenorInhibitor>> WakeController::otherInhibitors() {
     noteLidHandler(PowerControl::lidHandledBy(*listed, static_cast<uint32_t>(::getpid())));
     std::vector<LumenorInhibitor> others;
     for (const auto& inhibitor : *listed) {
-        if (inhibitor.pid == static_cast<uint32_t>(::getpid())) {
-            continue; // ours: the status says what we keep awake
+        // Ours, which the status describes itself: seen through a pid namespace the pid differs,
+        // but this user runs one Lumenor.
+        if (inhibitor.pid == static_cast<uint32_t>(::getpid()) ||
+            (inhibitor.who == "Lumenor" && inhibitor.uid == ::getuid())) {
+            continue;
         }
         others.push_back({.who = inhibitor.who,
                           .why = inhibitor.why,
                           .what = inhibitor.what,
                           .mode = inhibitor.mode,
-                          .pid = static_cast<int32_t>(inhibitor.pid)});
+                          .pid = static_cast<int32_t>(inhibitor.pid),
+                          .uid = inhibitor.uid,
+                          .user = PowerControl::userName(inhibitor.uid)});
     }
     return others;
 }
@@ -233,7 +243,8 @@ LumenorResponse WakeController::commandInhibitors(const Options&) {
     for (const auto& inhibitor : *replyInhibitors_) {
         text += (text.empty() ? "" : "\n") + inhibitor.who + " — " + inhibitor.why + " (" +
                 inhibitor.mode + " " + inhibitor.what + ", pid " + std::to_string(inhibitor.pid) +
-                ")";
+                ", uid " + std::to_string(inhibitor.uid) +
+                (inhibitor.user.empty() ? "" : " " + inhibitor.user) + ")";
     }
     return reply(true, text);
 }
@@ -484,6 +495,11 @@ LumenorResponse WakeController::commandHold(const Options& options) {
         }
         seconds = *parsed;
     }
+    if (flag("require_held", options).value_or(false)) {
+        if (auto refused = holdAwakeFirst()) {
+            return *refused;
+        }
+    }
     const std::optional<int32_t> pid = details.pid;
     hold(std::move(details), seconds);
     if (auto refused = keepAwakeRefusal()) {
@@ -563,6 +579,10 @@ std::string WakeController::lidNote() const {
     }
     if (batteryTooLow()) {
         return ". ⚠️ Battery is low, so closing the lid will sleep it.";
+    }
+    if (!lidModeActive_) {
+        return ". ⚠️ Lid-closed mode doesn't hold the lid yet, so closing the lid would sleep "
+               "it.";
     }
     return ", even with the lid closed.";
 }

@@ -297,6 +297,9 @@ void WakeController::applyPowerState() {
         awake && ((session_.has_value() && keepDisplayOn()) || holdWantsDisplay);
     // A refused inhibitor is asked for again only when its retry is due, not on every change.
     const bool retryDue = now_ >= inhibitorRetryAt_;
+    if (awake) {
+        systemAssertion_->setReason(awakeReason());
+    }
     if (!awake || systemAssertion_->id() != 0 || retryDue) {
         systemAssertion_->set(awake);
     }

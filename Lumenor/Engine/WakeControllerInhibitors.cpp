@@ -24,6 +24,20 @@ std::string joined(const std::vector<std::string>& names) {
     return text;
 }
 
+/// What to do when the computer cannot be held awake for `problem`.
+std::string wayOut(const std::string& problem) {
+    if (problem.find(PowerControl::authorizationRefused) != std::string::npos) {
+        return "polkit allows it in an active local session, while polkitd runs, or to root.";
+    }
+    return "run it in a desktop session with systemd-logind, or where a desktop portal or power "
+           "manager runs.";
+}
+
+std::string keepAwakeFailure(const std::string& why) {
+    return "Couldn't keep the " + LumenorWords::machine() +
+           " awake: " + (why.empty() ? "nothing on this system can hold it awake" : why) + ".";
+}
+
 /// A refusal naming `problem` and what to do about it; none without a problem.
 std::optional<LumenorResponse> refusal(const std::optional<std::string>& problem,
                                        std::string_view advice) {
@@ -64,10 +78,7 @@ void WakeController::noteInhibitors(bool wanted) {
     }
     std::optional<std::string> problem;
     if (wanted && systemAssertion_->id() == 0) {
-        const std::string why = systemAssertion_->failure();
-        problem = "Couldn't keep the " + LumenorWords::machine() +
-                  " awake: " + (why.empty() ? "nothing on this system can hold it awake" : why) +
-                  ".";
+        problem = keepAwakeFailure(systemAssertion_->failure());
     }
     if (problem != keepAwakeProblem_) {
         publish(keepAwakeProblem_, problem);
@@ -79,9 +90,37 @@ void WakeController::noteInhibitors(bool wanted) {
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {
     return refusal(keepAwakeProblem_, " Lumenor keeps the request and tries again, at once when "
-                                      "logind, polkit or a portal appears; "
-                                      "run it in a desktop session with systemd-logind, or where "
-                                      "a desktop portal or power manager runs.");
+                                      "logind, polkit, a portal or your session changes; " +
+                                          wayOut(keepAwakeProblem_.value_or("")));
+}
+
+std::string WakeController::awakeReason() const {
+    std::string reason;
+    const auto add = [&](const std::string& part) {
+        reason += (reason.empty() ? "" : "; ") + part;
+    };
+    if (session_) {
+        add("Lumenor keep-awake session: " + session_->title(now_));
+    }
+    for (const auto& [id, hold] : activeHolds()) {
+        const std::string name = hold.label.empty() ? id : hold.label;
+        add((id.starts_with("run-") ? "lumenor run: " : "Lumenor hold: ") + name);
+    }
+    return reason.empty() ? "Lumenor keep-awake session" : reason;
+}
+
+std::optional<LumenorResponse> WakeController::holdAwakeFirst() {
+    if (keptAwake()) {
+        return std::nullopt;
+    }
+    systemAssertion_->setReason(awakeReason());
+    systemAssertion_->set(true);
+    if (systemAssertion_->id() != 0) {
+        return std::nullopt; // the hold about to be taken keeps it
+    }
+    const std::string problem = keepAwakeFailure(systemAssertion_->failure());
+    log("⚠️ " + problem + " Nothing was run.", LogEvent::Kind::warning);
+    return refusal(problem, " Nothing was run; " + wayOut(problem));
 }
 
 std::optional<LumenorResponse> WakeController::settingsRefusal() const {

@@ -73,6 +73,16 @@ void WakeController::renewalFailed(const std::string& why) {
 }
 
 void WakeController::changeLidMode(bool on) {
+    if (lidChangesNow_) {
+        PowerResult result;
+        if (on) {
+            result = power_->takeLid();
+        } else {
+            power_->releaseLid();
+        }
+        lidChangeFinished(on, result);
+        return;
+    }
     privileged_->post([power = power_, hop = mainHop(), on] {
         PowerResult result;
         if (on) {
@@ -177,9 +187,34 @@ std::optional<std::string> WakeController::runSetup() {
                 controller.log("Scheduled wake is ready");
             }
             controller.refreshHelper();
+            controller.answerSetup(failure);
         });
     });
     return std::nullopt;
+}
+
+void WakeController::handle(const LumenorRequest& request,
+                            std::function<void(LumenorResponse)> reply) {
+    LumenorResponse response = handle(request);
+    if (request.command == "setup" && response.ok && setupInProgress_) {
+        setupReplies_.push_back(std::move(reply));
+        return;
+    }
+    reply(std::move(response));
+}
+
+void WakeController::answerSetup(const std::optional<std::string>& failure) {
+    LumenorResponse response{.ok = !failure, .message = "Scheduled wake is ready."};
+    if (failure) {
+        const bool saysHow = failure->find("--print-script") != std::string::npos;
+        response.message = *failure + (saysHow ? ""
+                                               : " To set it up without the prompt: lumenor "
+                                                 "setup --print-script | sudo sh");
+    }
+    response.status = snapshot();
+    for (auto& reply : std::exchange(setupReplies_, {})) {
+        reply(response);
+    }
 }
 
 void WakeController::runUninstall() {

@@ -57,6 +57,14 @@ void InhibitorSet::release(uint32_t) {
     }
 }
 
+void InhibitorSet::reasonChanged() {
+    for (std::size_t i = 0; i < parts_.size(); ++i) {
+        if (held_[i]) {
+            parts_[i]->rename(reason());
+        }
+    }
+}
+
 namespace Inhibitors {
 
 std::string describe(const QString& what, const std::string& missing, const QDBusMessage& reply) {
@@ -64,6 +72,17 @@ std::string describe(const QString& what, const std::string& missing, const QDBu
         return missing;
     }
     return what.toStdString() + " refused: " + DBusCall::errorText(reply).toStdString();
+}
+
+std::string describeLogind(const QDBusMessage& reply) {
+    // logind answers so when polkit said no, or when polkit could not be asked at all.
+    const QString name = reply.errorName();
+    if (name == QStringLiteral("org.freedesktop.DBus.Error.AccessDenied") ||
+        name == QStringLiteral("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired")) {
+        return PowerControl::authorizationRefused +
+               " it (logind: " + DBusCall::errorText(reply).toStdString() + ")";
+    }
+    return describe(QStringLiteral("logind"), "no login manager (logind) on the system bus", reply);
 }
 
 } // namespace Inhibitors

@@ -21,6 +21,8 @@ public:
     virtual std::optional<std::string> take(const std::string& reason) = 0;
     /// Gives back what the last successful take got.
     virtual void give() = 0;
+    /// While held: holds on for `reason` instead, never unheld on the way; nothing by default.
+    virtual void rename(const std::string& reason) { (void)reason; }
 };
 
 /// An assertion held by every part that can be taken, and held while at least one is; the
@@ -37,6 +39,7 @@ public:
 protected:
     uint32_t acquire() override;
     void release(uint32_t id) override;
+    void reasonChanged() override;
 
 private:
     std::vector<std::unique_ptr<Inhibitor>> parts_;
@@ -55,6 +58,9 @@ std::unique_ptr<Inhibitor> logind();
 /// Takes a logind block inhibitor on `what` ("sleep:idle", …) as "Lumenor" for `why`: its
 /// descriptor, ours alone (closing it gives the inhibitor back), or -1 with `failure` saying why.
 int logindDescriptor(const QString& what, const std::string& why, std::string& failure);
+/// Closes a descriptor from logindDescriptor and returns once logind no longer lists it (half a
+/// second at most).
+void closeLogindDescriptor(int fd, const QString& what, const std::string& why);
 /// org.freedesktop.portal.Inhibit with `flags`, where xdg-desktop-portal runs.
 std::unique_ptr<Inhibitor> portal(uint32_t flags);
 /// org.freedesktop.PowerManagement.Inhibit, where a power manager offers it.
@@ -65,5 +71,8 @@ std::unique_ptr<Inhibitor> screenSaver();
 /// Why a take failed: `missing` for a service that is not on its bus, else
 /// "<what> refused: <the error's text>".
 std::string describe(const QString& what, const std::string& missing, const QDBusMessage& reply);
+/// Why a call to logind failed: missing, refused by polkit (PowerControl::authorizationRefused),
+/// or logind's own error.
+std::string describeLogind(const QDBusMessage& reply);
 
 } // namespace Inhibitors

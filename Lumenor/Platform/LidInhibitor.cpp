@@ -99,8 +99,7 @@ std::string LidInhibitor::belowFloor() const {
 
 void LidInhibitor::drop(std::string why) {
     if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+        Inhibitors::closeLogindDescriptor(std::exchange(fd_, -1), lidWhat, lidWhy);
     }
     lost_ = std::move(why);
 }

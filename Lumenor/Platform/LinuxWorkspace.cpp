@@ -207,6 +207,11 @@ LinuxWorkspace::LinuxWorkspace(QObject* parent, fs::path procRoot)
     QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
                                          DBusCall::logindManager, QStringLiteral("PrepareForSleep"),
                                          this, SLOT(prepareForSleep(bool)));
+    // logind announces every inhibitor taken or dropped as a change of these properties.
+    QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
+                                         QStringLiteral("org.freedesktop.DBus.Properties"),
+                                         QStringLiteral("PropertiesChanged"), this,
+                                         SLOT(logindPropertiesChanged(QString, QVariantMap)));
     // Without UPower the battery is read from sysfs, which tells no one when it changes.
     batteryTimer_.setInterval(std::chrono::minutes(1));
     batteryTimer_.setTimerType(Qt::VeryCoarseTimer);
@@ -215,6 +220,14 @@ LinuxWorkspace::LinuxWorkspace(QObject* parent, fs::path procRoot)
 }
 
 LinuxWorkspace::~LinuxWorkspace() = default;
+
+void LinuxWorkspace::logindPropertiesChanged(const QString& interface, const QVariantMap& changed) {
+    if (interface == DBusCall::logindManager &&
+        (changed.contains(QStringLiteral("BlockInhibited")) ||
+         changed.contains(QStringLiteral("DelayInhibited")))) {
+        emit logindInhibitorsChanged();
+    }
+}
 
 const std::vector<DesktopEntry>& LinuxWorkspace::desktopEntries() {
     const auto directories = DesktopEntries::applicationDirectories();
@@ -369,6 +382,12 @@ void LinuxWorkspace::watchPowerServices() {
     watch(QDBusConnection::systemBus(),
           {DBusCall::logindService, QStringLiteral("org.freedesktop.PolicyKit1")});
     watch(QDBusConnection::sessionBus(), {QStringLiteral("org.freedesktop.portal.Desktop")});
+    // A new or ended login session may change what polkit allows this user.
+    for (const char* change : {"SessionNew", "SessionRemoved"}) {
+        QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
+                                             DBusCall::logindManager, QString::fromLatin1(change),
+                                             this, SIGNAL(powerServiceAppeared()));
+    }
 }
 
 void LinuxWorkspace::finishWatch(int32_t pid) {

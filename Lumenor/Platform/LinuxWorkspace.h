@@ -31,6 +31,7 @@ public:
 
 private slots:
     void prepareForSleep(bool starting);
+    void logindPropertiesChanged(const QString& interface, const QVariantMap& changed);
     void upowerChanged(const QString& interface, const QVariantMap& changed,
                        const QStringList& invalidated);
 

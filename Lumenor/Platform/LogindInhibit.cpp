@@ -2,8 +2,12 @@
 // exactly as long as the descriptor logind hands over stays open.
 #include "Lumenor/Platform/DBusCall.h"
 #include "Lumenor/Platform/InhibitorSet.h"
+#include "Lumenor/Platform/LogindInhibitors.h"
 
 #include <QDBusUnixFileDescriptor>
+
+#include <algorithm>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,19 +22,32 @@ public:
 
     std::optional<std::string> take(const std::string& reason) override {
         std::string failure;
-        fd_ = Inhibitors::logindDescriptor(QStringLiteral("sleep:idle"), reason, failure);
+        fd_ = Inhibitors::logindDescriptor(what, reason, failure);
+        why_ = reason;
         return fd_ < 0 ? std::optional(failure) : std::nullopt;
     }
 
     void give() override {
         if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
+            Inhibitors::closeLogindDescriptor(std::exchange(fd_, -1), what, why_);
+        }
+    }
+
+    // The new inhibitor first, so that the computer is never unheld in between.
+    void rename(const std::string& reason) override {
+        std::string failure;
+        const int fd = Inhibitors::logindDescriptor(what, reason, failure);
+        if (fd >= 0) {
+            give();
+            fd_ = fd;
+            why_ = reason;
         }
     }
 
 private:
+    const QString what = QStringLiteral("sleep:idle");
     int fd_ = -1;
+    std::string why_;
 };
 
 } // namespace
@@ -42,8 +59,7 @@ int Inhibitors::logindDescriptor(const QString& what, const std::string& why,
         DBusCall::logindManager, QStringLiteral("Inhibit"),
         {what, QStringLiteral("Lumenor"), QString::fromStdString(why), QStringLiteral("block")});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-        failure = describe(QStringLiteral("logind"), "no login manager (logind) on the system bus",
-                           reply);
+        failure = describeLogind(reply);
         return -1;
     }
     const auto descriptor = reply.arguments().constFirst().value<QDBusUnixFileDescriptor>();
@@ -54,6 +70,22 @@ int Inhibitors::logindDescriptor(const QString& what, const std::string& why,
         failure = "logind sent no inhibitor descriptor";
     }
     return fd;
+}
+
+void Inhibitors::closeLogindDescriptor(int fd, const QString& what, const std::string& why) {
+    ::close(fd);
+    // logind notices a closed descriptor only after the calls already waiting for it, so a reply
+    // sent now could say the inhibitor is gone while logind still lists it: wait until it is.
+    const auto listed = [&, pid = uint32_t(::getpid()), kind = what.toStdString()] {
+        const auto inhibitors =
+            PowerControl::listInhibitors().value_or(std::vector<PowerControl::Inhibitor>{});
+        return std::any_of(inhibitors.begin(), inhibitors.end(), [&](const auto& inhibitor) {
+            return inhibitor.pid == pid && inhibitor.what == kind && inhibitor.why == why;
+        });
+    };
+    for (int tries = 0; tries < 50 && listed(); ++tries) {
+        ::usleep(10000);
+    }
 }
 
 std::unique_ptr<Inhibitor> Inhibitors::logind() {

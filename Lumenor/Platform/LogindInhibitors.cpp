@@ -6,7 +6,9 @@
 
 #include <QDBusArgument>
 
+#include <pwd.h>
 #include <string_view>
+#include <unistd.h>
 
 namespace PowerControl {
 
@@ -44,6 +46,14 @@ std::optional<std::vector<Inhibitor>> listInhibitors() {
     }
     list.endArray();
     return inhibitors;
+}
+
+std::string userName(uint32_t uid) {
+    std::string buffer(16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
+    return found != nullptr ? std::string(found->pw_name) : std::string();
 }
 
 } // namespace PowerControl

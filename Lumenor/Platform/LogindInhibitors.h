@@ -25,4 +25,7 @@ struct Inhibitor {
 /// Every inhibitor logind holds, ours included; none when logind cannot be asked.
 std::optional<std::vector<Inhibitor>> listInhibitors();
 
+/// The name of the user with `uid`; empty when the system knows none.
+std::string userName(uint32_t uid);
+
 } // namespace PowerControl

@@ -12,6 +12,10 @@
 /// starts. Synchronous: callers choose the thread that blocks.
 namespace PowerControl {
 
+/// How a failure begins when logind's authorization check (polkit) said no, so that the advice
+/// can name that way out rather than a missing logind.
+inline const std::string authorizationRefused = "the system's authorization (polkit) refused";
+
 /// The last battery reading. Missing data reads as "not on battery, percent unknown".
 struct Battery {
     bool onBattery = false;
@@ -47,6 +51,17 @@ public:
     /// Why the last take held nothing, in words for people; empty after a take that held.
     virtual std::string failure() const { return {}; }
 
+    /// Changes the reason the system is given: at the next take, and at once where a held
+    /// mechanism can be told without a moment unheld.
+    void setReason(const std::string& reason) {
+        if (reason != reason_) {
+            reason_ = reason;
+            if (id_ != 0) {
+                reasonChanged();
+            }
+        }
+    }
+
     /// Takes or releases the assertion. Taking twice holds one; a refused take leaves id 0,
     /// with failure() saying why, so the next set(true) tries again.
     void set(bool on) {
@@ -63,6 +78,8 @@ protected:
     virtual uint32_t acquire() = 0;
     /// Gives back what acquire() returned.
     virtual void release(uint32_t id) = 0;
+    /// Tells what is held the new reason(); nothing by default.
+    virtual void reasonChanged() {}
 
 private:
     std::string type_;

@@ -37,8 +37,7 @@ RunResult sleepNow() {
     if (reply.type() == QDBusMessage::ReplyMessage) {
         return {0, ""};
     }
-    return {1, Inhibitors::describe(QStringLiteral("logind"),
-                                    "no login manager (logind) on the system bus", reply)};
+    return {1, Inhibitors::describeLogind(reply)};
 }
 
 std::optional<std::string> sleepProblem() {
@@ -46,8 +45,7 @@ std::optional<std::string> sleepProblem() {
         DBusCall::call(QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
                        DBusCall::logindManager, QStringLiteral("CanSuspend"));
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        return Inhibitors::describe(QStringLiteral("logind"),
-                                    "no login manager (logind) on the system bus", reply);
+        return Inhibitors::describeLogind(reply);
     }
     // "challenge" means a polkit prompt will ask: that is still a way.
     const QString answer = reply.arguments().value(0).toString();

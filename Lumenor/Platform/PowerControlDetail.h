@@ -17,9 +17,10 @@ struct SetupTools {
 std::string currentUserName();
 
 /// What keeps setup from starting, before any prompt: a user name sudoers cannot hold, a
-/// missing tool, or no desktop session whose polkit agent could ask. None when it can start.
+/// missing tool, no polkit authority on the system bus, or no desktop session whose polkit
+/// agent could ask. None when it can start.
 std::optional<std::string> setupBlockerFor(const SetupTools& tools, const std::string& user,
-                                           bool desktopSession);
+                                           bool desktopSession, bool polkitRuns = true);
 
 /// runAsAdmin through the given pkexec; `command` names the lumenor command whose
 /// --print-script output is the alternative offered when no approval can be asked for.

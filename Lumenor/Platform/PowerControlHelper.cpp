@@ -7,6 +7,9 @@
 #include "LumenorCore/LumenorWords.h"
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +35,8 @@ std::string cannotAsk(const std::string& why, const std::string& command) {
            ". Run this in a terminal instead: lumenor " + command + " --print-script | sudo sh";
 }
 
+const std::string noAuthority = "the system's authorization service (polkitd) isn't running";
+
 std::string missingTool(const std::string& name, const std::string& path) {
     return "Scheduled wake needs " + name + ", and " + path +
            " is missing: install the sudo package first.";
@@ -54,7 +59,7 @@ std::string currentUserName() {
 }
 
 std::optional<std::string> setupBlockerFor(const SetupTools& tools, const std::string& user,
-                                           bool desktopSession) {
+                                           bool desktopSession, bool polkitRuns) {
     if (!PrivilegedInstallLinux::isSafeUserName(user)) {
         return SetupError::badUser().what();
     }
@@ -66,6 +71,9 @@ std::optional<std::string> setupBlockerFor(const SetupTools& tools, const std::s
     }
     if (!isExecutableFile(tools.pkexec)) {
         return cannotAsk("pkexec is not installed", "setup");
+    }
+    if (!polkitRuns) {
+        return cannotAsk(noAuthority, "setup");
     }
     if (!desktopSession) {
         return cannotAsk("no polkit authentication agent is running", "setup");
@@ -86,9 +94,14 @@ void runAsAdminWith(const std::string& pkexec, const std::string& script,
     if (result.code == pkexecDismissed) {
         throw SetupError::failed("Setup was cancelled.");
     }
-    if (result.code == pkexecNotAuthorized &&
-        result.output.find("authentication agent") != std::string::npos) {
-        throw SetupError::failed(cannotAsk("no polkit authentication agent is running", command));
+    // pkexec's own words name a library's error; ours say what is missing and the way out.
+    if (result.code == pkexecNotAuthorized) {
+        const bool noAgent = result.output.find("authentication agent") != std::string::npos;
+        const bool noPolkit = result.output.find("authority") != std::string::npos;
+        throw SetupError::failed(cannotAsk(noAgent    ? "no polkit authentication agent is running"
+                                           : noPolkit ? noAuthority
+                                                      : "polkit did not allow it",
+                                           command));
     }
     throw SetupError::failed(result.output.empty() ? "Setup was cancelled." : result.output);
 }
@@ -139,8 +152,14 @@ std::optional<std::string> setupBlocker() {
         const char* value = std::getenv(name);
         return value != nullptr && *value != 0;
     };
+    // polkitd may also be started on demand by the bus.
+    const auto* bus = QDBusConnection::systemBus().interface();
+    const QString polkit = QStringLiteral("org.freedesktop.PolicyKit1");
+    const bool polkitRuns =
+        bus != nullptr && (bus->isServiceRegistered(polkit).value() ||
+                           bus->activatableServiceNames().value().contains(polkit));
     return detail::setupBlockerFor(detail::SetupTools{}, detail::currentUserName(),
-                                   present("DISPLAY") || present("WAYLAND_DISPLAY"));
+                                   present("DISPLAY") || present("WAYLAND_DISPLAY"), polkitRuns);
 }
 
 } // namespace PowerControl

@@ -53,4 +53,7 @@ signals:
     /// logind, polkit or the desktop portal has appeared on its bus: a refused inhibitor is
     /// worth asking for again.
     void powerServiceAppeared();
+    /// logind took or dropped an inhibitor (its BlockInhibited or DelayInhibited changed): who
+    /// handles the lid may have changed.
+    void logindInhibitorsChanged();
 };

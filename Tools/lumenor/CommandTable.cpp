@@ -158,7 +158,8 @@ const std::array<CommandShape, 19>& table() {
         {"run", "-- COMMAND [ARGUMENT…]", "run a command and keep awake exactly while it runs",
          "The hold is tied to the command's process and ends when it exits, even if this one is "
          "killed. Input, output and signals pass through; the exit status is the command's (128+N "
-         "after signal N).",
+         "after signal N). When the computer cannot be kept awake, nothing runs and the exit "
+         "status is 125.",
          runOptions, "lumenor run -- make -j8", true},
         {"inhibitors",
          "",

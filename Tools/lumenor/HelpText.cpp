@@ -60,7 +60,8 @@ std::string synopsis(const CommandShape& command) {
 
 constexpr std::string_view exitStatuses =
     "Exit status: 0 done; 1 Lumenor declined (the message says why); 2 usage error;\n"
-    "3 Lumenor isn't running or didn't answer. `run` exits with its command's status.\n";
+    "3 Lumenor isn't running or didn't answer. `run` exits with its command's status, or\n"
+    "125 when it could not keep the computer awake (the command did not run).\n";
 
 } // namespace
 

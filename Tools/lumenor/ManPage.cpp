@@ -187,7 +187,8 @@ std::string manPage(const std::string& version, const std::string& date) {
             ".TP\n.B 1\nLumenor declined; the message says why.\n"
             ".TP\n.B 2\nUsage error.\n"
             ".TP\n.B 3\nLumenor isn't running or didn't answer.\n"
-            ".PP\n\\fBrun\\fR exits with its command's status, or 128+N after signal N.\n" +
+            ".PP\n\\fBrun\\fR exits with its command's status, or 128+N after signal N; "
+            "with 125 when it could not keep the computer awake, and then runs nothing.\n" +
             entries("ENVIRONMENT", environment) + entries("FILES", files) +
             ".SH EXAMPLES\n"
             ".nf\n"

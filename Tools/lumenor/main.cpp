@@ -31,11 +31,13 @@ namespace {
 
 using CommandLine::Invocation;
 
-enum ExitStatus { done = 0, declined = 1, usageError = 2, unreachable = 3 };
+enum ExitStatus { done = 0, declined = 1, usageError = 2, unreachable = 3, runFailed = 125 };
 
 /// The app answers on its main thread, which may be busy for a moment; a healthy app replies
 /// within milliseconds, so anything past this means it is stuck.
 constexpr double replyTimeoutSeconds = 5;
+/// Setup answers once the administrator prompt has an outcome, which takes a person.
+constexpr double setupReplySeconds = 330;
 
 /// Enough generations to climb from a shell tool through its shells and wrappers to the agent.
 constexpr int agentSearchDepth = 32;
@@ -65,8 +67,12 @@ public:
         : json_(invocation.json), color_(invocation.color) {}
     Reporter(bool json, CommandLine::ColorChoice color) : json_(json), color_(color) {}
 
+    /// Every failure exits with `exit` from now on, as `run`'s own failures do.
+    void failWith(int exit) { failureExit_ = exit; }
+
     /// An outcome the app did not answer; returns `exit`.
     int fail(const std::string& message, int exit) const {
+        exit = failureExit_.value_or(exit);
         if (json_) {
             Output::writeLine(STDOUT_FILENO, Output::jsonOutcome(false, message, exit));
         } else {
@@ -87,7 +93,7 @@ public:
 
     /// The app's answer; returns its exit status.
     int reply(const LumenorResponse& response) const {
-        const int exit = response.ok ? done : declined;
+        const int exit = response.ok ? done : failureExit_.value_or(declined);
         if (json_) {
             Output::writeLine(STDOUT_FILENO, Output::withExit(LumenorJSON::line(response), exit));
         } else {
@@ -110,6 +116,7 @@ private:
 
     bool json_;
     CommandLine::ColorChoice color_;
+    std::optional<int> failureExit_;
 };
 
 /// No app serves the socket: nothing listens there, or nothing is there.
@@ -125,7 +132,9 @@ std::variant<LumenorResponse, std::pair<std::string, int>> ask(const LumenorRequ
     const std::string path = LumenorPaths::socketPath();
     for (;;) {
         try {
-            return LumenorClient::send(request, path, replyTimeoutSeconds);
+            return LumenorClient::send(request, path,
+                                       request.command == "setup" ? setupReplySeconds
+                                                                  : replyTimeoutSeconds);
         } catch (const UnixSocketError& error) {
             const std::string lead =
                 std::string(unreachableLead(error)) + " (" + error.what() + ").";
@@ -294,7 +303,9 @@ int superviseChild(pid_t child, const sigset_t& watched) {
 }
 
 int run(Invocation invocation) {
-    const Reporter reporter(invocation);
+    // Until the command runs, a failure is run's own: 125, never a status the command could give.
+    Reporter reporter(invocation);
+    reporter.failWith(runFailed);
     int gate[2];
     if (::pipe2(gate, O_CLOEXEC) != 0) {
         return reporter.fail(
@@ -321,6 +332,7 @@ int run(Invocation invocation) {
     options["id"] = id;
     options["pid"] = std::to_string(child);
     options.try_emplace("label", labelFor(invocation.program));
+    options["require_held"] = "on"; // no hold is taken unless the computer is held awake
 
     auto outcome = exchange(invocation.request, reporter, invocation.mayStart);
     const auto* response = std::get_if<LumenorResponse>(&outcome);

@@ -166,10 +166,11 @@ TEST_F(WakeControllerCommands, HoldsAndTheirNamesAreBounded) {
 
 TEST_F(WakeControllerCommands, InhibitorsAreListedAndSetClampsAndIgnoresWhatItCannotRead) {
     h.power->inhibitors = std::vector<PowerControl::Inhibitor>{
-        {"handle-lid-switch", "GNOME Shell", "lid", "block", 1000, 9},
-        {"sleep", "Lumenor", "ours", "block", 1000, static_cast<uint32_t>(getpid())}};
+        {"handle-lid-switch", "GNOME Shell", "lid", "block", 0, 9},
+        {"sleep", "Lumenor", "ours", "block", 1000, static_cast<uint32_t>(getpid())},
+        {"sleep", "Lumenor", "ours, in a pid namespace", "block", getuid(), 1}};
     auto response = send("inhibitors");
-    EXPECT_EQ(response.message, "GNOME Shell — lid (block handle-lid-switch, pid 9)");
+    EXPECT_EQ(response.message, "GNOME Shell — lid (block handle-lid-switch, pid 9, uid 0 root)");
     EXPECT_EQ(response.status->otherInhibitors->size(), 1u);
     EXPECT_TRUE(send("status").message.ends_with(
         "\n🔒 Other programs' inhibitors: GNOME Shell (block handle-lid-switch: lid)"));

@@ -89,22 +89,25 @@ TEST_F(WakeControllerLid, SetupRunsBehindOnePromptOrSaysWhyItCannotStart) {
     EXPECT_EQ(h.background->runAll(), 0u) << "no prompt";
     h.power->setupBlocked.reset();
 
-    // Each outcome of the prompt, in turn.
+    // Each outcome of the prompt, in turn, is the caller's answer.
     const auto setUp = [this] {
-        EXPECT_EQ(h->handle({"setup", {}}).message,
-                  "Approve the administrator prompt on the computer to finish setup.");
+        std::optional<LumenorResponse> answer;
+        h->handle({"setup", {}}, [&](LumenorResponse response) { answer = std::move(response); });
+        EXPECT_FALSE(answer) << "not before the prompt has an outcome";
         EXPECT_EQ(h.lastEvent(), WakeController::setupExplanation);
         EXPECT_EQ(h.background->runAll(), 1u);
         h.settle();
         EXPECT_FALSE(h->setupInProgress());
-        return *h.lastEvent();
+        return std::tuple(*h.lastEvent(), answer.value().ok, answer.value().message);
     };
     h.power->setupError = "Setup was cancelled.";
-    EXPECT_EQ(setUp(), "Setup failed: Setup was cancelled.");
+    EXPECT_EQ(setUp(), std::tuple("Setup failed: Setup was cancelled.", false,
+                                  "Setup was cancelled. To set it up without the prompt: lumenor "
+                                  "setup --print-script | sudo sh"));
     h.power->setupError.reset();
     h.power->setHelperInstalled(true);
     h.power->setHelperWorks(true);
-    EXPECT_EQ(setUp(), "Scheduled wake is ready");
+    EXPECT_EQ(setUp(), std::tuple("Scheduled wake is ready", true, "Scheduled wake is ready."));
     EXPECT_TRUE(h->lidModeActive());
     EXPECT_EQ(h->handle({"setup", {}}).message, "Scheduled wake is already set up.");
 

@@ -209,6 +209,7 @@ TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {
 
     // Waking it in the next window keeps it up and ends the cycle with its scheduled wake.
     h.workspace->resumedFromSuspend();
+    h.settle(); // the lid, given back for the sleep, is free to take again
     EXPECT_EQ(h->handle({"wake", {}}).message,
               "☀️ The computer is awake and will stay awake, even with the lid closed.");
     EXPECT_EQ(h->session()->kind, SessionKind::indefinite());

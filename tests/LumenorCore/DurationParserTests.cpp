@@ -63,8 +63,9 @@ TEST(DurationParserTest, FormatsSpokenFormAndCountdown) {
         EXPECT_EQ(formatSpoken(seconds), text) << seconds;
 
     const std::pair<double, const char*> remaining[] = {
-        {59.5, "1m 00s"},   {249, "4m 09s"},  {38, "38s"},      {7500, "2h 05m"},
-        {86399, "23h 59m"}, {86400, "1d 0h"}, {infinity, "0s"}, {1e12, "366d 0h"}};
+        {59.5, "59s"},    {599.999, "9m 59s"}, {249, "4m 09s"},
+        {38, "38s"},      {7500, "2h 05m"},    {86399, "23h 59m"},
+        {86400, "1d 0h"}, {infinity, "0s"},    {1e12, "366d 0h"}};
     for (const auto& [seconds, text] : remaining)
         EXPECT_EQ(formatRemaining(seconds), text) << seconds;
 }

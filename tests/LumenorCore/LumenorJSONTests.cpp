@@ -68,8 +68,8 @@ TEST(LumenorJSONTests, EveryMemberSitsInKeyOrderAndRoundTrips) {
                                             {"task-7", "", halfPastSix}};
     status.inhibitorsHeld = std::vector<std::string>{"logind", "portal"};
     status.lidHandledBy = "Power Manager";
-    status.otherInhibitors =
-        std::vector<LumenorInhibitor>{{"GNOME Shell", "lid", "handle-lid-switch", "block", 9}};
+    status.otherInhibitors = std::vector<LumenorInhibitor>{
+        {"GNOME Shell", "lid", "handle-lid-switch", "block", 9, 1000, "gdm"}};
     status.problem = "Couldn't keep the computer awake: a/b.";
     status.wakeHelperReady = false;
     const std::string line = LumenorJSON::line(LumenorResponse{true, "pong", status});
@@ -81,7 +81,7 @@ TEST(LumenorJSONTests, EveryMemberSitsInKeyOrderAndRoundTrips) {
         R"("until":"2026-12-05T18:30:00Z"}],"inhibitorsHeld":["logind","portal"],)"
         R"("keepDisplayOn":false,"lidClosedMode":true,"lidClosedModeActive":false,)"
         R"("lidClosedModeAvailable":true,"lidHandledBy":"Power Manager","onBattery":true,)"
-        R"("otherInhibitors":[{"mode":"block","pid":9,"what":"handle-lid-switch",)"
+        R"("otherInhibitors":[{"mode":"block","pid":9,"uid":1000,"user":"gdm","what":"handle-lid-switch",)"
         R"("who":"GNOME Shell","why":"lid"}],"pendingSleepAt":"2026-12-05T19:30:00Z",)"
         R"("pendingSleepWaitingForPid":-2147483648,)"
         R"("problem":"Couldn't keep the computer awake: a\/b.","remoteWakeCycleArmed":false,)"

@@ -45,6 +45,9 @@ const std::string instead =
 const std::string noAgent = "Lumenor can't ask for administrator approval here: no polkit "
                             "authentication agent is running" +
                             instead;
+const std::string noPolkit = "Lumenor can't ask for administrator approval here: the system's "
+                             "authorization service (polkitd) isn't running" +
+                             instead;
 const std::string noPkexec =
     "Lumenor can't ask for administrator approval here: pkexec is not installed" + instead;
 
@@ -60,15 +63,16 @@ TEST(Setup, RefusesBeforeAnyPromptWhenItCannotWork) {
         return "Scheduled wake needs " + name + ", and " + absent +
                " is missing: install the sudo package first.";
     };
-    const std::vector<std::tuple<SetupTools, std::string, bool, std::string>> cases{
-        {present, "Defaults", true, "Unsupported user name for sudoers."},
-        {{pkexec, absent, visudo}, "alice", true, missing("sudo")},
-        {{pkexec, sudo, absent}, "alice", true, missing("visudo")},
-        {{absent, sudo, visudo}, "alice", true, noPkexec},
-        {present, "alice", false, noAgent},
+    const std::vector<std::tuple<SetupTools, std::string, bool, bool, std::string>> cases{
+        {present, "Defaults", true, true, "Unsupported user name for sudoers."},
+        {{pkexec, absent, visudo}, "alice", true, true, missing("sudo")},
+        {{pkexec, sudo, absent}, "alice", true, true, missing("visudo")},
+        {{absent, sudo, visudo}, "alice", true, true, noPkexec},
+        {present, "alice", true, false, noPolkit},
+        {present, "alice", false, true, noAgent},
     };
-    for (const auto& [tools, user, session, message] : cases)
-        EXPECT_EQ(setupBlockerFor(tools, user, session), message) << message;
+    for (const auto& [tools, user, session, polkit, message] : cases)
+        EXPECT_EQ(setupBlockerFor(tools, user, session, polkit), message) << message;
 }
 
 TEST(Setup, HandsTheInstallScriptToPkexecAndReadsItsAnswer) {
@@ -90,6 +94,7 @@ TEST(Setup, HandsTheInstallScriptToPkexecAndReadsItsAnswer) {
         {"exit 126", "Setup was cancelled."},
         {"echo 'Error executing command as another user: No authentication agent found.'; exit 127",
          noAgent},
+        {"echo 'Error getting authority: Could not connect: No such file'; exit 127", noPolkit},
         {"echo 'visudo: syntax error'; exit 1", "visudo: syntax error"},
         {"exit 1", "Setup was cancelled."},
     };
