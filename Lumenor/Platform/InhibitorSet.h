@@ -21,6 +21,8 @@ public:
     virtual std::optional<std::string> take(const std::string& reason) = 0;
     /// Gives back what the last successful take got.
     virtual void give() = 0;
+    /// Whether what the last successful take got still holds: a grant can be withdrawn later.
+    virtual bool holds() const { return true; }
 };
 
 /// An assertion held by every part that can be taken, and held while at least one is; the
