@@ -1,5 +1,7 @@
 #include "Lumenor/UI/MenuTheme.h"
 
+#include <cmath>
+
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
@@ -72,7 +74,7 @@ QColor wash(const QPalette& palette, qreal alpha) {
 }
 
 QColor accent(bool dark) {
-    return dark ? QColor(10, 132, 255) : QColor(0, 122, 255);
+    return dark ? QColor(10, 132, 255) : QColor(0, 102, 204);
 }
 QColor orange(bool dark) {
     return dark ? QColor(255, 159, 10) : QColor(255, 149, 0);
@@ -82,6 +84,16 @@ QColor teal(bool dark) {
 }
 QColor indigo(bool dark) {
     return dark ? QColor(94, 92, 230) : QColor(88, 86, 214);
+}
+
+QColor inkOn(const QColor& fill) {
+    const auto linear = [](float v) {
+        return v <= 0.03928F ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(fill.redF()) + 0.7152 * linear(fill.greenF()) +
+                             0.0722 * linear(fill.blueF());
+    // Where white (luminance 1) and our near black (0.012) contrast equally.
+    return luminance > 0.205 ? QColor(29, 29, 31) : QColor(Qt::white);
 }
 
 QFont font(int pixelSize, QFont::Weight weight) {

@@ -31,6 +31,10 @@ QColor orange(bool dark);
 QColor teal(bool dark);
 QColor indigo(bool dark);
 
+/// The text colour for a filled control: white or near black, whichever contrasts more with
+/// `fill` (the WCAG ratio), so that labels on coloured buttons stay readable.
+QColor inkOn(const QColor& fill);
+
 /// The panel's type at a pixel size.
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
 

@@ -68,7 +68,10 @@ public:
 
     bool isOpen() const;
     MenuPanel& panel() const { return *panel_; }
-    const QSystemTrayIcon& trayIcon() const { return *trayIcon_; }
+    /// The tray item; none until a tray can show it (on X11 at once, Qt embeds it when a tray
+    /// appears; elsewhere once a StatusNotifierItem host runs).
+    const QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    QString toolTip() const { return toolTip_; }
     /// The glyph on the tray icon and the ink it is drawn in.
     std::optional<TrayGlyph::State> shownGlyph() const { return shownGlyph_; }
     QColor shownInk() const { return shownInk_; }
@@ -82,8 +85,14 @@ private:
     void open();
     void close();
     void updateIcon();
+    /// Makes the tray item afresh: a tray that starts (again) knows nothing of the old one.
+    void makeTrayIcon();
+    /// A StatusNotifierItem watcher appeared: the item is made once its host has registered.
+    void awaitTrayHost();
     /// Picks the glyphs' ink again: one that reads on the tray's own colour where it can be
-    /// seen (X11), else the palette's window text; redraws the icon when it changed.
+    /// seen (X11), else on the desktop's colour scheme (light ink unless it prefers light: bars
+    /// are dark by default), else the palette's window text on X11 and light ink elsewhere;
+    /// redraws the icon when it changed.
     void refreshInk();
     void scheduleIconUpdate();
     void panelResigned();
@@ -94,6 +103,9 @@ private:
     WakeController& controller_;
     Options options_;
     QSystemTrayIcon* trayIcon_ = nullptr;
+    QString toolTip_;
+    QTimer* hostWait_ = nullptr;
+    int hostChecks_ = 0;
     std::unique_ptr<MenuPanel> panel_;
     QPointer<QPropertyAnimation> fade_;
     std::optional<TimePoint> lastClosed_;

@@ -2,6 +2,7 @@
 #include "Lumenor/UI/ElidedLabel.h"
 #include "Lumenor/UI/HoverButton.h"
 #include "Lumenor/UI/MenuPanel.h"
+#include "Lumenor/UI/MenuTheme.h"
 #include "Lumenor/UI/MenuView.h"
 #include "Lumenor/UI/OptionRow.h"
 #include "Lumenor/UI/PillButton.h"
@@ -31,6 +32,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -292,13 +294,18 @@ TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAndThePalette) {
     const auto shows = [&](TrayGlyph::State glyph) {
         settle();
         EXPECT_EQ(status.shownGlyph(), glyph) << TrayGlyph::name(glyph).toStdString();
-        EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
+        EXPECT_EQ(status.toolTip().toStdString(), "Lumenor — " + engine->statusLine());
     };
     WakeControllerProbe probe(engine.controller());
     shows(TrayGlyph::State::off);
     probe.setRemoteCycleArmed(true);
     shows(TrayGlyph::State::remoteArmed);
+    engine.power->refusedAssertions = {PowerControl::systemAssertionType};
     engine.hold("agent-task", 600);
+    shows(TrayGlyph::State::unheld);
+    EXPECT_NE(engine->statusLine().find("Couldn't keep"), std::string::npos);
+    engine.power->refusedAssertions.clear();
+    engine.tickAt(*engine->nextDeadline()); // the retry
     shows(TrayGlyph::State::awake);
 
     engine->startSession(SessionKind::until(engine.clock.now() + 30min));
@@ -307,7 +314,7 @@ TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAndThePalette) {
     auto* refresh = status.findChild<QTimer*>("tooltipRefresh");
     ASSERT_TRUE(refresh->isActive());
     QMetaObject::invokeMethod(refresh, "timeout");
-    EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
+    EXPECT_EQ(status.toolTip().toStdString(), "Lumenor — " + engine->statusLine());
     engine->setKeepDisplayOn(true);
     shows(TrayGlyph::State::awakeDisplay);
     probe.setLidModeActive(true);
@@ -367,6 +374,51 @@ TEST_F(StatusPanelTest, OpensFreshRefusesToReopenRightAfterClosingAndScrollsTall
 
     QTest::keyClick(&panel, Qt::Key_Escape);
     EXPECT_FALSE(status.isOpen());
+}
+
+TEST_F(StatusPanelTest, AMessageAppearingAboveABottomTrayLeavesTheRowsUnderThePointer) {
+    anchor.moveBottom(available().bottom());
+    status.togglePanel();
+    settle();
+    const auto* view = qobject_cast<MenuView*>(status.panel().content());
+    const QWidget* row = view->findChild<QWidget*>("moreRow");
+    const QPoint before = row->mapToGlobal(QPoint());
+    const int height = status.panel().height();
+    engine->log("⚠️ Agent Access: no home folder", LogEvent::Kind::warning);
+    settle();
+    settle();
+    EXPECT_GT(status.panel().height(), height) << "the message is shown";
+    EXPECT_EQ(row->mapToGlobal(QPoint()), before);
+}
+
+TEST(PillButtonTest, LabelsOnColouredButtonsReadAtFourAndAHalfToOne) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const auto contrast = [&](const QColor& a, const QColor& b) {
+        const double x = luminance(a), y = luminance(b);
+        return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+    };
+    for (const bool dark : {false, true}) {
+        for (const PillButton::Tint tint :
+             {MenuTheme::orange, MenuTheme::teal, MenuTheme::accent}) {
+            PillButton button({}, QStringLiteral("Rest Screen"), tint, [] {});
+            button.setPalette(MenuTheme::palette(dark));
+            button.resize(200, 34);
+            const QImage image = button.grab().toImage();
+            const QColor fill = image.pixelColor(100, 4);
+            double best = 0;
+            // Inside the pill, clear of its antialiased edge.
+            for (int y = 6; y < image.height() - 6; ++y)
+                for (int x = 20; x < image.width() - 20; ++x)
+                    best = std::max(best, contrast(image.pixelColor(x, y), fill));
+            EXPECT_GE(best, 4.5) << fill.name().toStdString() << (dark ? " dark" : " light");
+        }
+    }
 }
 
 TEST(SnapshotTest, DarkAndLightShowTheCollapsedPanelOnTheirBackgroundsAndNeedAFolder) {
