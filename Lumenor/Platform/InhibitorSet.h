@@ -15,7 +15,7 @@ class QString;
 class Inhibitor {
 public:
     virtual ~Inhibitor() = default;
-    /// The name the status lists: "logind", "portal", "power-manager" or "screensaver".
+    /// The name the status lists: "logind", "portal", "power-manager", "screensaver" or "x11".
     virtual std::string name() const = 0;
     /// Takes the inhibitor for `reason`: none on success, else why not, in words for people.
     virtual std::optional<std::string> take(const std::string& reason) = 0;
@@ -63,6 +63,8 @@ std::unique_ptr<Inhibitor> portal(uint32_t flags);
 std::unique_ptr<Inhibitor> powerManagement();
 /// org.freedesktop.ScreenSaver.Inhibit, for the display.
 std::unique_ptr<Inhibitor> screenSaver();
+/// The X server's screen saver suspended and DPMS off, for the display on X11.
+std::unique_ptr<Inhibitor> x11ScreenSaver();
 
 /// Why a take failed: `missing` for a service that is not on its bus, else
 /// "<what> refused: <the error's text>".
