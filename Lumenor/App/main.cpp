@@ -100,12 +100,14 @@ int printInformation(Information information, const char* program) {
     }
     const std::string name = std::filesystem::path(program).filename().string();
     std::printf(
-        "Usage: %s [--snapshot FILE [light]]\n"
+        "Usage: %s [--background | --snapshot FILE [light]]\n"
         "\n"
         "Keeps the computer awake on request and puts it to sleep again on request. Without\n"
         "arguments it shows its tray icon (or runs headless without a display) and serves the\n"
         "lumenor command; started while it runs, it opens the running app's panel.\n"
         "\n"
+        "  --background             a start by the session or on demand: without a tray,\n"
+        "                           do not open the panel as a window\n"
         "  --snapshot FILE [light]  render the panel to a PNG, dark unless \"light\", and exit\n"
         "  --help                   show this text and exit\n"
         "  --version                show the version and exit\n"

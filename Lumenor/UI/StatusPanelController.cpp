@@ -140,6 +140,29 @@ StatusPanelController::StatusPanelController(WakeController& controller, Options
     if (trayIcon_ == nullptr || !QSystemTrayIcon::isSystemTrayAvailable())
         sayOnceThatNoTrayExists();
     refreshInk();
+    if (options_.startedByPerson) {
+        QTimer::singleShot(options_.noTrayGrace, this, [this] {
+            if (trayIcon_ == nullptr || !QSystemTrayIcon::isSystemTrayAvailable())
+                openAsWindow();
+        });
+    }
+}
+
+bool StatusPanelController::startedByAPerson() {
+    return !QCoreApplication::arguments().contains(QStringLiteral("--background")) &&
+           qEnvironmentVariableIsEmpty("DESKTOP_AUTOSTART_ID") &&
+           qEnvironmentVariableIsEmpty("LISTEN_FDS");
+}
+
+void StatusPanelController::openAsWindow() {
+    if (isOpen())
+        return;
+    controller_.log("⚠️ No system tray runs here, so Lumenor has no icon: launch Lumenor again "
+                    "or run “lumenor show” to see this window.",
+                    LogEvent::Kind::warning);
+    asWindow_ = true;
+    panel_->setWindowFlags(Qt::Window);
+    open();
 }
 
 StatusPanelController::~StatusPanelController() {
@@ -244,6 +267,10 @@ void StatusPanelController::close() {
         return;
     lastClosed_ = options_.clock();
     targetFrame_.reset();
+    if (asWindow_) {
+        asWindow_ = false;
+        panel_->setWindowFlags(MenuPanel::popupFlags);
+    }
     if (fade_)
         fade_->stop();
     panel_->hide();
@@ -283,6 +310,11 @@ void StatusPanelController::awaitTrayHost() {
 }
 
 QRect StatusPanelController::defaultAnchor() const {
+    if (asWindow_) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
+        return QRect(area.center().x(), area.top() + area.height() / 8, 1, 1);
+    }
     if (trayIcon_ == nullptr)
         return QRect(QCursor::pos(), QSize(1, 1));
     const QRect item = trayIcon_->geometry();
@@ -345,7 +377,7 @@ void StatusPanelController::panelResigned() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!isOpen() || panel_->isActiveWindow())
+            if (!isOpen() || asWindow_ || panel_->isActiveWindow())
                 return;
             // A dialog or a drop-down opened from the panel keeps it open.
             if (QApplication::activeModalWidget() != nullptr ||
@@ -381,7 +413,7 @@ bool StatusPanelController::ownsWindow(const QWidget* window) const {
 }
 
 bool StatusPanelController::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() && !asWindow_) {
         const auto* widget = static_cast<QWidget*>(watched);
         const bool inside = ownsWindow(widget->window()) ||
                             QApplication::activeModalWidget() != nullptr ||

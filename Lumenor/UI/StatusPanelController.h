@@ -41,7 +41,15 @@ public:
         std::function<QRect()> anchor;
         /// What the menu view reaches outside the controller.
         MenuServices services = MenuServices::system();
+        /// A person started the app (not the login autostart, socket activation or a command
+        /// that needed it): with no tray it then opens the panel as a window after `noTrayGrace`.
+        bool startedByPerson = startedByAPerson();
+        std::chrono::milliseconds noTrayGrace{4000};
     };
+
+    /// Neither `--background` (the login autostart entry and starts on demand pass it) nor
+    /// the marks of the session's autostart or of socket activation.
+    static bool startedByAPerson();
 
     /// A click within this time of the panel closing does not reopen it: the click that
     /// closed it also reaches the tray icon.
@@ -96,6 +104,8 @@ private:
     void refreshInk();
     void scheduleIconUpdate();
     void panelResigned();
+    /// Opens the panel as an ordinary window, for a person who has no tray to find it in.
+    void openAsWindow();
     void panelMoved();
     bool ownsWindow(const QWidget* window) const;
     QRect defaultAnchor() const;
@@ -119,4 +129,5 @@ private:
     /// second, for an app that should sleep between deadlines.
     QTimer* tooltipRefresh_ = nullptr;
     int corrections_ = 0;
+    bool asWindow_ = false;
 };

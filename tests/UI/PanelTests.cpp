@@ -14,6 +14,7 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
+#include "UI/XDesktop.h"
 
 #include <gtest/gtest.h>
 
@@ -391,18 +392,26 @@ TEST_F(StatusPanelTest, AMessageAppearingAboveABottomTrayLeavesTheRowsUnderThePo
     EXPECT_EQ(row->mapToGlobal(QPoint()), before);
 }
 
+TEST(StatusPanelWithoutTray,
+     APersonsStartOpensThePanelAsAWindowSayingHowToReachItAndAutostartDoesNot) {
+    for (const bool person : {true, false}) {
+        EngineHarness engine;
+        StatusPanelController status{
+            engine.controller(),
+            {.services = MenuServices::inert(), .startedByPerson = person, .noTrayGrace = 0ms}};
+        QTest::qWait(20);
+        settle();
+        ASSERT_EQ(status.isOpen(), person);
+        if (!person)
+            continue;
+        EXPECT_FALSE(status.panel().windowFlags().testFlag(Qt::Tool)) << "an ordinary window";
+        const auto* footer = status.panel().findChild<QLabel*>("footerEvent");
+        ASSERT_NE(footer, nullptr);
+        EXPECT_TRUE(footer->text().contains("lumenor show")) << footer->text().toStdString();
+    }
+}
+
 TEST(PillButtonTest, LabelsOnColouredButtonsReadAtFourAndAHalfToOne) {
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const auto contrast = [&](const QColor& a, const QColor& b) {
-        const double x = luminance(a), y = luminance(b);
-        return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
-    };
     for (const bool dark : {false, true}) {
         for (const PillButton::Tint tint :
              {MenuTheme::orange, MenuTheme::teal, MenuTheme::accent}) {

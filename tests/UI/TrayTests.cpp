@@ -1,28 +1,17 @@
 // The app on real desktop parts: an X server with or without a tint2 tray, and a
 // StatusNotifierItem watcher and the portal's settings played on a private session bus.
-#include "Support/PrivateBus.h"
+#include "App/Processes.h"
+#include "Lumenor/Platform/PowerControl.h"
 #include "UI/XDesktop.h"
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-
 namespace {
-
-const auto* const application = [] {
-    static int argc = 1;
-    static char* argv[] = {const_cast<char*>("tray-tests"), nullptr};
-    return new QCoreApplication(argc, argv); // never destroyed
-}();
 
 QVariant call(const PrivateBus& bus, const QString& service, const QString& path,
               const QString& interface, const QString& method, const QVariantList& arguments) {
@@ -32,35 +21,18 @@ QVariant call(const PrivateBus& bus, const QString& service, const QString& path
     return connection.call(message, QDBus::Block, 10000).arguments().value(0);
 }
 
-/// lumenor-app on `display`, with `bus` as both its buses and a home of its own.
-struct App {
-    App(const QString& display, const PrivateBus& bus, const QString& platform = {}) {
-        environment.remove("WAYLAND_DISPLAY");
-        environment.insert("QT_QPA_PLATFORM", platform);
-        environment.insert("DISPLAY", display);
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
-        environment.insert("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
-        environment.insert("LUMENOR_HOME", home.path());
-        process.setProcessEnvironment(environment);
-        process.start(LUMENOR_BINARY_DIR "/bin/lumenor-app", {});
-    }
-    ~App() {
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        process.waitForFinished(5000);
-    }
-    /// What `lumenor show` says.
-    QString show() {
-        QProcess tool;
-        tool.setProcessEnvironment(environment);
-        tool.start(LUMENOR_BINARY_DIR "/bin/lumenor", {"show"});
-        tool.waitForFinished(10000);
-        return tool.readAllStandardOutput() + tool.readAllStandardError();
-    }
-
-    QTemporaryDir home;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    QProcess process;
-};
+/// The sandbox's environment on `desktop`'s display and `bus`, with `platform` asked for.
+QProcessEnvironment on(Sandbox& sandbox, const XDesktop& desktop, const PrivateBus& bus,
+                       const QString& platform = {}) {
+    sandbox.withLogind = false; // its bus is replaced below
+    QProcessEnvironment environment = sandbox.environment();
+    for (const auto& [name, value] : {std::pair{"QT_QPA_PLATFORM", platform},
+                                      {"DISPLAY", desktop.display()},
+                                      {"DBUS_SESSION_BUS_ADDRESS", QString(bus.address())},
+                                      {"DBUS_SYSTEM_BUS_ADDRESS", QString(bus.address())}})
+        environment.insert(name, value);
+    return environment;
+}
 
 /// The colour of the most opaque pixel of the first image of an IconPixmap value (ARGB32 in
 /// network byte order).
@@ -88,23 +60,27 @@ QColor inkOf(const QDBusArgument& pixmaps) {
 } // namespace
 
 TEST(Desktop, QtPicksThePlatformAndOneThatCannotOpenLeavesTheAppHeadlessNamingIt) {
-    XDesktop desktop;
+    ensureApplication();
+    const XDesktop desktop;
     NEEDS_DESKTOP(desktop);
-    PrivateBus bus;
+    const PrivateBus bus;
     for (const auto& [platform, shows] :
          {std::pair{"wayland-generic", false}, {"nosuch", false}, {"wayland;xcb", true}}) {
-        App app(desktop.display(), bus, platform);
+        Sandbox sandbox;
+        Child app(appPath, {}, on(sandbox, desktop, bus, platform));
         QTest::qWait(1500);
-        EXPECT_EQ(app.show().startsWith("Showing the panel."), shows) << platform;
+        const Finished show = run(toolPath, {"show"}, on(sandbox, desktop, bus));
+        EXPECT_EQ(show.out.starts_with("Showing the panel."), shows) << platform << show.err;
         if (!shows)
-            EXPECT_TRUE(app.process.readAllStandardError().contains(
-                QStringLiteral("the Qt platform \"%1\"").arg(platform).toUtf8()));
-        EXPECT_EQ(app.process.state(), QProcess::Running) << platform;
+            EXPECT_NE(app.err().find("the Qt platform \"" + std::string(platform) + "\""),
+                      std::string::npos);
+        EXPECT_EQ(app.state(), QProcess::Running) << platform;
     }
 }
 
 TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourScheme) {
-    XDesktop desktop;
+    ensureApplication();
+    const XDesktop desktop;
     NEEDS_DESKTOP(desktop);
     PrivateBus bus;
     const QString watcher = "org.kde.StatusNotifierWatcher", watcherPath = "/StatusNotifierWatcher";
@@ -124,7 +100,8 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
         bus.addMethods(portal, portalPath,
                        {{"", "Read", "ss", "v", QString("ret = dbus.UInt32(%1)").arg(scheme)}});
         const QString before = call(bus, watcher, watcherPath, watcher, "Item", {}).toString();
-        App app(desktop.display(), bus);
+        Sandbox sandbox;
+        Child app(appPath, {}, on(sandbox, desktop, bus));
         QString item;
         ASSERT_TRUE(QTest::qWaitFor([&] {
             item = call(bus, watcher, watcherPath, watcher, "Item", {}).toString();
@@ -146,11 +123,13 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
 }
 
 TEST(Desktop, AnX11TrayThatStartsLateGetsAnIconThatReadsOnIt) {
+    ensureApplication();
     for (const QColor background : {QColor(0x1e, 0x1e, 0x1e), QColor(0xee, 0xee, 0xee)}) {
         XDesktop desktop;
         NEEDS_DESKTOP(desktop);
-        PrivateBus bus; // no StatusNotifierItem host: the icon is embedded
-        App app(desktop.display(), bus);
+        const PrivateBus bus; // no StatusNotifierItem host: the icon is embedded
+        Sandbox sandbox;
+        Child app(appPath, {}, on(sandbox, desktop, bus));
         QTest::qWait(3500); // later than any fixed look at the tray after the start
         desktop.startTray(background.name());
         double best = 0;
@@ -165,4 +144,21 @@ TEST(Desktop, AnX11TrayThatStartsLateGetsAnIconThatReadsOnIt) {
             15000);
         EXPECT_GE(best, 3.0) << "on " << background.name().toStdString();
     }
+}
+
+TEST(Desktop, DisplayOnHoldsOffTheXServersOwnScreenSaverWhereNoServiceRuns) {
+    ensureApplication();
+    const XDesktop desktop;
+    NEEDS_DESKTOP(desktop);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    qputenv("DISPLAY", desktop.display().toUtf8());
+    const auto display =
+        PowerControl::makeAssertion(PowerControl::displayAssertionType, "Lumenor keep display on");
+    for (const char* wayland : {"", "wayland-0"}) {
+        qputenv("WAYLAND_DISPLAY", wayland);
+        display->set(true);
+        EXPECT_EQ(display->heldBy(), std::vector<std::string>(*wayland ? 0 : 1, "x11")) << wayland;
+        display->set(false);
+    }
+    qunsetenv("WAYLAND_DISPLAY");
 }
