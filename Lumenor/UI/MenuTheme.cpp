@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
@@ -96,6 +97,11 @@ QColor inkOn(const QColor& fill) {
     return luminance > 0.205 ? QColor(29, 29, 31) : QColor(Qt::white);
 }
 
+Qt::Alignment leading() {
+    return Qt::AlignAbsolute | Qt::AlignVCenter |
+           (QGuiApplication::isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft);
+}
+
 QFont font(int pixelSize, QFont::Weight weight) {
     QFont result;
     result.setPixelSize(pixelSize);
@@ -149,10 +155,13 @@ void paintFocusRing(QPainter& painter, const QWidget& control, const QRectF& are
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(1);
-    QColor ring = accent(isDark(control.palette()));
-    painter.setPen(QPen(ring, 2));
+    // Two rings, the text colour around the window colour: on any fill one of them stands out
+    // (an accent ring vanished on the coloured buttons).
     painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(text(control.palette()), 2));
     painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), radius, radius);
+    painter.setPen(QPen(control.palette().color(QPalette::Window), 1.5));
+    painter.drawRoundedRect(area.adjusted(2.75, 2.75, -2.75, -2.75), radius - 1.75, radius - 1.75);
     painter.restore();
 }
 

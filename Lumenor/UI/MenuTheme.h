@@ -35,6 +35,10 @@ QColor indigo(bool dark);
 /// `fill` (the WCAG ratio), so that labels on coloured buttons stay readable.
 QColor inkOn(const QColor& fill);
 
+/// Text at the start of the line in the app's layout direction: QLabel otherwise aligns by the
+/// text's own direction, so English captions stayed left in a right-to-left layout.
+Qt::Alignment leading();
+
 /// The panel's type at a pixel size.
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
 
