@@ -1,5 +1,6 @@
 #include "Lumenor/UI/MenuTheme.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QGuiApplication>
@@ -87,14 +88,20 @@ QColor indigo(bool dark) {
     return dark ? QColor(94, 92, 230) : QColor(88, 86, 214);
 }
 
-QColor inkOn(const QColor& fill) {
-    const auto linear = [](float v) {
-        return v <= 0.03928F ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
     };
-    const double luminance = 0.2126 * linear(fill.redF()) + 0.7152 * linear(fill.greenF()) +
-                             0.0722 * linear(fill.blueF());
-    // Where white (luminance 1) and our near black (0.012) contrast equally.
-    return luminance > 0.205 ? QColor(29, 29, 31) : QColor(Qt::white);
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+QColor inkOn(const QColor& fill) {
+    const QColor white(Qt::white), nearBlack(29, 29, 31);
+    return contrast(white, fill) >= contrast(nearBlack, fill) ? white : nearBlack;
 }
 
 Qt::Alignment leading() {

@@ -424,7 +424,7 @@ TEST(PillButtonTest, LabelsOnColouredButtonsReadAtFourAndAHalfToOne) {
             // Inside the pill, clear of its antialiased edge.
             for (int y = 6; y < image.height() - 6; ++y)
                 for (int x = 20; x < image.width() - 20; ++x)
-                    best = std::max(best, contrast(image.pixelColor(x, y), fill));
+                    best = std::max(best, MenuTheme::contrast(image.pixelColor(x, y), fill));
             EXPECT_GE(best, 4.5) << fill.name().toStdString() << (dark ? " dark" : " light");
         }
     }

@@ -64,8 +64,8 @@ TEST(Desktop, OnX11QtPicksThePlatformALateTrayGetsAReadableIconAndTheDisplayIsHe
             const QImage screen = desktop.screenshot();
             for (int y = screen.height() - 30; y < screen.height() - 2; ++y)
                 for (int x = 0; x < screen.width(); ++x)
-                    best =
-                        std::max(best, contrast(screen.pixelColor(x, y), QColor(0x1e, 0x1e, 0x1e)));
+                    best = std::max(best, MenuTheme::contrast(screen.pixelColor(x, y),
+                                                              QColor(0x1e, 0x1e, 0x1e)));
             return best >= 3.0;
         },
         15000);
@@ -129,6 +129,6 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
         for (qsizetype i = 4; i + 3 < data.size(); i += 4)
             pixel =
                 data[i] > pixel[0] ? reinterpret_cast<const uchar*>(data.constData() + i) : pixel;
-        EXPECT_GE(contrast(QColor(pixel[1], pixel[2], pixel[3]), bar), 3.0) << scheme;
+        EXPECT_GE(MenuTheme::contrast(QColor(pixel[1], pixel[2], pixel[3]), bar), 3.0) << scheme;
     }
 }

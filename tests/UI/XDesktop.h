@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Lumenor/UI/MenuTheme.h"
+
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -7,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <csignal>
 #include <list>
 #include <sys/prctl.h>
@@ -61,15 +62,3 @@ struct XDesktop {
     QString display;
     std::list<QProcess> processes;
 };
-
-/// The WCAG contrast ratio of two colours (1 to 21).
-inline double contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto linear = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-    };
-    const double x = luminance(a), y = luminance(b);
-    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
-}
