@@ -19,6 +19,8 @@ if(TARGET lumenor-app)
   install(FILES "${desktop_entry}" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
   install(FILES "${CMAKE_SOURCE_DIR}/Resources/${LUMENOR_APP_ID}.svg"
           DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
+  install(DIRECTORY "${CMAKE_SOURCE_DIR}/Resources/icons/"
+          DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/status")
   install(FILES "${CMAKE_SOURCE_DIR}/Resources/SKILL.md"
           DESTINATION "${CMAKE_INSTALL_DATADIR}/lumenor")
 
@@ -100,6 +102,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The platform plugins (xcb, offscreen) and the symbolic icons the panel draws.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, adwaita-icon-theme")
 # The administrator prompt for the lid helper; the app works without it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, qt6-wayland")
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/package")
 include(CPack)

@@ -7,12 +7,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
 #include <QIcon>
-#include <QLibraryInfo>
-#include <QStringList>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,56 +23,57 @@ bool environmentSet(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
-bool platformPluginExists(const QString& name) {
-    QStringList folders{QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms"};
-    if (environmentSet("QT_QPA_PLATFORM_PLUGIN_PATH")) {
-        folders.prepend(qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH"));
-    }
-    for (const QString& folder : folders) {
-        if (QDir(folder).exists("libq" + name + ".so")) {
-            return true;
-        }
-    }
-    return false;
+/// The platforms Qt would try on its own: QT_QPA_PLATFORM, else what Qt picks for the session
+/// (Wayland first on a Wayland session outside GNOME, else X11).
+QByteArray requestedPlatforms() {
+    if (environmentSet("QT_QPA_PLATFORM"))
+        return qgetenv("QT_QPA_PLATFORM");
+    const QByteArray desktop =
+        (qgetenv("XDG_CURRENT_DESKTOP") + qgetenv("XDG_SESSION_DESKTOP")).toLower();
+    if (qgetenv("XDG_SESSION_TYPE") == "wayland" && !desktop.contains("gnome"))
+        return "wayland;xcb";
+    return environmentSet("WAYLAND_DISPLAY") && !environmentSet("DISPLAY") ? "wayland" : "xcb";
 }
 
-/// Whether Qt's platform plugin can start: a GUI application aborts the process when it
-/// cannot, so the choice must be made before one exists.
-bool platformUsable(const QString& entry) {
-    const QString name = entry.section(':', 0, 0).trimmed();
-    if (name.isEmpty()) {
-        return false;
+/// A GUI application on whatever platform Qt opens; none, after saying which platforms failed,
+/// when no display can be opened. Qt aborts the process when no platform in its list loads, so
+/// the list ends in one that always does, and landing there means no display.
+std::unique_ptr<QApplication> openDisplay(int& argc, char** argv) {
+    if (!environmentSet("QT_QPA_PLATFORM") && !environmentSet("DISPLAY") &&
+        !environmentSet("WAYLAND_DISPLAY")) {
+        std::fputs("Lumenor: no display available, so there is no tray icon; the lumenor "
+                   "command works as usual.\n",
+                   stderr);
+        return nullptr;
     }
-    if (name == "xcb" && !environmentSet("DISPLAY")) {
-        return false;
-    }
-    if (name.startsWith("wayland") && !environmentSet("WAYLAND_DISPLAY")) {
-        return false;
-    }
-    return platformPluginExists(name);
-}
-
-bool displayAvailable() {
-    if (environmentSet("QT_QPA_PLATFORM")) {
-        // Qt tries the entries of a list in order and takes the first that loads.
-        const QStringList entries = qEnvironmentVariable("QT_QPA_PLATFORM").split(';');
-        return std::any_of(entries.begin(), entries.end(), platformUsable);
-    }
-    return environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY");
+    const bool userSet = environmentSet("QT_QPA_PLATFORM");
+    const QByteArray requested = requestedPlatforms();
+    const bool offscreenAsked = requested.split(';').front().startsWith("offscreen");
+    if (!offscreenAsked)
+        qputenv("QT_QPA_PLATFORM", requested + ";offscreen");
+    auto app = std::make_unique<QApplication>(argc, argv);
+    // What the app starts inherits what the user set, not our last resort.
+    if (userSet)
+        qputenv("QT_QPA_PLATFORM", requested);
+    else
+        qunsetenv("QT_QPA_PLATFORM");
+    if (offscreenAsked || QGuiApplication::platformName() != QLatin1String("offscreen"))
+        return app;
+    std::fprintf(stderr,
+                 "Lumenor: could not open a display with the Qt platform \"%s\", so there is no "
+                 "tray icon; the lumenor command works as usual.\n",
+                 requested.constData());
+    return nullptr;
 }
 
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
-    if (displayAvailable()) {
-        auto app = std::make_unique<QApplication>(argc, argv);
+    if (auto app = openDisplay(argc, argv)) {
         // The tray and its panel are no reason to quit when the panel closes.
         app->setQuitOnLastWindowClosed(false);
         app->setWindowIcon(QIcon(QStringLiteral(":/lumenor/com.corvata.lumenor.svg")));
         QGuiApplication::setDesktopFileName(QStringLiteral("com.corvata.lumenor"));
         return app;
     }
-    std::fputs("Lumenor: no display available, so there is no tray icon; the lumenor command "
-               "works as usual.\n",
-               stderr);
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
@@ -103,12 +100,14 @@ int printInformation(Information information, const char* program) {
     }
     const std::string name = std::filesystem::path(program).filename().string();
     std::printf(
-        "Usage: %s [--snapshot FILE [light]]\n"
+        "Usage: %s [--background | --snapshot FILE [light]]\n"
         "\n"
         "Keeps the computer awake on request and puts it to sleep again on request. Without\n"
         "arguments it shows its tray icon (or runs headless without a display) and serves the\n"
         "lumenor command; started while it runs, it opens the running app's panel.\n"
         "\n"
+        "  --background             a start by the session or on demand: without a tray,\n"
+        "                           do not open the panel as a window\n"
         "  --snapshot FILE [light]  render the panel to a PNG, dark unless \"light\", and exit\n"
         "  --help                   show this text and exit\n"
         "  --version                show the version and exit\n"

@@ -1,5 +1,6 @@
-// Turning the display off: `xset dpms force off` on X11; on Wayland the compositor's own way
-// where one is known (GNOME's power-save mode, sway's command). Elsewhere saying so beats
+// Turning the display off: `xset dpms force off` on X11, checked afterwards, since a server
+// without DPMS takes the command and does nothing; on Wayland GNOME's power-save mode, which
+// input ends. Elsewhere (sway's outputs stay off until a command turns them on) saying so beats
 // pretending.
 #include "Lumenor/Platform/DBusCall.h"
 #include "Lumenor/Platform/PowerControl.h"
@@ -38,15 +39,11 @@ struct Way {
 
 std::optional<Way> displayOffWay(std::string& problem) {
     if (environmentSet("WAYLAND_DISPLAY")) {
-        const QString swaymsg = QStandardPaths::findExecutable(QStringLiteral("swaymsg"));
-        if (environmentSet("SWAYSOCK") && !swaymsg.isEmpty()) {
-            return Way{false, swaymsg.toStdString(), {"output * dpms off"}};
-        }
         if (mutterRuns()) {
             return Way{true, {}, {}};
         }
-        problem = "this Wayland desktop offers no way for apps to turn the display off (GNOME's "
-                  "and sway's are known)";
+        problem = "this Wayland desktop offers no way for apps to turn the display off that input "
+                  "turns on again (GNOME's is known)";
         return std::nullopt;
     }
     if (!environmentSet("DISPLAY")) {
@@ -95,6 +92,10 @@ RunResult displaySleepNow() {
     RunResult result = run(way->tool, way->arguments, displayTimeout);
     if (result.code != 0 && result.output.empty()) {
         result.output = way->tool + " failed with status " + std::to_string(result.code);
+    }
+    if (result.code == 0 &&
+        run(way->tool, {"q"}, displayTimeout).output.find("Monitor is Off") == std::string::npos) {
+        return {1, "the X server did not turn the display off (it has no working DPMS)"};
     }
     return result;
 }

@@ -26,7 +26,7 @@ InhibitorSet::InhibitorSet(std::string type, std::string reason,
 std::vector<std::string> InhibitorSet::heldBy() const {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < parts_.size(); ++i) {
-        if (held_[i]) {
+        if (held_[i] && parts_[i]->holds()) {
             names.push_back(parts_[i]->name());
         }
     }

@@ -15,7 +15,7 @@ class QString;
 class Inhibitor {
 public:
     virtual ~Inhibitor() = default;
-    /// The name the status lists: "logind", "portal", "power-manager" or "screensaver".
+    /// The name the status lists: "logind", "portal", "power-manager", "screensaver" or "x11".
     virtual std::string name() const = 0;
     /// Takes the inhibitor for `reason`: none on success, else why not, in words for people.
     virtual std::optional<std::string> take(const std::string& reason) = 0;
@@ -23,6 +23,8 @@ public:
     virtual void give() = 0;
     /// While held: holds on for `reason` instead, never unheld on the way; nothing by default.
     virtual void rename(const std::string& reason) { (void)reason; }
+    /// Whether what the last successful take got still holds: a grant can be withdrawn later.
+    virtual bool holds() const { return true; }
 };
 
 /// An assertion held by every part that can be taken, and held while at least one is; the
@@ -67,6 +69,8 @@ std::unique_ptr<Inhibitor> portal(uint32_t flags);
 std::unique_ptr<Inhibitor> powerManagement();
 /// org.freedesktop.ScreenSaver.Inhibit, for the display.
 std::unique_ptr<Inhibitor> screenSaver();
+/// The X server's screen saver suspended and DPMS off, for the display on X11.
+std::unique_ptr<Inhibitor> x11ScreenSaver();
 
 /// Why a take failed: `missing` for a service that is not on its bus, else
 /// "<what> refused: <the error's text>".

@@ -13,6 +13,7 @@ std::unique_ptr<Assertion> makeAssertion(const std::string& type, const std::str
     if (type == displayAssertionType) {
         parts.push_back(Inhibitors::screenSaver());
         parts.push_back(Inhibitors::portal(Inhibitors::idle));
+        parts.push_back(Inhibitors::x11ScreenSaver());
     } else {
         // logind first: when nothing can be held, its failure is the one to report.
         parts.push_back(Inhibitors::logind());

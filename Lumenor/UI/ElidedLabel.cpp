@@ -40,6 +40,8 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect area = contentsRect();
     const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-    style()->drawItemText(&painter, area, int(alignment()) | Qt::TextSingleLine, palette(),
-                          isEnabled(), shown, foregroundRole());
+    // Leading means right in a right-to-left layout, as QLabel's own painting has it.
+    const Qt::Alignment aligned = QStyle::visualAlignment(layoutDirection(), alignment());
+    style()->drawItemText(&painter, area, int(aligned) | Qt::TextSingleLine, palette(), isEnabled(),
+                          shown, foregroundRole());
 }

@@ -206,7 +206,7 @@ std::optional<std::string> entryText(const fs::path& executable) {
          << "Type=Application\n"
          << "Name=Lumenor\n"
          << "Comment=Keeps the computer awake on request\n"
-         << "Exec=" << quotedExec(executable.string()) << "\n"
+         << "Exec=" << quotedExec(executable.string()) << " --background\n"
          << "Icon=com.corvata.lumenor\n"
          << "Terminal=false\n"
          << "X-GNOME-Autostart-enabled=true\n";

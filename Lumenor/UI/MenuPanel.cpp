@@ -45,8 +45,7 @@ void skipTaskbarAndPager(QWidget& window) {
 
 } // namespace
 
-MenuPanel::MenuPanel(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+MenuPanel::MenuPanel(QWidget* parent) : QWidget(parent, popupFlags) {
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle("Lumenor");
     layout_ = new QVBoxLayout(this);

@@ -16,6 +16,9 @@ class MenuPanel : public QWidget {
 public:
     static constexpr int panelWidth = 300;
     static constexpr int cornerRadius = 14;
+    /// A frameless window above the others, never in the taskbar.
+    static constexpr Qt::WindowFlags popupFlags =
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
 
     explicit MenuPanel(QWidget* parent = nullptr);
 

@@ -1,5 +1,9 @@
 #include "Lumenor/UI/MenuTheme.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
@@ -72,7 +76,7 @@ QColor wash(const QPalette& palette, qreal alpha) {
 }
 
 QColor accent(bool dark) {
-    return dark ? QColor(10, 132, 255) : QColor(0, 122, 255);
+    return dark ? QColor(10, 132, 255) : QColor(0, 102, 204);
 }
 QColor orange(bool dark) {
     return dark ? QColor(255, 159, 10) : QColor(255, 149, 0);
@@ -82,6 +86,27 @@ QColor teal(bool dark) {
 }
 QColor indigo(bool dark) {
     return dark ? QColor(94, 92, 230) : QColor(88, 86, 214);
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+QColor inkOn(const QColor& fill) {
+    const QColor white(Qt::white), nearBlack(29, 29, 31);
+    return contrast(white, fill) >= contrast(nearBlack, fill) ? white : nearBlack;
+}
+
+Qt::Alignment leading() {
+    return Qt::AlignAbsolute | Qt::AlignVCenter |
+           (QGuiApplication::isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft);
 }
 
 QFont font(int pixelSize, QFont::Weight weight) {
@@ -137,10 +162,13 @@ void paintFocusRing(QPainter& painter, const QWidget& control, const QRectF& are
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(1);
-    QColor ring = accent(isDark(control.palette()));
-    painter.setPen(QPen(ring, 2));
+    // Two rings, the text colour around the window colour: on any fill one of them stands out
+    // (an accent ring vanished on the coloured buttons).
     painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(text(control.palette()), 2));
     painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), radius, radius);
+    painter.setPen(QPen(control.palette().color(QPalette::Window), 1.5));
+    painter.drawRoundedRect(area.adjusted(2.75, 2.75, -2.75, -2.75), radius - 1.75, radius - 1.75);
     painter.restore();
 }
 

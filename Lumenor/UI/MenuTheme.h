@@ -31,6 +31,17 @@ QColor orange(bool dark);
 QColor teal(bool dark);
 QColor indigo(bool dark);
 
+/// The WCAG contrast ratio of two colours, from 1 to 21.
+double contrast(const QColor& a, const QColor& b);
+
+/// The text colour for a filled control: white or near black, whichever contrasts more with
+/// `fill`, so that labels on coloured buttons stay readable.
+QColor inkOn(const QColor& fill);
+
+/// Text at the start of the line in the app's layout direction: QLabel otherwise aligns by the
+/// text's own direction, so English captions stayed left in a right-to-left layout.
+Qt::Alignment leading();
+
 /// The panel's type at a pixel size.
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);
 

@@ -43,6 +43,7 @@ QLabel* label(const QString& text, int pixelSize, QWidget* parent,
               QFont::Weight weight = QFont::Normal) {
     auto* result = new QLabel(text, parent);
     result->setFont(MenuTheme::font(pixelSize, weight));
+    result->setAlignment(MenuTheme::leading());
     MenuTheme::setTone(result, tone);
     return result;
 }

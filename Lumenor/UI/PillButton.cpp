@@ -50,7 +50,7 @@ void PillButton::paintBackground(QPainter& painter) {
     pill.addRoundedRect(area, radius, radius);
     painter.fillPath(pill, fill);
 
-    const QColor ink = isEnabled() ? QColor(Qt::white) : MenuTheme::wash(palette(), 0.4);
+    const QColor ink = isEnabled() ? MenuTheme::inkOn(fill) : MenuTheme::wash(palette(), 0.4);
     const QPixmap glyph = symbol_.isEmpty()
                               ? QPixmap()
                               : SymbolTable::pixmap(symbol_, ink, glyphSide, devicePixelRatioF());

@@ -33,11 +33,14 @@ protected:
                                 chevronSide, devicePixelRatioF());
         QPainter painter(this);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        if (open_) {
-            painter.translate(width() / 2.0, height() / 2.0);
+        // Open, it points down; closed, it points to the end of the line, left in a
+        // right-to-left layout.
+        painter.translate(width() / 2.0, height() / 2.0);
+        if (open_)
             painter.rotate(90);
-            painter.translate(-width() / 2.0, -height() / 2.0);
-        }
+        else if (layoutDirection() == Qt::RightToLeft)
+            painter.scale(-1, 1);
+        painter.translate(-width() / 2.0, -height() / 2.0);
         painter.drawPixmap(0, 0, glyph);
     }
 

@@ -1,6 +1,7 @@
 #include "Lumenor/UI/StatusPanelController.h"
 
 #include "Lumenor/Engine/WakeController.h"
+#include "Lumenor/Platform/DesktopSession.h"
 #include "Lumenor/UI/MenuPanel.h"
 #include "Lumenor/UI/MenuView.h"
 #include "Lumenor/UI/SymbolTable.h"
@@ -65,6 +66,32 @@ std::optional<QColor> trayBackground(const QSystemTrayIcon& item) {
                             static_cast<float>(blue));
 }
 
+bool onX11() {
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+/// Calls `embedded` whenever Qt's X11 tray window is shown, that is embedded by a tray: only
+/// then can the tray's colour around it be read.
+class EmbedWatch final : public QObject {
+public:
+    EmbedWatch(QObject* parent, std::function<void()> embedded)
+        : QObject(parent), embedded_(std::move(embedded)) {
+        qApp->installEventFilter(this);
+    }
+    ~EmbedWatch() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show &&
+            qstrcmp(watched->metaObject()->className(), "QSystemTrayIconSys") == 0)
+            embedded_();
+        return false;
+    }
+
+private:
+    std::function<void()> embedded_;
+};
+
 } // namespace
 
 StatusPanelController::StatusPanelController(WakeController& controller, QObject* parent)
@@ -73,21 +100,15 @@ StatusPanelController::StatusPanelController(WakeController& controller, QObject
 StatusPanelController::StatusPanelController(WakeController& controller, Options options,
                                              QObject* parent)
     : QObject(parent), controller_(controller), options_(std::move(options)),
-      trayIcon_(new QSystemTrayIcon(this)), panel_(std::make_unique<MenuPanel>()) {
+      panel_(std::make_unique<MenuPanel>()) {
     if (!options_.anchor)
         options_.anchor = [this] { return defaultAnchor(); };
     panel_->onCancel = [guard = QPointer(this)] {
         if (guard)
             guard->close();
     };
-    connect(trayIcon_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
-                    togglePanel();
-            });
     SymbolTable::ensureTheme();
     ink_ = QGuiApplication::palette().color(QPalette::WindowText);
-    updateIcon();
     connect(&controller_, &WakeController::changed, this,
             &StatusPanelController::scheduleIconUpdate);
     tooltipRefresh_ = new QTimer(this);
@@ -97,13 +118,51 @@ StatusPanelController::StatusPanelController(WakeController& controller, Options
     connect(panel_.get(), &MenuPanel::resigned, this, &StatusPanelController::panelResigned);
     connect(panel_.get(), &MenuPanel::moved, this, &StatusPanelController::panelMoved);
     connect(panel_.get(), &MenuPanel::appearanceChanged, this, &StatusPanelController::refreshInk);
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    DesktopSession::watchColorScheme(this, [this] { refreshInk(); });
+    hostWait_ = new QTimer(this);
+    hostWait_->setInterval(200);
+    hostWait_->setSingleShot(true);
+    connect(hostWait_, &QTimer::timeout, this, &StatusPanelController::awaitTrayHost);
+    DesktopSession::watchTrayWatcher(this, [this] {
+        hostChecks_ = 0;
+        awaitTrayHost();
+    });
+    if (onX11()) {
+        new EmbedWatch(this, [this] {
+            for (const int delay : {300, 1500})
+                QTimer::singleShot(delay, this, &StatusPanelController::refreshInk);
+        });
+    }
+    // Qt decides once per process whether StatusNotifierItems can be shown: asking before a host
+    // runs would leave the icon out for good, so off X11 the item waits for one.
+    if (onX11() || DesktopSession::trayHostRegistered())
+        makeTrayIcon();
+    if (trayIcon_ == nullptr || !QSystemTrayIcon::isSystemTrayAvailable())
         sayOnceThatNoTrayExists();
-    // Shown even without a tray host: Qt adds the icon when one appears.
-    trayIcon_->show();
-    // The tray places the icon a moment after it is shown; only then can its colour be read.
-    for (const int delay : {800, 3000})
-        QTimer::singleShot(delay, this, &StatusPanelController::refreshInk);
+    refreshInk();
+    if (options_.startedByPerson) {
+        QTimer::singleShot(options_.noTrayGrace, this, [this] {
+            if (trayIcon_ == nullptr || !QSystemTrayIcon::isSystemTrayAvailable())
+                openAsWindow();
+        });
+    }
+}
+
+bool StatusPanelController::startedByAPerson() {
+    return !QCoreApplication::arguments().contains(QStringLiteral("--background")) &&
+           qEnvironmentVariableIsEmpty("DESKTOP_AUTOSTART_ID") &&
+           qEnvironmentVariableIsEmpty("LISTEN_FDS");
+}
+
+void StatusPanelController::openAsWindow() {
+    if (isOpen())
+        return;
+    controller_.log("⚠️ No system tray runs here, so Lumenor has no icon: launch Lumenor again "
+                    "or run “lumenor show” to see this window.",
+                    LogEvent::Kind::warning);
+    asWindow_ = true;
+    panel_->setWindowFlags(Qt::Window);
+    open();
 }
 
 StatusPanelController::~StatusPanelController() {
@@ -157,10 +216,19 @@ void StatusPanelController::fit(QSize size) {
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
     const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
-    const std::optional<QRect> frame = fitFrame(anchor_, available, size.height());
+    std::optional<QRect> frame = fitFrame(anchor_, available, size.height());
     if (!frame)
         return;
+    // Once shown, the panel keeps its top edge, so that a message appearing in it never moves
+    // the rows under the pointer; it may then reach over a bottom tray, never off the screen.
+    if (isOpen() && targetFrame_) {
+        const QRect kept(targetFrame_->topLeft(), frame->size());
+        if (screen == nullptr || kept.bottom() <= screen->geometry().bottom())
+            frame = kept;
+    }
     targetFrame_ = frame;
+    // Fixed in size, the panel is a window that tiling compositors float instead of tiling.
+    panel_->setFixedSize(frame->size());
     if (panel_->geometry() != *frame)
         panel_->setGeometry(*frame);
 }
@@ -176,15 +244,20 @@ void StatusPanelController::open() {
     corrections_ = 0;
     fit(view->measuredSize());
 
-    panel_->setWindowOpacity(0);
+    // Only X11 has window opacity; elsewhere Qt warns at every step of a fade.
+    const bool fades = onX11();
+    if (fades)
+        panel_->setWindowOpacity(0);
     panel_->show();
     panel_->raise();
     panel_->activateWindow();
-    fade_ = new QPropertyAnimation(panel_.get(), "windowOpacity", panel_.get());
-    fade_->setDuration(static_cast<int>(fadeIn.count()));
-    fade_->setStartValue(0.0);
-    fade_->setEndValue(1.0);
-    fade_->start(QAbstractAnimation::DeleteWhenStopped);
+    if (fades) {
+        fade_ = new QPropertyAnimation(panel_.get(), "windowOpacity", panel_.get());
+        fade_->setDuration(static_cast<int>(fadeIn.count()));
+        fade_->setStartValue(0.0);
+        fade_->setEndValue(1.0);
+        fade_->start(QAbstractAnimation::DeleteWhenStopped);
+    }
 
     qApp->installEventFilter(this);
 }
@@ -194,6 +267,10 @@ void StatusPanelController::close() {
         return;
     lastClosed_ = options_.clock();
     targetFrame_.reset();
+    if (asWindow_) {
+        asWindow_ = false;
+        panel_->setWindowFlags(MenuPanel::popupFlags);
+    }
     if (fade_)
         fade_->stop();
     panel_->hide();
@@ -202,7 +279,44 @@ void StatusPanelController::close() {
     panel_->setContent(new QWidget);
 }
 
+void StatusPanelController::makeTrayIcon() {
+    delete trayIcon_;
+    trayIcon_ = new QSystemTrayIcon(this);
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+                    togglePanel();
+            });
+    shownGlyph_.reset();
+    updateIcon();
+    // Shown even without a tray host: on X11 Qt embeds the icon when a tray appears.
+    trayIcon_->show();
+    // The tray places the icon a moment after it is shown; only then can its colour be read.
+    for (const int delay : {800, 3000})
+        QTimer::singleShot(delay, this, &StatusPanelController::refreshInk);
+}
+
+void StatusPanelController::awaitTrayHost() {
+    // A bar takes the watcher's name first and registers its host a moment later.
+    if (DesktopSession::trayHostRegistered()) {
+        hostWait_->stop();
+        makeTrayIcon();
+        refreshInk();
+    } else if (++hostChecks_ < 25) {
+        hostWait_->start();
+    } else {
+        hostWait_->stop();
+    }
+}
+
 QRect StatusPanelController::defaultAnchor() const {
+    if (asWindow_) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen != nullptr ? screen->availableGeometry() : QRect();
+        return QRect(area.center().x(), area.top() + area.height() / 8, 1, 1);
+    }
+    if (trayIcon_ == nullptr)
+        return QRect(QCursor::pos(), QSize(1, 1));
     const QRect item = trayIcon_->geometry();
     if (item.isValid() && !item.isEmpty())
         return item;
@@ -224,7 +338,7 @@ void StatusPanelController::scheduleIconUpdate() {
 }
 
 void StatusPanelController::updateIcon() {
-    trayIcon_->setToolTip(QString::fromStdString("Lumenor — " + controller_.statusLine()));
+    toolTip_ = QString::fromStdString("Lumenor — " + controller_.statusLine());
     if (tooltipRefresh_ != nullptr) {
         const bool countingDown = controller_.nextDeadline().has_value();
         if (countingDown && !tooltipRefresh_->isActive())
@@ -233,17 +347,28 @@ void StatusPanelController::updateIcon() {
             tooltipRefresh_->stop();
     }
     const TrayGlyph::State glyph = TrayGlyph::state(controller_);
+    if (trayIcon_ != nullptr)
+        trayIcon_->setToolTip(toolTip_);
     if (glyph == shownGlyph_ && ink_ == shownInk_)
         return;
     shownGlyph_ = glyph;
     shownInk_ = ink_;
-    trayIcon_->setIcon(TrayGlyph::icon(glyph, ink_));
+    if (trayIcon_ != nullptr)
+        trayIcon_->setIcon(TrayGlyph::icon(glyph, ink_));
 }
 
 void StatusPanelController::refreshInk() {
-    const std::optional<QColor> background = trayBackground(*trayIcon_);
-    ink_ = background ? TrayGlyph::inkFor(*background)
-                      : QGuiApplication::palette().color(QPalette::WindowText);
+    const QColor light = TrayGlyph::inkFor(Qt::black);
+    const std::optional<QColor> background =
+        trayIcon_ != nullptr ? trayBackground(*trayIcon_) : std::nullopt;
+    if (background)
+        ink_ = TrayGlyph::inkFor(*background);
+    else if (const auto scheme = DesktopSession::colorScheme())
+        ink_ = *scheme == DesktopSession::ColorScheme::light ? TrayGlyph::inkFor(Qt::white) : light;
+    else
+        ink_ = QGuiApplication::platformName().startsWith(QLatin1String("wayland"))
+                   ? light
+                   : QGuiApplication::palette().color(QPalette::WindowText);
     updateIcon();
 }
 
@@ -252,7 +377,7 @@ void StatusPanelController::panelResigned() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (!isOpen() || panel_->isActiveWindow())
+            if (!isOpen() || asWindow_ || panel_->isActiveWindow())
                 return;
             // A dialog or a drop-down opened from the panel keeps it open.
             if (QApplication::activeModalWidget() != nullptr ||
@@ -288,7 +413,7 @@ bool StatusPanelController::ownsWindow(const QWidget* window) const {
 }
 
 bool StatusPanelController::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() && !asWindow_) {
         const auto* widget = static_cast<QWidget*>(watched);
         const bool inside = ownsWindow(widget->window()) ||
                             QApplication::activeModalWidget() != nullptr ||

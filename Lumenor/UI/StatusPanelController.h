@@ -41,7 +41,15 @@ public:
         std::function<QRect()> anchor;
         /// What the menu view reaches outside the controller.
         MenuServices services = MenuServices::system();
+        /// A person started the app (not the login autostart, socket activation or a command
+        /// that needed it): with no tray it then opens the panel as a window after `noTrayGrace`.
+        bool startedByPerson = startedByAPerson();
+        std::chrono::milliseconds noTrayGrace{4000};
     };
+
+    /// Neither `--background` (the login autostart entry and starts on demand pass it) nor
+    /// the marks of the session's autostart or of socket activation.
+    static bool startedByAPerson();
 
     /// A click within this time of the panel closing does not reopen it: the click that
     /// closed it also reaches the tray icon.
@@ -68,7 +76,10 @@ public:
 
     bool isOpen() const;
     MenuPanel& panel() const { return *panel_; }
-    const QSystemTrayIcon& trayIcon() const { return *trayIcon_; }
+    /// The tray item; none until a tray can show it (on X11 at once, Qt embeds it when a tray
+    /// appears; elsewhere once a StatusNotifierItem host runs).
+    const QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    QString toolTip() const { return toolTip_; }
     /// The glyph on the tray icon and the ink it is drawn in.
     std::optional<TrayGlyph::State> shownGlyph() const { return shownGlyph_; }
     QColor shownInk() const { return shownInk_; }
@@ -82,11 +93,19 @@ private:
     void open();
     void close();
     void updateIcon();
+    /// Makes the tray item afresh: a tray that starts (again) knows nothing of the old one.
+    void makeTrayIcon();
+    /// A StatusNotifierItem watcher appeared: the item is made once its host has registered.
+    void awaitTrayHost();
     /// Picks the glyphs' ink again: one that reads on the tray's own colour where it can be
-    /// seen (X11), else the palette's window text; redraws the icon when it changed.
+    /// seen (X11), else on the desktop's colour scheme (light ink unless it prefers light: bars
+    /// are dark by default), else the palette's window text on X11 and light ink elsewhere;
+    /// redraws the icon when it changed.
     void refreshInk();
     void scheduleIconUpdate();
     void panelResigned();
+    /// Opens the panel as an ordinary window, for a person who has no tray to find it in.
+    void openAsWindow();
     void panelMoved();
     bool ownsWindow(const QWidget* window) const;
     QRect defaultAnchor() const;
@@ -94,6 +113,9 @@ private:
     WakeController& controller_;
     Options options_;
     QSystemTrayIcon* trayIcon_ = nullptr;
+    QString toolTip_;
+    QTimer* hostWait_ = nullptr;
+    int hostChecks_ = 0;
     std::unique_ptr<MenuPanel> panel_;
     QPointer<QPropertyAnimation> fade_;
     std::optional<TimePoint> lastClosed_;
@@ -107,4 +129,5 @@ private:
     /// second, for an app that should sleep between deadlines.
     QTimer* tooltipRefresh_ = nullptr;
     int corrections_ = 0;
+    bool asWindow_ = false;
 };

@@ -52,7 +52,9 @@ TEST(AppLifecycle, WithoutAnAppServingEachProgramAnswersOnItsStreams) {
     const std::string absent = "Lumenor isn't running (connect failed: No such file or directory)";
     for (const auto& [program, arguments, expected] :
          std::vector<std::tuple<QString, QStringList, Finished>>{
-             {appPath, {"--help"}, {0, "Usage: lumenor-app [--snapshot FILE [light]]\n", ""}},
+             {appPath,
+              {"--help"},
+              {0, "Usage: lumenor-app [--background | --snapshot FILE [light]]\n", ""}},
              {appPath, {"--version"}, {0, "Lumenor 0.", ""}},
              {toolPath,
               {"help", "run"},

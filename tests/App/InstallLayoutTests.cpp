@@ -45,7 +45,8 @@ TEST(InstallLayout, InstallsTheLinuxLayoutAndUninstallsEveryTrace) {
     for (const std::string file :
          {"bin/lumenor", "bin/lumenor-app", "share/applications/com.corvata.lumenor.desktop",
           "share/icons/hicolor/scalable/apps/com.corvata.lumenor.svg", "share/lumenor/SKILL.md",
-          "lib/systemd/user/lumenor.service", "lib/systemd/user/lumenor.socket"}) {
+          "lib/systemd/user/lumenor.service", "lib/systemd/user/lumenor.socket",
+          "share/icons/hicolor/scalable/status/com.corvata.lumenor-unheld-symbolic.svg"}) {
         EXPECT_TRUE(installed.contains((base / file).string())) << file;
         const bool executable =
             (fs::status(base / file).permissions() & fs::perms::owner_exec) != fs::perms::none;

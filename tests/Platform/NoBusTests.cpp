@@ -106,20 +106,23 @@ TEST(Setup, HandsTheInstallScriptToPkexecAndReadsItsAnswer) {
                 throwsSetupError(SetupError::Kind::failed, StrEq(noPkexec)));
 }
 
-TEST(DisplaySleep, UsesXsetOrSwayAndOtherwiseSaysWhyNot) {
+TEST(DisplaySleep, UsesXsetWhereTheMonitorGoesOffAndOtherwiseSaysWhyNot) {
     TemporaryFolder folder;
-    const std::string xset = tool(folder, "xset", "echo \"xset $*\"");
+    // The stand-in reports the monitor as $MONITOR says.
+    const std::string xset = tool(
+        folder, "xset", "if [ \"$1\" = q ]; then echo \"$MONITOR\"; else echo \"xset $*\"; fi");
     tool(folder, "swaymsg", "echo \"swaymsg $*\"");
     const std::string path = std::getenv("PATH");
     ::setenv("PATH", folder.path().c_str(), 1);
+    ::setenv("MONITOR", "  Monitor is Off", 1);
     const std::string noWay = "this Wayland desktop offers no way for apps to turn the display off "
-                              "(GNOME's and sway's are known)";
+                              "that input turns on again (GNOME's is known)";
     // No session bus, so no GNOME: its way is tried against a mock on the system-bus tests.
     for (const auto& [display, wayland, sway, expected] :
          std::vector<std::tuple<const char*, const char*, const char*, PowerControl::RunResult>>{
              {nullptr, nullptr, nullptr, {1, "there is no X display (DISPLAY is not set)"}},
              {":0", "wayland-0", nullptr, {1, noWay}},
-             {nullptr, "wayland-0", "/run/sway.sock", {0, "swaymsg output * dpms off"}},
+             {nullptr, "wayland-0", "/run/sway.sock", {1, noWay}},
              {":0", nullptr, nullptr, {0, "xset dpms force off"}},
          }) {
         for (const auto& [name, value] :
@@ -129,6 +132,11 @@ TEST(DisplaySleep, UsesXsetOrSwayAndOtherwiseSaysWhyNot) {
         EXPECT_EQ(PowerControl::displaySleepProblem(),
                   expected.code == 0 ? std::nullopt : std::optional(expected.output));
     }
+    // A server without DPMS takes the command and leaves the monitor on.
+    ::setenv("MONITOR", "  Monitor is On", 1);
+    EXPECT_EQ(PowerControl::displaySleepNow(),
+              (PowerControl::RunResult{
+                  1, "the X server did not turn the display off (it has no working DPMS)"}));
     std::filesystem::remove(xset); // the last case left DISPLAY set
     EXPECT_EQ(PowerControl::displaySleepProblem(),
               "xset is not installed (Debian package x11-xserver-utils)");

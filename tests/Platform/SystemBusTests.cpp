@@ -94,6 +94,13 @@ public:
                           "try:\n    self.AddObject('" + requestPath +
                               "', 'org.freedesktop.portal.Request', {}, [('Close', '', '', '')])\n"
                               "except dbus.exceptions.DBusException:\n    pass\n"
+                              // A backend that cannot inhibit answers on the request.
+                              "if 'refused' in args[2].get('reason', ''):\n"
+                              "    get_object('" +
+                              requestPath +
+                              "').EmitSignal("
+                              "'org.freedesktop.portal.Request', 'Response', 'ua{sv}', "
+                              "[dbus.UInt32(2), {}])\n"
                               "ret = dbus.ObjectPath('" +
                               requestPath + "')"}});
         ASSERT_TRUE(bus->startMock(
@@ -145,6 +152,16 @@ TEST(SystemBus, EveryMechanismIsHeldTogetherAndReleasedTogether) {
                    std::vector{QVariantList{7u}} &&
                calls(screenSaver, "UnInhibit") == std::vector{QVariantList{0u}};
     })) << "each given back with what it handed out";
+}
+
+TEST(SystemBus, APortalWhoseBackendRefusesIsNotListedAsHolding) {
+    const auto system =
+        PowerControl::makeAssertion(PowerControl::systemAssertionType, "refused by the backend");
+    system->set(true);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return system->heldBy() == std::vector<std::string>{"logind", "power-manager"};
+    })) << "the portal's answer arrives through the main loop";
+    system->set(false);
 }
 
 TEST(SystemBus, SleepNowSuspendsOnceAndTheDisplayWakesAndOnGnomeWaylandSleepsThroughMutter) {

@@ -2,6 +2,7 @@
 #include "Lumenor/UI/ElidedLabel.h"
 #include "Lumenor/UI/HoverButton.h"
 #include "Lumenor/UI/MenuPanel.h"
+#include "Lumenor/UI/MenuTheme.h"
 #include "Lumenor/UI/MenuView.h"
 #include "Lumenor/UI/OptionRow.h"
 #include "Lumenor/UI/PillButton.h"
@@ -13,6 +14,7 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
+#include "UI/XDesktop.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +33,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cmath>
 
 namespace {
 
@@ -299,13 +302,18 @@ TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAndThePalette) {
     const auto shows = [&](TrayGlyph::State glyph) {
         settle();
         EXPECT_EQ(status.shownGlyph(), glyph) << TrayGlyph::name(glyph).toStdString();
-        EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
+        EXPECT_EQ(status.toolTip().toStdString(), "Lumenor — " + engine->statusLine());
     };
     WakeControllerProbe probe(engine.controller());
     shows(TrayGlyph::State::off);
     probe.setRemoteCycleArmed(true);
     shows(TrayGlyph::State::remoteArmed);
+    engine.power->refusedAssertions = {PowerControl::systemAssertionType};
     engine.hold("agent-task", 600);
+    shows(TrayGlyph::State::unheld);
+    EXPECT_NE(engine->statusLine().find("Couldn't keep"), std::string::npos);
+    engine.power->refusedAssertions.clear();
+    engine.tickAt(*engine->nextDeadline()); // the retry
     shows(TrayGlyph::State::awake);
 
     engine->startSession(SessionKind::until(engine.clock.now() + 30min));
@@ -314,7 +322,7 @@ TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAndThePalette) {
     auto* refresh = status.findChild<QTimer*>("tooltipRefresh");
     ASSERT_TRUE(refresh->isActive());
     QMetaObject::invokeMethod(refresh, "timeout");
-    EXPECT_EQ(status.trayIcon().toolTip().toStdString(), "Lumenor — " + engine->statusLine());
+    EXPECT_EQ(status.toolTip().toStdString(), "Lumenor — " + engine->statusLine());
     engine->setKeepDisplayOn(true);
     shows(TrayGlyph::State::awakeDisplay);
     probe.setLidModeActive(true);
@@ -374,6 +382,59 @@ TEST_F(StatusPanelTest, OpensFreshRefusesToReopenRightAfterClosingAndScrollsTall
 
     QTest::keyClick(&panel, Qt::Key_Escape);
     EXPECT_FALSE(status.isOpen());
+}
+
+TEST_F(StatusPanelTest, AMessageAppearingAboveABottomTrayLeavesTheRowsUnderThePointer) {
+    anchor.moveBottom(available().bottom());
+    status.togglePanel();
+    settle();
+    const auto* view = qobject_cast<MenuView*>(status.panel().content());
+    const QWidget* row = view->findChild<QWidget*>("moreRow");
+    const QPoint before = row->mapToGlobal(QPoint());
+    const int height = status.panel().height();
+    engine->log("⚠️ Agent Access: no home folder", LogEvent::Kind::warning);
+    settle();
+    settle();
+    EXPECT_GT(status.panel().height(), height) << "the message is shown";
+    EXPECT_EQ(row->mapToGlobal(QPoint()), before);
+}
+
+TEST(StatusPanelWithoutTray,
+     APersonsStartOpensThePanelAsAWindowSayingHowToReachItAndAutostartDoesNot) {
+    for (const bool person : {true, false}) {
+        EngineHarness engine;
+        StatusPanelController status{
+            engine.controller(),
+            {.services = MenuServices::inert(), .startedByPerson = person, .noTrayGrace = 0ms}};
+        QTest::qWait(20);
+        settle();
+        ASSERT_EQ(status.isOpen(), person);
+        if (!person)
+            continue;
+        EXPECT_FALSE(status.panel().windowFlags().testFlag(Qt::Tool)) << "an ordinary window";
+        const auto* footer = status.panel().findChild<QLabel*>("footerEvent");
+        ASSERT_NE(footer, nullptr);
+        EXPECT_TRUE(footer->text().contains("lumenor show")) << footer->text().toStdString();
+    }
+}
+
+TEST(PillButtonTest, LabelsOnColouredButtonsReadAtFourAndAHalfToOne) {
+    for (const bool dark : {false, true}) {
+        for (const PillButton::Tint tint :
+             {MenuTheme::orange, MenuTheme::teal, MenuTheme::accent}) {
+            PillButton button({}, QStringLiteral("Rest Screen"), tint, [] {});
+            button.setPalette(MenuTheme::palette(dark));
+            button.resize(200, 34);
+            const QImage image = button.grab().toImage();
+            const QColor fill = image.pixelColor(100, 4);
+            double best = 0;
+            // Inside the pill, clear of its antialiased edge.
+            for (int y = 6; y < image.height() - 6; ++y)
+                for (int x = 20; x < image.width() - 20; ++x)
+                    best = std::max(best, MenuTheme::contrast(image.pixelColor(x, y), fill));
+            EXPECT_GE(best, 4.5) << fill.name().toStdString() << (dark ? " dark" : " light");
+        }
+    }
 }
 
 TEST(SnapshotTest, DarkAndLightShowTheCollapsedPanelOnTheirBackgroundsAndNeedAFolder) {
