@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <span>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace ProcessTree {
@@ -37,7 +38,6 @@ std::optional<std::string> readWhole(const std::string& path) {
         content.append(chunk, static_cast<std::size_t>(count));
     }
 }
-
 
 std::string lowercased(std::string_view text) {
     std::string result(text);
@@ -199,6 +199,16 @@ std::optional<AgentAncestor> agentAncestor(std::int32_t startingAt, int maxDepth
         current = *parent;
     }
     return std::nullopt;
+}
+
+int openPidfd(std::int32_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 } // namespace ProcessTree

@@ -61,4 +61,8 @@ std::optional<AgentRun> classifyAgent(const std::vector<std::string>& arguments)
 /// processes at most (1: only `startingAt`). The root of the tree (pid 1) is never examined.
 std::optional<AgentAncestor> agentAncestor(std::int32_t startingAt, int maxDepth);
 
+/// A descriptor that becomes readable when `pid` ends (pidfd_open); -1 with errno set where
+/// the process is gone or the kernel has no pidfds.
+int openPidfd(std::int32_t pid);
+
 } // namespace ProcessTree

@@ -2,6 +2,8 @@
 
 #include "Lumenor/Platform/DBusCall.h"
 
+#include "LumenorCore/ProcessTree.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QMetaObject>
@@ -19,7 +21,6 @@
 #include <system_error>
 
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,16 +43,6 @@ const QString upowerPaths[] = {QStringLiteral("/org/freedesktop/UPower"),
 /// What a battery reading is made of; UPower changes the rest (energy, rate, times) often.
 const QStringList batteryProperties = {QStringLiteral("OnBattery"), QStringLiteral("Percentage"),
                                        QStringLiteral("State")};
-
-int openPidfd(int32_t pid) {
-#ifdef SYS_pidfd_open
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
 
 std::string fileName(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -277,7 +268,7 @@ void LinuxWorkspace::watchProcess(int32_t pid) {
     if (watches_.count(pid) != 0) {
         return;
     }
-    const int pidfd = pid > 0 ? openPidfd(pid) : -1;
+    const int pidfd = pid > 0 ? ProcessTree::openPidfd(pid) : -1;
     const int error = pid > 0 ? errno : ESRCH;
     auto watch = std::make_unique<Watch>();
     if (pidfd < 0 && (error == ESRCH || error == EINVAL)) {

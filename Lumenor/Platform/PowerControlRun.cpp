@@ -3,6 +3,8 @@
 // output is drained while it runs so a chatty tool cannot block on a full pipe.
 #include "Lumenor/Platform/PowerControl.h"
 
+#include "LumenorCore/ProcessTree.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -18,7 +20,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,15 +62,6 @@ public:
 private:
     int fd_;
 };
-
-int openPidfd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    return -1;
-#endif
-}
 
 /// Spawn attributes that give the child default signal handling and an empty mask, whatever
 /// the app has set for itself (an ignored SIGPIPE, for one, would otherwise be inherited).
@@ -231,7 +223,7 @@ std::optional<std::string> launch(const std::string& tool,
         return "Couldn't run " + tool + ": " + systemError(error);
     }
     ::fcntl(child.output.get(), F_SETFL, O_NONBLOCK);
-    child.pidfd.reset(openPidfd(child.pid));
+    child.pidfd.reset(ProcessTree::openPidfd(child.pid));
     return std::nullopt;
 }
 

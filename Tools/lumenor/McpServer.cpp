@@ -1,11 +1,12 @@
 #include "Tools/lumenor/McpServer.h"
 
+#include "LumenorCore/ProcessTree.h"
+
 #include <array>
 #include <cerrno>
 #include <csignal>
 
 #include <poll.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -65,16 +66,6 @@ bool nestsTooDeeply(std::string_view line) {
 
 bool blank(std::string_view line) {
     return line.find_first_not_of(" \t\r") == std::string_view::npos;
-}
-
-/// A descriptor that becomes readable when `pid` ends; -1 where pidfds are unavailable.
-int processDescriptor(pid_t pid) {
-#ifdef SYS_pidfd_open
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    return -1;
-#endif
 }
 
 /// Writes one message and its line feed; false once the client no longer reads.
@@ -191,7 +182,7 @@ int McpServer::serve() {
     // A client that stops reading must end this server, not kill it mid-write.
     ::signal(SIGPIPE, SIG_IGN);
     const pid_t parent = ::getppid();
-    const int parentGone = processDescriptor(parent);
+    const int parentGone = ProcessTree::openPidfd(parent);
     std::string pending;
     bool skipping = false; // inside a line already refused as too long
     std::array<char, 65536> chunk{};
