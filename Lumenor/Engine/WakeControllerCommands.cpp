@@ -475,7 +475,8 @@ LumenorResponse WakeController::commandHold(const Options& options) {
         return reply(false, "Lumenor keeps at most " + std::to_string(maximumHolds) +
                                 " holds; release one first (`lumenor holds` lists them).");
     }
-    Hold details{.id = *id, .until = {}};
+    Hold details;
+    details.id = *id;
     if (const std::string* label = option(options, "label")) {
         details.label = *label;
     }

@@ -341,7 +341,8 @@ int run(Invocation invocation) {
         waitForExit(child);
         return response != nullptr ? reporter.reply(*response) : std::get<int>(outcome);
     }
-    ::write(gate[1], "g", 1);
+    // Should the child be gone already, its hold ends with it; there is nothing to undo here.
+    [[maybe_unused]] const ssize_t sent = ::write(gate[1], "g", 1);
     ::close(gate[1]);
     const int status = superviseChild(child, watched);
     // The app would notice the exit within a second; releasing at once frees the computer now.
@@ -362,11 +363,11 @@ McpTools::Reply askForAgent(const LumenorRequest& request, bool mayStart) {
 }
 
 int serveMcp(const Invocation& invocation) {
-    McpTools::Session session{.send =
-                                  [mayStart = invocation.mayStart](const LumenorRequest& request) {
-                                      return askForAgent(request, mayStart);
-                                  },
-                              .pid = static_cast<std::int32_t>(::getpid())};
+    McpTools::Session session;
+    session.send = [mayStart = invocation.mayStart](const LumenorRequest& request) {
+        return askForAgent(request, mayStart);
+    };
+    session.pid = static_cast<std::int32_t>(::getpid());
     return McpServer(std::move(session), LUMENOR_VERSION).serve();
 }
 
