@@ -155,9 +155,11 @@ public:
     bool isAwake() const;
     /// isAwake, and a sleep inhibitor is actually held: the machine is kept awake.
     bool keptAwake() const;
-    /// What keeps Lumenor from doing what it was asked now (nothing holds the machine awake, the
-    /// settings cannot be saved), in words; none when all is well.
+    /// What keeps Lumenor from doing what it was asked now (nothing holds the machine awake or
+    /// its display lit, the settings cannot be saved), in words; none when all is well.
     std::optional<std::string> problem() const;
+    /// Why the display is not kept lit while that is wanted; none when it is, or not wanted.
+    const std::optional<std::string>& displayProblem() const { return displayProblem_; }
     /// On battery with a charge (100 when unknown) below minimumBattery.
     bool batteryTooLow() const;
 
@@ -265,8 +267,11 @@ private:
     std::string settingsFailure() const;
 
     // Inhibitors and problems (WakeControllerInhibitors.cpp)
-    /// Logs a change of the mechanisms held and of the keep-awake problem.
-    void noteInhibitors(bool wanted);
+    /// Logs a change of the mechanisms held and of the keep-awake and display problems.
+    void noteInhibitors(bool wanted, bool wantsDisplay = false);
+    /// Gives back a grant that no mechanism holds any longer (a portal's late refusal), so that
+    /// it counts as refused; whether there was one.
+    static bool dropWithdrawn(PowerControl::Assertion& assertion);
     std::vector<std::string> inhibitorsHeld() const;
     /// The reply for a request to keep awake that nothing could carry out; none when held.
     std::optional<LumenorResponse> keepAwakeRefusal() const;
@@ -441,6 +446,8 @@ private:
     double inhibitorBackoff_ = 0;
     /// An inhibitor is wanted but not held: its retry is a deadline.
     bool inhibitorRefused_ = false;
+    /// The portal answers a moment after its handle: the inhibitors are looked at again then.
+    std::optional<Instant> inhibitorLookAt_;
     Instant lastHoldEndedAt_ = distantPast;
     std::optional<FileWatch> fileWatch_;
     bool measuringDownload_ = false;
@@ -452,6 +459,7 @@ private:
     };
     std::optional<Cleared> clearedForSleep_;
     std::optional<std::string> keepAwakeProblem_;
+    std::optional<std::string> displayProblem_;
     std::optional<std::string> settingsProblem_;
     std::vector<std::string> loggedInhibitors_;
     bool logFailing_ = false;

@@ -15,6 +15,8 @@ constexpr double downloadStillFor = 120;
 // Holds must have been gone this long before a sleep or the next remote-cycle step.
 constexpr double quietAfterHolds = 10;
 constexpr double longestInhibitorBackoff = 60;
+// The portal's answer to a take comes this soon after its handle.
+constexpr double portalAnswerWithin = 1;
 // Wall-clock deadlines ride a monotonic timer: looking again now and then catches a clock that
 // was set. A timer due already fires no sooner than this, so a deadline that cannot be met
 // never spins.
@@ -75,6 +77,9 @@ std::optional<Instant> WakeController::nextDeadline() const {
     }
     if (inhibitorRefused_) {
         consider(inhibitorRetryAt_);
+    }
+    if (inhibitorLookAt_) {
+        consider(*inhibitorLookAt_);
     }
     return next;
 }
@@ -295,6 +300,19 @@ void WakeController::applyPowerState() {
         active.begin(), active.end(), [](const auto& entry) { return entry.second.display; });
     const bool wantsDisplay =
         awake && ((session_.has_value() && keepDisplayOn()) || holdWantsDisplay);
+    if (inhibitorLookAt_ && now_ >= *inhibitorLookAt_) {
+        inhibitorLookAt_.reset();
+    }
+    const auto backOff = [this] {
+        inhibitorBackoff_ = std::min(longestInhibitorBackoff, std::max(1.0, inhibitorBackoff_ * 2));
+        inhibitorRetryAt_ = addSeconds(now_, inhibitorBackoff_);
+    };
+    // A grant taken back after the take counts as refused: retried on the back-off, not at once.
+    if (dropWithdrawn(*systemAssertion_) | dropWithdrawn(*displayAssertion_)) {
+        backOff();
+    }
+    const uint32_t systemBefore = systemAssertion_->id();
+    const uint32_t displayBefore = displayAssertion_->id();
     // A refused inhibitor is asked for again only when its retry is due, not on every change.
     const bool retryDue = now_ >= inhibitorRetryAt_;
     if (awake) {
@@ -306,15 +324,20 @@ void WakeController::applyPowerState() {
     if (!wantsDisplay || displayAssertion_->id() != 0 || retryDue) {
         displayAssertion_->set(wantsDisplay);
     }
+    const auto held = inhibitorsHeld();
+    const bool taken = (systemBefore == 0 && systemAssertion_->id() != 0) ||
+                       (displayBefore == 0 && displayAssertion_->id() != 0);
+    if (taken && std::find(held.begin(), held.end(), "portal") != held.end()) {
+        inhibitorLookAt_ = addSeconds(now_, portalAnswerWithin);
+    }
     inhibitorRefused_ =
         (awake && systemAssertion_->id() == 0) || (wantsDisplay && displayAssertion_->id() == 0);
-    if (!inhibitorRefused_) {
+    if (!inhibitorRefused_ && !inhibitorLookAt_) {
         retryInhibitorsNow();
-    } else if (retryDue) {
-        inhibitorBackoff_ = std::min(longestInhibitorBackoff, std::max(1.0, inhibitorBackoff_ * 2));
-        inhibitorRetryAt_ = addSeconds(now_, inhibitorBackoff_);
+    } else if (inhibitorRefused_ && retryDue) {
+        backOff();
     }
-    noteInhibitors(awake);
+    noteInhibitors(awake, wantsDisplay);
     reconcileLid();
 }
 

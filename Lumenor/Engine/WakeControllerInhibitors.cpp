@@ -38,6 +38,11 @@ std::string keepAwakeFailure(const std::string& why) {
            " awake: " + (why.empty() ? "nothing on this system can hold it awake" : why) + ".";
 }
 
+std::string displayFailure(const std::string& why) {
+    return "Couldn't keep the display on: " +
+           (why.empty() ? std::string("nothing on this desktop can keep it lit") : why) + ".";
+}
+
 /// A refusal naming `problem` and what to do about it; none without a problem.
 std::optional<LumenorResponse> refusal(const std::optional<std::string>& problem,
                                        std::string_view advice) {
@@ -50,11 +55,22 @@ std::optional<LumenorResponse> refusal(const std::optional<std::string>& problem
 } // namespace
 
 bool WakeController::keptAwake() const {
-    return isAwake() && systemAssertion_->id() != 0;
+    // A grant no mechanism holds any longer (refused after the take) keeps nothing awake.
+    return isAwake() && !systemAssertion_->heldBy().empty();
 }
 
 std::optional<std::string> WakeController::problem() const {
-    return keepAwakeProblem_ ? keepAwakeProblem_ : settingsProblem_;
+    return keepAwakeProblem_ ? keepAwakeProblem_
+           : displayProblem_ ? displayProblem_
+                             : settingsProblem_;
+}
+
+bool WakeController::dropWithdrawn(PowerControl::Assertion& assertion) {
+    if (assertion.id() == 0 || !assertion.heldBy().empty()) {
+        return false;
+    }
+    assertion.set(false);
+    return true;
 }
 
 std::vector<std::string> WakeController::inhibitorsHeld() const {
@@ -69,23 +85,37 @@ std::vector<std::string> WakeController::inhibitorsHeld() const {
     return names;
 }
 
-void WakeController::noteInhibitors(bool wanted) {
+void WakeController::noteInhibitors(bool wanted, bool wantsDisplay) {
     // Releasing is told by the end of the session; only a new set of mechanisms is news.
     const auto held = inhibitorsHeld();
     if (!held.empty() && held != loggedInhibitors_) {
         loggedInhibitors_ = held;
         log("Keeping awake with " + joined(held));
     }
-    std::optional<std::string> problem;
-    if (wanted && systemAssertion_->id() == 0) {
-        problem = keepAwakeFailure(systemAssertion_->failure());
-    }
-    if (problem != keepAwakeProblem_) {
-        publish(keepAwakeProblem_, problem);
-        if (problem) {
-            log("⚠️ " + *problem, LogEvent::Kind::warning);
+    // Until the portal has answered a retake, the problem its last refusal gave still stands.
+    const auto unheld = [this](bool want, const PowerControl::Assertion& assertion,
+                               const std::optional<std::string>& current,
+                               std::string (*failure)(const std::string&)) {
+        std::optional<std::string> problem;
+        if (want && inhibitorLookAt_ && current) {
+            problem = current;
+        } else if (want && assertion.heldBy().empty()) {
+            problem = failure(assertion.failure());
         }
-    }
+        return problem;
+    };
+    const auto note = [this](std::optional<std::string>& field,
+                             const std::optional<std::string>& problem) {
+        if (problem != field) {
+            publish(field, problem);
+            if (problem) {
+                log("⚠️ " + *problem, LogEvent::Kind::warning);
+            }
+        }
+    };
+    note(keepAwakeProblem_, unheld(wanted, *systemAssertion_, keepAwakeProblem_, keepAwakeFailure));
+    note(displayProblem_,
+         unheld(wantsDisplay, *displayAssertion_, displayProblem_, displayFailure));
 }
 
 std::optional<LumenorResponse> WakeController::keepAwakeRefusal() const {

@@ -210,6 +210,12 @@ void MenuView::renderOptions() {
     setupButton_->setEnabled(!waiting);
     setupButton_->updateGeometry();
     displayOption_->setOn(controller_.keepDisplayOn());
+    // Asked for but not held: the row says so where the switch is, the tip says why.
+    const auto& unlit = controller_.displayProblem();
+    displayOption_->setTitle(unlit ? QStringLiteral("Display On ⚠️")
+                                   : QStringLiteral("Display On"));
+    displayOption_->setToolTip(unlit ? text(*unlit)
+                                     : QStringLiteral("Keep the screen lit during sessions"));
 
     const QString floor = QString::number(controller_.minimumBattery());
     stopBelow_->setTitle(QStringLiteral("Stop Below %1%").arg(floor));

@@ -57,7 +57,8 @@ bool answers(const std::string& socketPath) {
             ::close(fd);
         }
     }
-    ::execl(app.c_str(), app.c_str(), static_cast<char*>(nullptr));
+    // Started for a caller, not a person: without a tray it stays out of sight.
+    ::execl(app.c_str(), app.c_str(), "--background", static_cast<char*>(nullptr));
     const int failure = errno;
     (void)!::write(report, &failure, sizeof failure);
     ::_exit(127);

@@ -39,6 +39,25 @@ TEST(WakeControllerProblems, NothingHeldIsRefusedKeptRetriedAndLoggedOnce) {
     }
 }
 
+TEST(WakeControllerProblems, AnUnlitDisplayAndAGrantTakenBackAreProblemsNotHolds) {
+    EngineHarness h;
+    h.power->refusedAssertions = {displayAssertionType};
+    h.power->refusal = "no screen saver service on the session bus";
+    h->handle({"set", {{"display", "on"}}});
+    EXPECT_EQ(h->snapshot().problem, std::nullopt) << "not wanted outside a session";
+    h->handle({"on", {}});
+    const std::string unlit = "Couldn't keep the display on: " + h.power->refusal + ".";
+    EXPECT_EQ(h->snapshot().problem, unlit);
+    EXPECT_EQ(h.logMessages().back(), "⚠️ " + unlit);
+
+    h.power->withdrawnAssertions = {systemAssertionType};
+    h->update();
+    EXPECT_FALSE(h->snapshot().awake);
+    EXPECT_EQ(h->snapshot().problem,
+              "Couldn't keep the computer awake: nothing on this system can hold it awake.");
+    EXPECT_EQ(h.power->count("assert system off"), 1) << "given back, to be taken afresh";
+}
+
 TEST(WakeControllerProblems, DisplayOffSleepSettingsAndLogFailuresSayWhyAndTheAppGoesOn) {
     EngineHarness h;
     h.power->displaySleepProblemResult = "there is no X display (DISPLAY is not set)";

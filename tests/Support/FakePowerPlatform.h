@@ -31,6 +31,8 @@ public:
     /// Assertion types whose acquisition is refused, with the failure it gives.
     std::set<std::string> refusedAssertions;
     std::string refusal = "no login manager (logind) on the system bus";
+    /// Assertion types held but named by no mechanism: a grant taken back after the take.
+    std::set<std::string> withdrawnAssertions;
     PowerControl::RunResult sleepNowResult;
     PowerControl::RunResult displaySleepNowResult;
     std::optional<std::string> sleepProblemResult;
@@ -63,7 +65,7 @@ public:
         Assertion(FakePowerPlatform& power, const std::string& type, const std::string& reason)
             : PowerControl::Assertion(type, reason), power(power) {}
         std::vector<std::string> heldBy() const override {
-            if (id() == 0)
+            if (id() == 0 || power.withdrawnAssertions.contains(type()))
                 return {};
             return {type() == PowerControl::displayAssertionType ? "screensaver" : "logind"};
         }

@@ -1,5 +1,6 @@
-// The app on real desktop parts: an X server with or without a tint2 tray, and a
-// StatusNotifierItem watcher and the portal's settings played on a private session bus.
+// The app on real desktop parts: an X server with or without a tint2 tray, a headless sway with
+// swaybar's tray, and a StatusNotifierItem watcher and the portal's settings played on a private
+// session bus.
 #include "App/Processes.h"
 #include "Lumenor/Platform/PowerControl.h"
 #include "UI/XDesktop.h"
@@ -8,29 +9,53 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QFileInfo>
 
 namespace {
 
-QVariant call(const PrivateBus& bus, const QString& service, const QString& path,
+QVariant call(const QString& bus, const QString& service, const QString& path,
               const QString& interface, const QString& method, const QVariantList& arguments = {}) {
     QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
     message.setArguments(arguments);
-    const auto connection = QDBusConnection::connectToBus(bus.address(), "tray-test");
+    const auto connection = QDBusConnection::connectToBus(bus, bus); // one per bus
     return connection.call(message, QDBus::Block, 10000).arguments().value(0);
 }
 
-/// The app on `desktop`'s display with `bus` as both buses, `platform` asked for.
+QVariant property(const QString& bus, const QString& service, const QString& path,
+                  const QString& interface, const QString& name) {
+    return call(bus, service, path, "org.freedesktop.DBus.Properties", "Get", {interface, name})
+        .value<QDBusVariant>()
+        .variant();
+}
+
+/// The ink of the first pixmap (ARGB32 in network byte order) of the StatusNotifierItem at
+/// `item` ("SERVICE/PATH"): its most opaque pixel.
+QColor ink(const QString& bus, const QString& item) {
+    const QDBusArgument pixmaps = property(bus, item.section('/', 0, 0), "/" + item.section('/', 1),
+                                           "org.kde.StatusNotifierItem", "IconPixmap")
+                                      .value<QDBusArgument>();
+    int width = 0, height = 0;
+    QByteArray data;
+    pixmaps.beginArray();
+    pixmaps.beginStructure();
+    pixmaps >> width >> height >> data;
+    const auto* pixel = reinterpret_cast<const uchar*>(data.constData());
+    for (qsizetype i = 4; i + 3 < data.size(); i += 4)
+        pixel = data[i] > pixel[0] ? reinterpret_cast<const uchar*>(data.constData() + i) : pixel;
+    return QColor(pixel[1], pixel[2], pixel[3]);
+}
+
+/// The app with `variables` set and `bus` as both buses.
 struct App : Sandbox, Child {
     App(const XDesktop& desktop, const PrivateBus& bus, const QString& platform = {})
-        : Child(appPath, {}, on(desktop, bus, platform)) {}
-    QProcessEnvironment on(const XDesktop& desktop, const PrivateBus& bus,
-                           const QString& platform) {
+        : App({{"QT_QPA_PLATFORM", platform}, {"DISPLAY", desktop.display}}, bus.address()) {}
+    App(std::map<QString, QString> variables, const QString& bus)
+        : Child(appPath, {}, on(std::move(variables), bus)) {}
+    QProcessEnvironment on(std::map<QString, QString> variables, const QString& bus) {
         withLogind = false; // its bus is replaced here
         QProcessEnvironment environment = Sandbox::environment();
-        for (const auto& [name, value] : {std::pair{"QT_QPA_PLATFORM", platform},
-                                          {"DISPLAY", desktop.display},
-                                          {"DBUS_SESSION_BUS_ADDRESS", QString(bus.address())},
-                                          {"DBUS_SYSTEM_BUS_ADDRESS", QString(bus.address())}})
+        variables["DBUS_SESSION_BUS_ADDRESS"] = variables["DBUS_SYSTEM_BUS_ADDRESS"] = bus;
+        for (const auto& [name, value] : variables)
             environment.insert(name, value);
         return environment;
     }
@@ -59,7 +84,7 @@ TEST(Desktop, OnX11QtPicksThePlatformALateTrayGetsAReadableIconAndTheDisplayIsHe
     QTest::qWait(3500); // later than any fixed look at the tray after the start
     desktop.startTray("#1e1e1e");
     double best = 0;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             const QImage screen = desktop.screenshot();
             for (int y = screen.height() - 30; y < screen.height() - 2; ++y)
@@ -91,7 +116,7 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
     const QString portalPath = "/org/freedesktop/portal/desktop";
     ASSERT_TRUE(bus.startMock({watcher, watcherPath, watcher}, watcher));
     ASSERT_TRUE(bus.startMock({portal, portalPath, "org.freedesktop.portal.Settings"}, portal));
-    call(bus, watcher, watcherPath, "org.freedesktop.DBus.Mock", "AddProperty",
+    call(bus.address(), watcher, watcherPath, "org.freedesktop.DBus.Mock", "AddProperty",
          {watcher, "IsStatusNotifierHostRegistered", QVariant::fromValue(QDBusVariant(true))});
     bus.addMethods(watcher, watcherPath,
                    {{"", "RegisterStatusNotifierItem", "s", "", "self.item = args[0]"},
@@ -101,34 +126,58 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
          {std::pair{0, QColor(0x23, 0x23, 0x23)}, {2, QColor(0xf6, 0xf5, 0xf4)}}) {
         bus.addMethods(portal, portalPath,
                        {{"", "Read", "ss", "v", QString("ret = dbus.UInt32(%1)").arg(scheme)}});
-        const QString before = call(bus, watcher, watcherPath, watcher, "Item").toString();
+        const QString before =
+            call(bus.address(), watcher, watcherPath, watcher, "Item").toString();
         const App app(desktop, bus);
         QString item;
         ASSERT_TRUE(QTest::qWaitFor([&] {
-            item = call(bus, watcher, watcherPath, watcher, "Item").toString();
+            item = call(bus.address(), watcher, watcherPath, watcher, "Item").toString();
             return item != before;
         }));
-        const auto property = [&](const char* name) {
-            return call(bus, item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-                        {"org.kde.StatusNotifierItem", name})
-                .value<QDBusVariant>()
-                .variant();
-        };
-        const QString icon = property("IconName").toString();
+        const QString icon = property(bus.address(), item, "/StatusNotifierItem",
+                                      "org.kde.StatusNotifierItem", "IconName")
+                                 .toString();
         EXPECT_TRUE(QFile::exists(LUMENOR_BINARY_DIR "/share/icons/hicolor/scalable/status/" +
                                   icon + ".svg"))
             << icon.toStdString();
-        // The first image, ARGB32 in network byte order: its most opaque pixel is the ink.
-        const QDBusArgument pixmaps = property("IconPixmap").value<QDBusArgument>();
-        int width = 0, height = 0;
-        QByteArray data;
-        pixmaps.beginArray();
-        pixmaps.beginStructure();
-        pixmaps >> width >> height >> data;
-        const auto* pixel = reinterpret_cast<const uchar*>(data.constData());
-        for (qsizetype i = 4; i + 3 < data.size(); i += 4)
-            pixel =
-                data[i] > pixel[0] ? reinterpret_cast<const uchar*>(data.constData() + i) : pixel;
-        EXPECT_GE(MenuTheme::contrast(QColor(pixel[1], pixel[2], pixel[3]), bar), 3.0) << scheme;
+        EXPECT_GE(MenuTheme::contrast(ink(bus.address(), item + "/StatusNotifierItem"), bar), 3.0)
+            << scheme;
     }
+}
+
+TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
+    ensureApplication();
+    Child sway(LUMENOR_SOURCE_DIR "/scripts/headless-sway",
+               {"--", "sh", "-c", R"(echo "$WAYLAND_DISPLAY $SWAYSOCK"; exec sleep 600)"},
+               QProcessEnvironment::systemEnvironment());
+    if (!sway.waitForReadyRead(20000) && sway.exitCode() == 3)
+        GTEST_SKIP() << sway.err();
+    const QStringList place = QString(sway.readLine()).trimmed().split(' ');
+    ASSERT_EQ(place.size(), 2) << sway.err();
+    const QString bus = "unix:path=" + QFileInfo(place[0]).path() + "/bus";
+    const QString watcher = "org.kde.StatusNotifierWatcher";
+    const auto item = [&] {
+        return property(bus, watcher, "/StatusNotifierWatcher", watcher,
+                        "RegisteredStatusNotifierItems")
+            .toStringList()
+            .value(0);
+    };
+    const App app({{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", place[0]}}, bus);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !item().isEmpty(); }, 15000));
+    // The bar goes, and sway's reload starts a new one: the item registers with it.
+    const int bar = call(bus, "org.freedesktop.DBus", "/", "org.freedesktop.DBus",
+                         "GetConnectionUnixProcessID", {watcher})
+                        .toInt();
+    ASSERT_GT(bar, 0);
+    ::kill(bar, SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return item().isEmpty(); }, 10000));
+    EXPECT_EQ(run("swaymsg", {"-s", place[1], "reload"}, app.processEnvironment()).status, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !item().isEmpty(); }, 15000));
+    EXPECT_GE(MenuTheme::contrast(ink(bus, item()), Qt::black), 3.0) << "swaybar's black bar";
+
+    EXPECT_EQ(run(toolPath, {"show"}, app.processEnvironment()).status, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return run("swaymsg", {"-s", place[1], "-t", "get_tree"}, app.processEnvironment())
+                   .out.find("floating_con") != std::string::npos;
+    }));
 }
