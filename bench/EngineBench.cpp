@@ -82,7 +82,9 @@ void handleStatus(benchmark::State& state) {
     // A typical busy state: a timed session and an agent's hold.
     controller.startSession(
         SessionKind::until(std::chrono::system_clock::now() + std::chrono::hours(2)));
-    controller.hold({.id = "build", .until = {}}, 1800);
+    Hold build;
+    build.id = "build";
+    controller.hold(build, 1800);
     controller.update();
     const LumenorRequest request{"status", {}};
     for (auto _ : state) {
