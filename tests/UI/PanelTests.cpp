@@ -14,7 +14,6 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
-#include "UI/XDesktop.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +26,11 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <chrono>
-#include <cmath>
 
 namespace {
 
