@@ -107,7 +107,6 @@ TEST(ProcessTreeTest, SplitsArgumentAreasAndClassifiesAgentRuns) {
     const std::pair<const char*, std::optional<ProcessTree::AgentRun>> table[] = {
         {"/usr/local/bin/copilot -p fix", copilot(true)},
         {"copilot", copilot(false)},
-        {"copilot --acp -p x", copilot(false)},
         {"copilot -p x --server", copilot(false)},
         {"copilot --prompt=x", copilot(true)},
         {"copilot --prompts", copilot(false)},
