@@ -5,8 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QTest>
-
 #include <csignal>
 
 using namespace ::testing;
@@ -14,18 +12,9 @@ using namespace ::testing;
 namespace {
 
 /// One app per test, in its own home, stopped in order at the end.
-class CommandTool : public ::testing::Test {
+class CommandTool : public AppTest {
 protected:
-    void SetUp() override {
-        app = startApp(sandbox);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor({"ping"}).status == 0; }, 20000))
-            << app->err();
-    }
-    // A failure's cause is often in what the app said, a sanitizer's report among it.
-    void TearDown() override {
-        if (HasFailure())
-            ADD_FAILURE() << "The app said:\n" << app->err();
-    }
+    void SetUp() override { startTheApp(); }
 
     Finished lumenor(const QStringList& arguments) { return ::lumenor(sandbox, arguments); }
 
@@ -34,9 +23,6 @@ protected:
         const std::string text = lumenor({"holds"}).out;
         return text.starts_with("No holds") ? "none" : text;
     }
-
-    Sandbox sandbox;
-    std::unique_ptr<Child> app;
 };
 
 } // namespace
@@ -70,8 +56,6 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
     for (const auto& [arguments, expected] : std::vector<std::pair<QStringList, Finished>>{
              {{"status"}, {0, "Awake — Until ", ""}},
              {{"status", "--color=always"}, {0, "☀️ Awake — Until ", ""}},
-             {{"on", "--for", "soon"},
-              {1, "", "Couldn't understand duration “soon”. Try 30m, 2h, 1h30m.\n"}},
              {{"sleep", "--in", "10m"}, {0, "The computer will sleep in 10 minutes.", ""}},
              {{"cancel-sleep"}, {0, "Sleep cancelled.\n", ""}},
              {{"cancel-sleep"}, {0, "No sleep was pending.\n", ""}},
@@ -114,15 +98,8 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders().empty(); }));
 }
 
-// Hold logic and its wording are the engine's tests; here: through the socket, on real timers.
+// Taking, extending, listing and releasing holds are the engine's tests; here: on real timers.
 TEST_F(CommandTool, HoldsRunsAndAgentTasksKeepAwakeUntilTheyEnd) {
-    const Finished hold = lumenor({"hold", "task-7", "--for", "2h", "--label", "nightly build"});
-    EXPECT_EQ(hold.out, "Holding awake for 2 hours (task-7)\n");
-    lumenor({"hold", "task-7", "--for", "3h"});
-    EXPECT_THAT(holds(), MatchesRegex(R"(task-7 \(nightly build\): (2h 59m|3h 00m) left\s)"));
-    EXPECT_EQ(lumenor({"release", "task-7"}).out, "Released task-7\n");
-    EXPECT_FALSE(lumenor({"status"}).out.starts_with("Awake"));
-
     lumenor({"hold", "brief", "--for", "1s"});
     // A listing may drop it before the expiry is logged: wait for the log.
     const std::filesystem::path log = sandbox.socketPath().parent_path() / "lumenor.log";

@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include <QStandardPaths>
-#include <QTest>
 
 #include <csignal>
 
@@ -41,21 +40,7 @@ const std::string keepAwake =
     R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"keep_awake"}})"
     "\n";
 
-class McpServer : public ::testing::Test {
-protected:
-    void startTheApp() {
-        app = startApp(sandbox);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000))
-            << app->err();
-    }
-    void TearDown() override {
-        if (HasFailure() && app)
-            ADD_FAILURE() << "The app said:\n" << app->err();
-    }
-
-    Sandbox sandbox;
-    std::unique_ptr<Child> app;
-};
+using McpServer = AppTest;
 
 } // namespace
 
@@ -95,7 +80,6 @@ TEST_F(McpServer, AnswersEveryLineWithJsonRpcAndNeverAnythingElse) {
          R"("arguments":{"verbose":true}}})",
          {5, -32602}},
         {R"({"jsonrpc":"2.0","id":6,"method":"tools/call","params":[]})", {6, -32602}},
-        {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", {}},
         {R"({"jsonrpc":"2.0","method":"notifications/unknown","params":7})", {}},
         {R"({"jsonrpc":"2.0","id":99,"result":{}})", {}},
         {"", {}},

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "Platform/PlatformTestSupport.h"
-#include "Support/PrivateBus.h"
 
 #include <gtest/gtest.h>
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <filesystem>
 #include <memory>
@@ -16,19 +16,9 @@
 inline const QString appPath = LUMENOR_BINARY_DIR "/bin/lumenor-app";
 inline const QString toolPath = LUMENOR_BINARY_DIR "/bin/lumenor";
 
-/// One bus for the whole test program, with logind played by dbusmock; started on first use.
-/// This process's own system bus is that one too, so tests can ask logind what it holds.
+/// The address of logindBus(), or none.
 inline QByteArray busWithLogind() {
-    static const QByteArray address = [] {
-        ensureApplication();
-        static auto* const bus = new PrivateBus; // a static keeps it reachable to the leak check
-        const bool ready =
-            !bus->address().isEmpty() &&
-            bus->startMock({"--template", "logind"}, QStringLiteral("org.freedesktop.login1"));
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus->address());
-        return ready ? bus->address() : QByteArray();
-    }();
-    return address;
+    return logindBus() ? logindBus()->address() : QByteArray();
 }
 
 /// A private home for the real binaries, removed afterwards.
@@ -141,3 +131,21 @@ inline std::unique_ptr<Child> startApp(const Sandbox& sandbox, bool display = tr
         environment.insert("QT_QPA_PLATFORM", "offscreen");
     return std::make_unique<Child>(appPath, QStringList(), environment);
 }
+
+/// A sandbox and, once startTheApp() has run, its app, whose standard error a failed test shows.
+class AppTest : public ::testing::Test {
+protected:
+    void startTheApp() {
+        app = startApp(sandbox);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000))
+            << app->err();
+    }
+    // A failure's cause is often in what the app said, a sanitizer's report among it.
+    void TearDown() override {
+        if (HasFailure() && app)
+            ADD_FAILURE() << "The app said:\n" << app->err();
+    }
+
+    Sandbox sandbox;
+    std::unique_ptr<Child> app;
+};

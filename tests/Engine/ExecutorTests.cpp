@@ -30,7 +30,7 @@ TEST(SerialQueue, RunsTasksInOrderOffTheCallerAndDrainsSynchronously) {
 }
 
 TEST(MainThreadExecutor, RunsWorkOnTheMainThreadLaterAndDropsItOnceGone) {
-    ensureQtApplication();
+    ensureApplication();
     auto main = std::make_shared<MainThreadExecutor>();
     std::vector<std::thread::id> ran;
     std::thread([main, &ran] {

@@ -8,14 +8,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
-
-std::string contents(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 /// A harness that keeps its session in a state file, started like the app.
 struct Restartable : EngineHarness {
@@ -73,7 +65,7 @@ TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) 
             EXPECT_NE(std::ranges::find(log, "Restored: " + saved.title(h.clock.now())), log.end());
         } else {
             EXPECT_FALSE(h->session());
-            EXPECT_TRUE(nlohmann::json::parse(contents(h.stateFile)).at("session").is_null())
+            EXPECT_TRUE(nlohmann::json::parse(readFile(h.stateFile)).at("session").is_null())
                 << "a session that no longer applies is forgotten";
         }
         const bool watches = !h.workspace->watchedPids.empty();
@@ -107,12 +99,12 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
         h.restart();
         EXPECT_FALSE(h->session());
         EXPECT_EQ(h.stateWarnings().size(), 1u);
-        EXPECT_EQ(contents(h.stateFile.string() + ".bad"), text);
+        EXPECT_EQ(readFile(h.stateFile.string() + ".bad"), text);
 
         h->startSession(SessionKind::indefinite());
         h.restart();
         EXPECT_TRUE(h->session()) << "later sessions are kept again";
-        EXPECT_EQ(contents(h.stateFile.string() + ".bad"), text);
+        EXPECT_EQ(readFile(h.stateFile.string() + ".bad"), text);
         EXPECT_EQ(h.stateWarnings().size(), 1u);
     }
     Restartable h; // a FIFO would have blocked the start for good

@@ -100,7 +100,7 @@ std::string title(SessionKind kind, Instant now) {
 }
 
 TEST(KeepAwakeSession, TitlesShowTheDateOnlyForAnotherLocalDayAndNamesCompareNormalized) {
-    ensureQtApplication();
+    ensureApplication();
     // Tokyo has no daylight saving, so the wall clock is always UTC + 9 hours.
     setenv("TZ", "JST-9", 1);
     tzset();

@@ -18,7 +18,7 @@ namespace {
 /// A fresh temporary home, set as LUMENOR_HOME, without XDG variables.
 struct TemporaryHome : TemporaryFolder {
     TemporaryHome() {
-        ::setenv("LUMENOR_HOME", path.c_str(), 1);
+        ::setenv("LUMENOR_HOME", path().c_str(), 1);
         ::unsetenv("XDG_STATE_HOME");
         ::unsetenv("XDG_CONFIG_HOME");
     }
@@ -64,8 +64,8 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
     ::umask(umask);
     EXPECT_EQ(modeOf(LumenorPaths::settingsFile()), 0600u);
     for (const fs::path& folder :
-         {home.path / ".config", LumenorPaths::settingsFile().parent_path(),
-          home.path / ".local/state", LumenorPaths::supportDirectory()})
+         {home.path() / ".config", LumenorPaths::settingsFile().parent_path(),
+          home.path() / ".local/state", LumenorPaths::supportDirectory()})
         EXPECT_EQ(modeOf(folder), 0700u) << folder;
     // An existing, looser settings file is tightened and keeps its contents.
     writeFile(LumenorPaths::settingsFile(), "[General]\nkeepDisplayOn=true\n");
@@ -78,11 +78,11 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
     fs::permissions(LumenorPaths::supportDirectory(), fs::perms::all);
     LumenorPaths::createPrivateDirectory(LumenorPaths::supportDirectory());
     EXPECT_EQ(modeOf(LumenorPaths::supportDirectory()), 0700u);
-    const fs::path blocked = home.path / "blocked";
+    const fs::path blocked = home.path() / "blocked";
     writeFile(blocked, "a file");
     std::vector<std::pair<fs::path, std::string>> failures = {
         {blocked / "lumenor", "a file is in the way"},
-        {home.path / std::string(300, 'x'), "path too long"},
+        {home.path() / std::string(300, 'x'), "path too long"},
     };
     if (::chown(LumenorPaths::supportDirectory().c_str(), 65534, 65534) == 0)
         failures.emplace_back(LumenorPaths::supportDirectory(), "it belongs to another user");
@@ -95,11 +95,11 @@ TEST(LumenorPathsTest, CreatesOwnerOnlyWhateverTheUmaskAndNamesWhatIsInTheWay) {
         }
     }
     // A FIFO or a link where a file should be is refused at once, never waited on or followed.
-    ASSERT_EQ(::mkfifo((home.path / "fifo").c_str(), 0600), 0);
-    fs::create_symlink(blocked, home.path / "link");
+    ASSERT_EQ(::mkfifo((home.path() / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(blocked, home.path() / "link");
     for (const auto& [name, cause] : {std::pair{"fifo", "it is not a regular file"},
                                       std::pair{"link", "a symbolic link is in the way"}}) {
-        EXPECT_EQ(LumenorPaths::openRegularFile(home.path / name, O_WRONLY | O_APPEND), -1);
+        EXPECT_EQ(LumenorPaths::openRegularFile(home.path() / name, O_WRONLY | O_APPEND), -1);
         EXPECT_EQ(LumenorPaths::describeFailure({errno, std::system_category()}), cause);
     }
 }
@@ -112,16 +112,16 @@ TEST(LumenorPathsTest, MovesTheEarlierLogAndStateOverWithoutLosingAnything) {
     writeFile(LumenorPaths::supportDirectory() / "lumenor.log", "2026-02-01T00:00:00Z new\n");
     writeFile(LumenorPaths::supportDirectory() / "state.json", "{\"new\":1}");
     // A link planted where the temporary file goes is replaced, not written through.
-    writeFile(home.path / "victim", "untouched");
-    fs::create_symlink(home.path / "victim", LumenorPaths::logFile().string() + ".moving");
+    writeFile(home.path() / "victim", "untouched");
+    fs::create_symlink(home.path() / "victim", LumenorPaths::logFile().string() + ".moving");
     EXPECT_TRUE(LumenorPaths::migrateLegacySupport().empty());
-    EXPECT_EQ(readFile(home.path / "victim"), "untouched");
+    EXPECT_EQ(readFile(home.path() / "victim"), "untouched");
     EXPECT_EQ(readFile(LumenorPaths::logFile()),
               "2026-01-01T00:00:00Z old\n2026-02-01T00:00:00Z new\n");
     EXPECT_EQ(modeOf(LumenorPaths::logFile()), 0600u);
     EXPECT_EQ(readFile(LumenorPaths::stateFile()), "{\"new\":1}");
     EXPECT_EQ(readFile(LumenorPaths::supportDirectory() / "state-earlier.json"), "{\"old\":1}");
-    EXPECT_FALSE(fs::exists(home.path / "Library")) << "emptied folders go";
+    EXPECT_FALSE(fs::exists(home.path() / "Library")) << "emptied folders go";
 
     // A folder with something else in it stays; a FIFO is not read (it would block), but named.
     writeFile(legacy / "notes.txt", "mine");

@@ -133,7 +133,7 @@ protected:
     }
 
     TemporaryFolder folder;
-    const fs::path root = folder.path;
+    const fs::path root = folder.path();
     std::string path = (root / "support" / "inner" / "lumenor.sock").string();
     std::mutex mutex;
     std::vector<std::string> reports;

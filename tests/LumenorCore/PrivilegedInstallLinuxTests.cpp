@@ -1,6 +1,5 @@
 #include "LumenorCore/PrivilegedInstallLinux.h"
 
-#include "LumenorCore/Base64.h"
 #include "LumenorCore/LumenorPaths.h"
 #include "ShellSandbox.h"
 

@@ -71,7 +71,7 @@ TEST(ProcessTreeTest, ReadsARunningChildAndTellsGoneAndInvalidPidsApart) {
     };
     // The process table names it after this link, parentheses and spaces included.
     TemporaryFolder folder;
-    const auto oddName = folder.path / "x) 1 2 (y";
+    const auto oddName = folder.path() / "x) 1 2 (y";
     std::filesystem::create_symlink("/bin/sh", oddName);
     Child child(oddName, {"sh", "-c", "sleep 30; exit", "", "a\xff-z", "gr\xc3\xbc\xc3\x9f"});
     ASSERT_GT(child.pid, 0);
@@ -107,7 +107,6 @@ TEST(ProcessTreeTest, SplitsArgumentAreasAndClassifiesAgentRuns) {
     const std::pair<const char*, std::optional<ProcessTree::AgentRun>> table[] = {
         {"/usr/local/bin/copilot -p fix", copilot(true)},
         {"copilot", copilot(false)},
-        {"copilot --acp -p x", copilot(false)},
         {"copilot -p x --server", copilot(false)},
         {"copilot --prompt=x", copilot(true)},
         {"copilot --prompts", copilot(false)},
@@ -134,9 +133,9 @@ TEST(ProcessTreeTest, SplitsArgumentAreasAndClassifiesAgentRuns) {
 // starts a sleep: agent → task shell → sleep.
 TEST(ProcessTreeTest, FindsTheAgentAboveATask) {
     TemporaryFolder folder;
-    const auto agent = folder.path / "copilot";
-    const auto task = folder.path / "task";
-    const auto pidFile = folder.path / "sleep.pid";
+    const auto agent = folder.path() / "copilot";
+    const auto task = folder.path() / "task";
+    const auto pidFile = folder.path() / "sleep.pid";
     std::filesystem::create_symlink("/bin/sh", agent);
     // The sleep's pid arrives in one piece: written aside, then renamed into place.
     std::ofstream(task) << "sh -c 'sleep 30 & echo $! > \"$1.tmp\" && mv \"$1.tmp\" \"$1\"; wait' "

@@ -1,13 +1,11 @@
 #include "ShellSandbox.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
-#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -29,50 +27,25 @@ std::string base64(std::string_view text, const char* option) {
 
 } // namespace
 
-TemporaryFolder::TemporaryFolder(const char* prefix) {
-    std::string name = "/tmp/" + std::string(prefix) + "-XXXXXX";
-    if (::mkdtemp(name.data()) == nullptr)
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    path = name;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-}
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& file, std::string_view content) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-}
-
-unsigned modeOf(const fs::path& path) {
-    return static_cast<unsigned>(fs::symlink_status(path).permissions() & fs::perms::mask);
-}
-
 ShellResult runProcess(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment, std::string_view input) {
     const TemporaryFolder scratch("lumenor-run");
-    writeFile(scratch.path / "in", input);
+    writeFile(scratch.path() / "in", input);
     std::string command = "/usr/bin/env -i";
     for (const auto& word : environment)
         command += " " + shellWord(word);
     for (const auto& word : argv)
         command += " " + shellWord(word);
-    const std::string dir = scratch.path.string();
+    const std::string dir = scratch.path().string();
     command += " <" + dir + "/in >" + dir + "/out 2>" + dir + "/err";
     const int status = std::system(command.c_str());
-    return {WEXITSTATUS(status), readFile(scratch.path / "out"), readFile(scratch.path / "err")};
+    return {WEXITSTATUS(status), readFile(scratch.path() / "out"),
+            readFile(scratch.path() / "err")};
 }
 
 ShellSandbox::ShellSandbox() {
     for (const char* dir : {"tmp", "etc/sudoers.d", "var/lib", "usr/local"})
-        fs::create_directories(root_.path / dir);
+        fs::create_directories(root_.path() / dir);
     for (const char* empty : {"/fake/calls", "/fake/intercepts", "/sys/class/rtc/rtc0/wakealarm"})
         write(empty, "");
     for (const char* tool : {"/usr/bin/logger", "/usr/bin/flock", "/usr/sbin/rtcwake",
@@ -86,7 +59,7 @@ std::string ShellSandbox::rewrite(std::string_view text) const {
     static const std::regex paths(
         R"((^|[^\w./-])(/var/lib/|/usr/local/|/etc/sudoers\.d/|/tmp/|/sys/class/rtc/|)"
         R"(/usr/sbin/rtcwake\b|/usr/bin/(flock|base64|install|logger|date)\b))");
-    const std::string r = root_.path.string();
+    const std::string r = root_.path().string();
     const auto relocate = [&](std::string_view part) {
         std::string out = std::regex_replace(std::string(part), paths, "$1" + r + "$2");
         const std::string path = "PATH=/usr/bin:";
@@ -108,7 +81,7 @@ std::string ShellSandbox::rewrite(std::string_view text) const {
 }
 
 ShellResult ShellSandbox::run(std::string_view script) const {
-    const std::string r = root_.path.string();
+    const std::string r = root_.path().string();
     auto result = runProcess({"/bin/sh", "-c", rewrite(script)},
                              {"PATH=" + r + "/usr/bin:" + r + "/bin:/usr/bin:/bin:/usr/sbin:/sbin",
                               "HOME=" + r, "TZ=UTC", "LC_ALL=C", "SANDBOX_ROOT=" + r,

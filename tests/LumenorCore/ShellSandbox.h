@@ -1,25 +1,12 @@
 #pragma once
 
+#include "Support/Files.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-/// A fresh folder /tmp/<prefix>-XXXXXX, removed with everything in it at the end.
-struct TemporaryFolder {
-    explicit TemporaryFolder(const char* prefix = "lumenor");
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    std::filesystem::path path;
-};
-
-std::string readFile(const std::filesystem::path& file);
-/// Replaces the file's content, creating its folders first.
-void writeFile(const std::filesystem::path& file, std::string_view content);
-/// The permission bits of `path` itself, not of a link's target.
-unsigned modeOf(const std::filesystem::path& path);
 
 /// What a child process left behind: its exit status and its output.
 struct ShellResult {
@@ -55,7 +42,7 @@ public:
 
     /// Where the absolute path `absolute` lives in the sandbox.
     std::filesystem::path at(std::string_view absolute) const {
-        return root_.path.string() + std::string(absolute);
+        return root_.path().string() + std::string(absolute);
     }
     std::string rewrite(std::string_view text) const;
     /// Runs `script` (rewritten) with /bin/sh -c; the root is removed from its output.

@@ -1,47 +1,18 @@
 #pragma once
 
 #include "Lumenor/Platform/LogindInhibitors.h"
+#include "Support/Files.h"
+#include "Support/PrivateBus.h"
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-/// Writes `text` to `file`, creating the folders on the way.
-inline std::filesystem::path writeFile(const std::filesystem::path& file, const std::string& text) {
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << text;
-    return file;
-}
-
-/// The whole of `file`, or nothing if it cannot be read.
-inline std::string readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-/// A fresh folder, removed with everything in it.
-class TemporaryFolder {
-public:
-    std::filesystem::path path() const { return dir_.path().toStdString(); }
-
-    std::filesystem::path write(const std::filesystem::path& relative,
-                                const std::string& text) const {
-        return writeFile(path() / relative, text);
-    }
-
-private:
-    QTemporaryDir dir_;
-};
-
-/// The QCoreApplication that QtDBus and signal delivery need, created once per test program.
+/// The QCoreApplication that QtDBus and signal delivery need, unless one (or a QApplication)
+/// exists already; never deleted.
 inline void ensureApplication() {
     static int argc = 1;
-    static char* argv[] = {const_cast<char*>("lumenor-platform-tests"), nullptr};
-    [[maybe_unused]] static auto* application = new QCoreApplication(argc, argv); // never deleted
+    static char* argv[] = {const_cast<char*>("lumenor-tests"), nullptr};
+    [[maybe_unused]] static auto* application = // reachable, for the leak check
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
 }
 
 /// The inhibitors on the lid switch that logind holds now.
@@ -55,3 +26,19 @@ inline std::vector<PowerControl::Inhibitor> lidHolders() {
 /// Lumenor's lid inhibitor as the mock logind lists it, owned by its stand-in uid and pid.
 inline const std::vector<PowerControl::Inhibitor> ourLid{
     {"sleep:idle:handle-lid-switch", "Lumenor", "Lid-closed mode", "block", 1000, 123456}};
+
+/// One bus for the whole test program, with logind played by dbusmock, started on first use;
+/// none if it did not start. This process's own system bus is that one too, so tests can ask
+/// logind what it holds.
+inline PrivateBus* logindBus() {
+    static PrivateBus* const ready = [] {
+        ensureApplication();
+        static auto* const bus = new PrivateBus; // a static keeps it reachable to the leak check
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus->address());
+        return !bus->address().isEmpty() && bus->startMock({"--template", "logind"},
+                                                           QStringLiteral("org.freedesktop.login1"))
+                   ? bus
+                   : nullptr;
+    }();
+    return ready;
+}

@@ -20,7 +20,6 @@
 
 #include <atomic>
 #include <future>
-#include <unistd.h>
 
 namespace {
 
@@ -73,14 +72,10 @@ const QString powerManagerPath = QStringLiteral("/org/freedesktop/PowerManagemen
 /// the power manager on the "session" bus, which is the same daemon.
 class Mocks : public ::testing::Environment {
 public:
-    static inline std::unique_ptr<PrivateBus> bus;
+    static inline PrivateBus* bus;
     void SetUp() override {
-        ensureApplication();
-        bus = std::make_unique<PrivateBus>();
-        ASSERT_FALSE(bus->address().isEmpty()) << "dbus-daemon did not start";
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus->address());
+        ASSERT_NE(bus = logindBus(), nullptr) << "dbus-daemon or the mock logind did not start";
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address());
-        ASSERT_TRUE(bus->startMock({"--template", "logind"}, login1));
         ASSERT_TRUE(bus->startMock({screenSaver, pathOf(screenSaver), screenSaver}, screenSaver));
         // The cookie is 0, a value a careless caller would take for "not held".
         bus->addMethods(screenSaver, pathOf(screenSaver),
@@ -110,7 +105,6 @@ public:
         bus->addMethods(powerManager, powerManagerPath,
                         {{"", "Inhibit", "ss", "u", "ret = 7"}, {"", "UnInhibit", "u", "", ""}});
     }
-    void TearDown() override { bus.reset(); }
 };
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new Mocks);

@@ -4,15 +4,6 @@
 
 #include <fstream>
 
-void ensureQtApplication() {
-    if (QCoreApplication::instance() != nullptr)
-        return;
-    static int argc = 1;
-    static char name[] = "lumenor-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
-}
-
 Instant utc(int year, int month, int day, int hour, int minute, int second) {
     using namespace std::chrono;
     const sys_days date = std::chrono::year(year) / month / day;
@@ -20,7 +11,7 @@ Instant utc(int year, int month, int day, int hour, int minute, int second) {
 }
 
 EngineHarness::EngineHarness(Options options) : clock{options.start} {
-    ensureQtApplication();
+    ensureApplication();
     if (options.settingsFile)
         std::ofstream(settingsPath(), std::ios::binary) << *options.settingsFile;
     recreate();

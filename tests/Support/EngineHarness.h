@@ -3,6 +3,7 @@
 #include "Lumenor/Engine/InstantMath.h"
 #include "Lumenor/Engine/WakeController.h"
 #include "LumenorCore/ProcessTree.h"
+#include "Platform/PlatformTestSupport.h"
 #include "Support/FakePowerPlatform.h"
 
 #include <QSettings>
@@ -23,9 +24,6 @@ using Words = std::vector<std::string>;
 
 /// A pid that no process has.
 inline constexpr int32_t deadPid = std::numeric_limits<int32_t>::max();
-
-/// Creates the process's QCoreApplication once, unless one (or a QApplication) exists already.
-void ensureQtApplication();
 
 /// The instant of a UTC wall-clock reading.
 Instant utc(int year, int month, int day, int hour, int minute, int second = 0);

@@ -1,34 +1,17 @@
 // The completions and the manual built from the command table, read by the real shells and man.
 
+#include "App/Processes.h"
 #include "Tools/lumenor/CommandTable.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <string>
-#include <sys/wait.h>
 
 namespace {
 
 const std::filesystem::path share = LUMENOR_BINARY_DIR "/share";
 
-struct Outcome {
-    int status = -1;
-    std::string output; // standard output and error together
-};
-
-Outcome shell(const std::string& command) {
-    Outcome outcome;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return outcome;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        outcome.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+/// `command` run by sh, its standard output and error together in `out`.
+Finished shell(const std::string& command) {
+    ensureApplication();
+    return run("/bin/sh", {"-c", QString::fromStdString(command + " 2>&1")},
+               QProcessEnvironment::systemEnvironment());
 }
 
 bool available(const std::string& program) {
@@ -60,7 +43,7 @@ void expectOffers(const std::string& command) {
     for (const auto& [line, offered, exact] : completions) {
         const std::string given = shell("d=$(mktemp -d) && cd \"$d\" && : >'my file.iso' && " +
                                         command + " '" + line + "' | sort -u; rm -r \"$d\"")
-                                      .output;
+                                      .out;
         if (exact)
             EXPECT_EQ(given, offered) << line;
         else
@@ -70,7 +53,7 @@ void expectOffers(const std::string& command) {
 
 TEST(ShellCompletion, BashThroughItsCompletionFunction) {
     const std::string script = (share / "bash-completion/completions/lumenor").string();
-    EXPECT_EQ(shell("shellcheck --shell=bash " + script).output, "");
+    EXPECT_EQ(shell("shellcheck --shell=bash " + script).out, "");
     // COMP_WORDS as bash splits the line (at "=" too). compopt works only while bash completes,
     // so its options are written down; "-o filenames" makes bash quote the names it inserts.
     const std::string bash =
@@ -82,7 +65,7 @@ TEST(ShellCompletion, BashThroughItsCompletionFunction) {
     expectOffers(bash);
     EXPECT_EQ(shell("d=$(mktemp -d) && cd \"$d\" && " + bash +
                     " 'lumenor on --file my' >/dev/null; cat compopt; rm -r \"$d\"")
-                  .output,
+                  .out,
               "-o filenames\n");
 }
 
@@ -105,20 +88,20 @@ TEST(ShellCompletion, FishThroughCompleteC) {
 TEST(CommandDocuments, TheManualsRenderWithoutWarningsAndNameEveryCommand) {
     const std::string page = (share / "man/man1/lumenor.1").string();
     for (const std::string& manual : {page, (share / "man/man1/lumenor-app.1").string()}) {
-        const Outcome warnings = shell("MANWIDTH=80 man --warnings -l " + manual + " >/dev/null");
+        const Finished warnings = shell("MANWIDTH=80 man --warnings -l " + manual + " >/dev/null");
         EXPECT_EQ(warnings.status, 0);
-        EXPECT_EQ(warnings.output, "");
+        EXPECT_EQ(warnings.out, "");
         if (available("mandoc"))
-            EXPECT_EQ(shell("mandoc -Tlint " + manual).output, "");
-        const Outcome text = shell("MANWIDTH=80 man -l " + manual + " | col -b");
+            EXPECT_EQ(shell("mandoc -Tlint " + manual).out, "");
+        const Finished text = shell("MANWIDTH=80 man -l " + manual + " | col -b");
         for (const char* section : {"\nEXIT STATUS\n", "\nENVIRONMENT\n", "\nFILES\n",
                                     "\nSEE ALSO\n", "LUMENOR_ASSUME_LID"})
-            EXPECT_NE(text.output.find(section), std::string::npos) << manual << section;
-        EXPECT_EQ(text.output.find('`'), std::string::npos) << manual;
+            EXPECT_NE(text.out.find(section), std::string::npos) << manual << section;
+        EXPECT_EQ(text.out.find('`'), std::string::npos) << manual;
     }
-    const Outcome text = shell("MANWIDTH=80 MAN_KEEP_FORMATTING= man -l " + page + " | col -b");
+    const Finished text = shell("MANWIDTH=80 MAN_KEEP_FORMATTING= man -l " + page + " | col -b");
     for (const CommandLine::CommandShape& command : CommandLine::commands())
-        EXPECT_NE(text.output.find("\n       " + std::string(command.word)), std::string::npos)
+        EXPECT_NE(text.out.find("\n       " + std::string(command.word)), std::string::npos)
             << command.word;
-    EXPECT_NE(text.output.find("--remote-interval MINUTES"), std::string::npos);
+    EXPECT_NE(text.out.find("--remote-interval MINUTES"), std::string::npos);
 }

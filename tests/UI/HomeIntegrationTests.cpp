@@ -22,8 +22,8 @@ protected:
 
     fs::path link() const { return AgentAccess::linkPath(installed); }
 
-    QTemporaryDir folder;
-    fs::path root = folder.path().toStdString();
+    TemporaryFolder folder;
+    fs::path root = folder.path();
     fs::path home = root / "home";
     Context installed = makeCopy(root / "usr", "skill v1");
 };
@@ -121,8 +121,8 @@ TEST_F(AgentAccessTest, SaysWhenAShellWouldNotRunTheLinkedCommand) {
 }
 
 TEST(LoginItemTest, SwitchesTheAutostartEntryForThisCopyOnAndOff) {
-    const QTemporaryDir folder;
-    const fs::path autostart = fs::path(folder.path().toStdString()) / "autostart";
+    const TemporaryFolder folder;
+    const fs::path autostart = folder.path() / "autostart";
     // Every character that needs quoting in an Exec line.
     const LoginItem::Context context{autostart, "/x/it's \"$HOME\" `id` \\ 100% #1 (a|b);/Lumenor"};
     const fs::path entry = LoginItem::entryPath(context);

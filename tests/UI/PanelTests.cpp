@@ -14,7 +14,6 @@
 #include "Lumenor/UI/ToggleSwitch.h"
 #include "Support/EngineHarness.h"
 #include "Support/WakeControllerProbe.h"
-#include "UI/XDesktop.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +26,11 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <chrono>
-#include <cmath>
 
 namespace {
 
@@ -311,7 +308,6 @@ TEST_F(StatusPanelTest, IconAndTooltipFollowTheStateAndThePalette) {
     engine.power->refusedAssertions = {PowerControl::systemAssertionType};
     engine.hold("agent-task", 600);
     shows(TrayGlyph::State::unheld);
-    EXPECT_NE(engine->statusLine().find("Couldn't keep"), std::string::npos);
     engine.power->refusedAssertions.clear();
     engine.tickAt(*engine->nextDeadline()); // the retry
     shows(TrayGlyph::State::awake);
