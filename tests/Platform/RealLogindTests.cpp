@@ -152,9 +152,15 @@ TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindFromStartThroughKillAndRest
     other.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return lidHandler().empty(); }, 2000));
 
-    // Killed, the app frees what it held at once; started again, it takes the session up again.
+    // Killed, the app frees what it held at once, and a `run` under way says it went unheld;
+    // started again, the app takes the session up again.
+    Child running("setpriv", user + QStringList{toolPath, "run", "--", "sleep", "1"}, environment);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return ours()["sleep:idle"].ends_with("run: sleep 1"); }, 2000));
     app->kill();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ours().empty(); }, 100));
+    EXPECT_EQ(running.waitFor(5000), 0);
+    EXPECT_NE(running.err().find("Lumenor stopped while the command ran"), std::string::npos);
     app->waitFor(5000); // a new app may start once the old one is gone
     start();
     EXPECT_EQ(ours(), (Held{{"sleep:idle", session}, {"sleep:idle:handle-lid-switch", lid}}));
