@@ -370,8 +370,16 @@ private:
     void reconcileLid();
     void renewLease();
     void renewalFailed(const std::string& why);
+    /// A lid change and, once it has run, its outcome; settled once it is applied.
+    struct LidChange {
+        bool on = false;
+        PowerResult result;
+        bool settled = false;
+    };
     void changeLidMode(bool on);
-    void lidChangeFinished(bool on, const PowerResult& result);
+    /// Applies a lid change still running on the privileged queue before a reply is made.
+    void settleLidChange();
+    void lidChangeFinished(LidChange& change);
     /// Lid-closed mode should be on now.
     bool lidWanted() const;
     /// Asks on `privileged` who else holds the lid switch; a new holder is logged.
@@ -431,6 +439,7 @@ private:
     std::unique_ptr<PowerControl::Assertion> displayAssertion_;
     std::shared_ptr<SerialExecutor> privileged_;
     bool lidOpInFlight_ = false;
+    std::shared_ptr<LidChange> lidChange_; // the one on the privileged queue, if any
     /// While a command is handled: the lid is taken or given back at once, not on the
     /// privileged queue, so that the reply describes it.
     bool lidChangesNow_ = false;

@@ -153,6 +153,7 @@ LumenorResponse WakeController::handle(const LumenorRequest& request) {
     now_ = clock_();
     replyInhibitors_.reset();
     unsavedState_.reset();
+    settleLidChange();
     // A reply describes the lid after the change it asked for, so that change happens now.
     lidChangesNow_ = true;
     LumenorResponse response = dispatch(request);

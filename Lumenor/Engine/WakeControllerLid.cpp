@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -73,31 +74,43 @@ void WakeController::renewalFailed(const std::string& why) {
 }
 
 void WakeController::changeLidMode(bool on) {
-    if (lidChangesNow_) {
-        PowerResult result;
-        if (on) {
-            result = power_->takeLid();
-        } else {
-            power_->releaseLid();
-        }
-        lidChangeFinished(on, result);
-        return;
-    }
-    privileged_->post([power = power_, hop = mainHop(), on] {
-        PowerResult result;
-        if (on) {
-            result = power->takeLid();
+    auto change = std::make_shared<LidChange>(LidChange{on, {}});
+    const auto work = [power = power_, change] {
+        if (change->on) {
+            change->result = power->takeLid();
         } else {
             power->releaseLid();
         }
-        hop.post(
-            [on, result](WakeController& controller) { controller.lidChangeFinished(on, result); });
+    };
+    if (lidChangesNow_) {
+        work();
+        lidChangeFinished(*change);
+        return;
+    }
+    lidChange_ = change;
+    privileged_->post([work, change, hop = mainHop()] {
+        work();
+        hop.post([change](WakeController& controller) { controller.lidChangeFinished(*change); });
     });
 }
 
-void WakeController::lidChangeFinished(bool on, const PowerResult& result) {
+// A reply must not describe the lid before a change already under way reaches logind.
+void WakeController::settleLidChange() {
+    if (const auto change = lidChange_) {
+        privileged_->drain();
+        lidChangeFinished(*change);
+    }
+}
+
+void WakeController::lidChangeFinished(LidChange& change) {
+    if (std::exchange(change.settled, true)) {
+        return; // a request settled it before its hop arrived
+    }
+    lidChange_.reset();
     lidOpInFlight_ = false;
     now_ = clock_();
+    const bool on = change.on;
+    const PowerResult& result = change.result;
     if (result.ok()) {
         publish(lidModeActive_, on);
         lidRetryAfter_ = distantPast;

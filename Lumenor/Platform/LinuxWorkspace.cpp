@@ -370,14 +370,20 @@ void LinuxWorkspace::watchPowerServices() {
         connect(watcher, &QDBusServiceWatcher::serviceRegistered, this,
                 &Workspace::powerServiceAppeared);
     };
-    watch(QDBusConnection::systemBus(),
-          {DBusCall::logindService, QStringLiteral("org.freedesktop.PolicyKit1")});
+    const QString polkit = QStringLiteral("org.freedesktop.PolicyKit1");
+    watch(QDBusConnection::systemBus(), {DBusCall::logindService, polkit});
     watch(QDBusConnection::sessionBus(), {QStringLiteral("org.freedesktop.portal.Desktop")});
-    // A new or ended login session may change what polkit allows this user.
-    for (const char* change : {"SessionNew", "SessionRemoved"}) {
-        QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
-                                             DBusCall::logindManager, QString::fromLatin1(change),
-                                             this, SIGNAL(powerServiceAppeared()));
+    // A new or ended login session, or new polkit rules, may change what polkit allows this user.
+    const struct {
+        QString service, path, interface, signal;
+    } changes[] = {
+        {DBusCall::logindService, DBusCall::logindPath, DBusCall::logindManager, "SessionNew"},
+        {DBusCall::logindService, DBusCall::logindPath, DBusCall::logindManager, "SessionRemoved"},
+        {polkit, "/org/freedesktop/PolicyKit1/Authority", polkit + ".Authority", "Changed"},
+    };
+    for (const auto& change : changes) {
+        QDBusConnection::systemBus().connect(change.service, change.path, change.interface,
+                                             change.signal, this, SIGNAL(powerServiceAppeared()));
     }
 }
 

@@ -346,7 +346,13 @@ int run(Invocation invocation) {
     ::close(gate[1]);
     const int status = superviseChild(child, watched);
     // The app would notice the exit within a second; releasing at once frees the computer now.
-    exchange(LumenorRequest{"release", {{"id", id}}}, Reporter(false, invocation.color));
+    // An app gone meanwhile held nothing since: the command's status still passes through.
+    if (std::holds_alternative<std::pair<std::string, int>>(
+            ask(LumenorRequest{"release", {{"id", id}}}, false))) {
+        std::fputs("lumenor: Lumenor stopped while the command ran, so the computer was not kept "
+                   "awake to its end.\n",
+                   stderr);
+    }
     return status;
 }
 

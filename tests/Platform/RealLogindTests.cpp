@@ -70,6 +70,7 @@ protected:
         }
         app = std::make_unique<Child>("setpriv", user + QStringList{appPath}, environment);
         ASSERT_TRUE(QTest::qWaitFor([&] { return send({"ping"})["ok"] == true; }, 20000));
+        pid = uint32_t(app->processId());
     }
     Finished lumenor(const QStringList& arguments) {
         return run("setpriv", user + QStringList{toolPath} + arguments, environment);
@@ -83,7 +84,7 @@ protected:
         std::map<std::string, std::string> held;
         for (const auto& inhibitor :
              PowerControl::listInhibitors().value_or(std::vector<PowerControl::Inhibitor>{})) {
-            if (inhibitor.pid == uint32_t(app->processId())) {
+            if (inhibitor.pid == pid) {
                 held[inhibitor.what] = inhibitor.why;
             }
         }
@@ -93,10 +94,11 @@ protected:
     Sandbox sandbox;
     QProcessEnvironment environment;
     std::unique_ptr<Child> app;
+    uint32_t pid = 0; // the app's, kept when it is killed
     QStringList user; // setpriv's options: none keeps root
 };
 
-TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindAndAnotherHolderOfTheLidShowsAtOnce) {
+TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindFromStartThroughKillAndRestart) {
     start();
     const std::string session = "Lumenor keep-awake session: Indefinitely", lid = "Lid-closed mode";
     using Held = std::map<std::string, std::string>;
@@ -127,6 +129,9 @@ TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindAndAnotherHolderOfTheLidSho
         const std::string status = send({"status"})["message"];
         EXPECT_EQ(status.find("Lid-closed mode ON") != std::string::npos, lidHeld) << status;
     }
+    // `run` lets go of the computer and the lid before it exits.
+    EXPECT_EQ(lumenor({"run", "--", "true"}).status, 0);
+    EXPECT_EQ(ours(), Held{});
 
     ASSERT_EQ(send({"on", "--lid", "on"})["ok"], true);
     const auto lidHandler = [&] { return send({"ping"})["status"].value("lidHandledBy", ""); };
@@ -141,6 +146,20 @@ TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindAndAnotherHolderOfTheLidSho
     EXPECT_NE(status.find("Power Manager handles the lid itself"), std::string::npos) << status;
     other.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return lidHandler().empty(); }, 2000));
+
+    // Killed, the app frees what it held at once, and a `run` under way says it went unheld;
+    // started again, the app takes the session up again.
+    Child running("setpriv", user + QStringList{toolPath, "run", "--", "sleep", "1"}, environment);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ours()["sleep:idle"] == session + "; lumenor run: sleep 1"; }, 2000));
+    app->kill();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ours().empty(); }, 100));
+    EXPECT_EQ(running.waitFor(5000), 0);
+    EXPECT_NE(running.err().find("Lumenor stopped while the command ran"), std::string::npos);
+    app->waitFor(5000); // a new app may start once the old one is gone
+    start();
+    EXPECT_EQ(ours(), (Held{{"sleep:idle", session}, {"sleep:idle:handle-lid-switch", lid}}));
+    EXPECT_EQ(send({"status"})["status"]["lidClosedModeActive"], true);
 }
 
 TEST_F(RealLogindApp, PolkitsRefusalIsNamedWithTheWayOutAndRunRunsNothing) {
