@@ -104,15 +104,14 @@ AppLifecycle::~AppLifecycle() {
     stop();
 }
 
-std::optional<std::string> AppLifecycle::askToShowPanel() {
+AppLifecycle::ShowOutcome AppLifecycle::askToShowPanel() {
     try {
         const LumenorRequest show{.command = "show", .options = {}};
         const LumenorResponse response = LumenorClient::send(show, LumenorPaths::socketPath(), 2);
-        if (response.ok)
-            return std::nullopt;
-        return response.message;
+        return {.answered = true,
+                .refusal = response.ok ? std::nullopt : std::optional(response.message)};
     } catch (const std::exception& error) {
-        return std::string(error.what());
+        return {.answered = false, .refusal = std::string(error.what())};
     }
 }
 

@@ -23,9 +23,14 @@ public:
     AppLifecycle();
     ~AppLifecycle() override;
 
-    /// Asks the serving instance to open its panel ("show"); none when it did, else why not
-    /// (no display, an older copy that does not know the command, no answer).
-    static std::optional<std::string> askToShowPanel();
+    struct ShowOutcome {
+        /// The serving instance answered, whether or not it could show the panel.
+        bool answered = false;
+        /// Why the panel is not shown (no display, an older copy, no answer); none when it is.
+        std::optional<std::string> refusal;
+    };
+    /// Asks the serving instance to open its panel ("show").
+    static ShowOutcome askToShowPanel();
 
     /// The answer to "show": opens the panel on the main thread; refuses when there is no
     /// tray and panel (headless). Every answer carries the controller's status.

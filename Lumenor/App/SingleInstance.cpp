@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -81,10 +82,27 @@ std::optional<int> SingleInstance::takeOrExplain() {
         }
         return refuse("lock file", lock, lastError());
     }
+    moveLegacyFiles();
+    return std::nullopt;
+}
+
+bool SingleInstance::takeOnceFreed(std::chrono::milliseconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    anotherServes_ = false;
+    moveLegacyFiles();
+    return true;
+}
+
+void SingleInstance::moveLegacyFiles() {
     for (const std::string& problem : LumenorPaths::migrateLegacySupport()) {
         std::fprintf(stderr, "Lumenor: %s\n", problem.c_str());
     }
-    return std::nullopt;
 }
 
 std::string socketFailureMessage(const std::string& path, const std::exception& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,9 @@ public:
     std::optional<int> takeOrExplain();
     /// takeOrExplain found the lock held by a running instance.
     bool anotherServes() const { return anotherServes_; }
+    /// After the lock was found held: waits up to `patience` for its holder to give it up (one
+    /// that was just killed does within moments) and takes it; false when it stays held.
+    bool takeOnceFreed(std::chrono::milliseconds patience);
     /// The lock file still at its path is the one this process locked (the folder may be
     /// removed while the app runs, and a second app would then take a new lock).
     bool stillHeld() const;
@@ -29,6 +33,8 @@ public:
     bool retake();
 
 private:
+    void moveLegacyFiles();
+
     int fd_ = -1;
     bool anotherServes_ = false;
 };

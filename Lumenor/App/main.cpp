@@ -148,6 +148,29 @@ int renderSnapshot(int argc, char** argv, const SnapshotRequest& request) {
     return 0;
 }
 
+/// What a process that takeOrExplain did not let serve does: its exit status, or none when it
+/// serves after all. A holder of the lock that does not answer may be one just killed, whose
+/// lock goes with it in a moment; one that answers is asked to show its panel.
+std::optional<int> afterRefusal(SingleInstance& instance, int status) {
+    if (!instance.anotherServes()) {
+        return status;
+    }
+    const AppLifecycle::ShowOutcome shown = AppLifecycle::askToShowPanel();
+    if (shown.answered) {
+        std::fprintf(stderr, "Lumenor is already running%s\n",
+                     shown.refusal ? (": " + *shown.refusal).c_str() : ".");
+        return 0;
+    }
+    if (instance.takeOnceFreed(std::chrono::seconds(2))) {
+        return std::nullopt;
+    }
+    std::fprintf(stderr,
+                 "Lumenor is already running but isn't answering (%s); end that process "
+                 "(pkill -x lumenor-app) and start Lumenor again.\n",
+                 shown.refusal.value_or("no answer").c_str());
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -163,13 +186,10 @@ int main(int argc, char** argv) {
     // asking the running one to show its panel: launching the app from a menu should show
     // something.
     SingleInstance instance;
-    if (const auto status = instance.takeOrExplain()) {
-        if (instance.anotherServes()) {
-            const auto refusal = AppLifecycle::askToShowPanel();
-            std::fprintf(stderr, "Lumenor is already running%s\n",
-                         refusal ? (": " + *refusal).c_str() : ".");
+    if (const auto refused = instance.takeOrExplain()) {
+        if (const auto status = afterRefusal(instance, *refused)) {
+            return *status;
         }
-        return *status;
     }
     QCoreApplication::setOrganizationName("Lumenor");
     QCoreApplication::setApplicationName("Lumenor");
