@@ -132,6 +132,9 @@ public:
     /// the display off half a second later. When the display cannot be turned off here, does
     /// nothing, logs why and returns the reason.
     std::optional<std::string> rest();
+    /// Why rest() cannot turn the display off here (so the panel does not offer it); none
+    /// where it can.
+    std::optional<std::string> restProblem() const { return power_->displaySleepProblem(); }
     /// The menu's sleep button: a forced sleep two seconds from now, examined at once.
     void requestSleepFromMenu();
     /// Asks on the privileged queue whether lid-closed mode can be had, whether the wake helper

@@ -173,15 +173,17 @@ std::optional<std::string> WakeController::rest() {
         startSession(SessionKind::indefinite());
     }
     cancelSleep(true);
-    log("Resting — display off, still reachable");
+    // The log says the display went off only once it has.
     mainThread_->postAfter(displayOffDelay, [hop = mainHop(), power = power_] {
         const PowerControl::RunResult result = power->displaySleepNow();
-        if (result.code != 0) {
-            hop.post([output = result.output](WakeController& controller) {
-                controller.log("⚠️ Couldn't turn the display off: " + output,
+        hop.post([result](WakeController& controller) {
+            if (result.code == 0) {
+                controller.log("Resting — display off, still reachable");
+            } else {
+                controller.log("⚠️ Couldn't turn the display off: " + result.output,
                                LogEvent::Kind::warning);
-            });
-        }
+            }
+        });
     });
     return std::nullopt;
 }

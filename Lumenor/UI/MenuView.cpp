@@ -356,13 +356,13 @@ void MenuView::buildMore(QWidget* parent) {
 void MenuView::buildActions(QVBoxLayout* stack) {
     auto* actions = new QHBoxLayout;
     actions->setSpacing(8);
-    auto* restScreen = new PillButton(
+    restScreen_ = new PillButton(
         Symbol::display, QStringLiteral("Rest Screen"), MenuTheme::teal,
         [this] { controller_.rest(); }, this);
-    restScreen->setObjectName(QStringLiteral("restScreenButton"));
-    restScreen->setToolTip(QString::fromStdString("Screen off, " + LumenorWords::namedMachine() +
-                                                  " stays awake and reachable"));
-    actions->addWidget(restScreen);
+    restScreen_->setObjectName(QStringLiteral("restScreenButton"));
+    restScreen_->setToolTip(QString::fromStdString("Screen off, " + LumenorWords::namedMachine() +
+                                                   " stays awake and reachable"));
+    actions->addWidget(restScreen_);
     auto* sleep = new PillButton(
         Symbol::sleep, QStringLiteral("Sleep Now"), MenuTheme::indigo,
         [this] { controller_.requestSleepFromMenu(); }, this);

@@ -154,6 +154,8 @@ private:
     OptionRow* lidOption_ = nullptr;
     QWidget* wakeSetup_ = nullptr;
     PillButton* setupButton_ = nullptr;
+    /// Offered only where the display can be turned off and comes back on with input.
+    PillButton* restScreen_ = nullptr;
     OptionRow* displayOption_ = nullptr;
     OptionRow* stopBelow_ = nullptr;
     QWidget* moreBox_ = nullptr;

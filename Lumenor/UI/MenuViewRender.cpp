@@ -298,6 +298,7 @@ void MenuView::reportSize() {
 
 void MenuView::showEvent(QShowEvent* event) {
     renderHeader();
+    restScreen_->setVisible(!controller_.restProblem());
     countdown_->start();
     QWidget::showEvent(event);
 }

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -83,6 +84,7 @@ TEST(WakeControllerProblems, DisplayOffSleepSettingsAndLogFailuresSayWhyAndTheAp
     h.settle();
     EXPECT_EQ(h.logMessages().back(),
               "⚠️ Couldn't turn the display off: xset: unable to open display \":0\"");
+    EXPECT_EQ(std::ranges::count(h.logMessages(), "Resting — display off, still reachable"), 0);
 
     h.power->sleepProblemResult = "no login manager (logind) on the system bus";
     response = h->handle({"sleep", {{"in", "0"}}});
