@@ -42,14 +42,12 @@ TEST_F(CommandTool, EachOutcomeReachesTheCallerAndTheAppKeepsItsFilesAndLidToIts
     const Finished on = lumenor({"on", "--for", "30m"});
     EXPECT_TRUE(on.out.ends_with(", even with the lid closed.\n")) << on.out;
     EXPECT_TRUE(QTest::qWaitFor([] { return lidHolders() == ourLid; }));
-    using std::filesystem::perms;
-    const auto mode = [](const auto& path) { return status(path).permissions() & perms::all; };
     const std::filesystem::path settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
     EXPECT_NE(readFile(settings).find("keepDisplayOn=true"), std::string::npos);
     for (const auto& file : {settings, log, sandbox.socketPath()})
-        EXPECT_EQ(mode(file), perms::owner_read | perms::owner_write) << file;
+        EXPECT_EQ(modeOf(file), 0600u) << file;
     for (const auto& folder : {settings.parent_path(), sandbox.socketPath().parent_path()})
-        EXPECT_EQ(mode(folder), perms::owner_all) << folder;
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
     const std::filesystem::path here = std::filesystem::current_path();
     writeFile(sandbox.home() / "build.log", "growing");
     std::filesystem::current_path(sandbox.home());
@@ -114,7 +112,6 @@ TEST_F(CommandTool, HoldsRunsAndAgentTasksKeepAwakeUntilTheyEnd) {
     EXPECT_EQ(seven.status, 7) << seven.err;
     EXPECT_THAT(seven.out, MatchesRegex(R"(run-.* \(check\): while process .*)"));
     EXPECT_EQ(seven.err, "to-err\n");
-    EXPECT_EQ(lumenor({"run", "--", "sh", "-c", "kill -TERM $$"}).status, 128 + SIGTERM);
     EXPECT_EQ(lumenor({"run", "--", "no-such-program-here"}).status, 127);
     EXPECT_EQ(holds(), "none");
 

@@ -36,10 +36,6 @@ std::unique_ptr<QProcess> startShell(const Sandbox& sandbox, const QString& comm
     return shell;
 }
 
-const std::string keepAwake =
-    R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"keep_awake"}})"
-    "\n";
-
 using McpServer = AppTest;
 
 } // namespace
@@ -61,12 +57,11 @@ TEST_F(McpServer, TheSdkClientListsToolsTakesAndReleasesHoldsAndItsHoldsEndWithI
 // Each line gets its answer (by id and error code; 0 for a result) or, for a notification or a
 // client's response, none; the server outlives every bad line and ends when its input does.
 TEST_F(McpServer, AnswersEveryLineWithJsonRpcAndNeverAnythingElse) {
-    const std::string longLine(2 << 20, 'x');
     const std::vector<std::pair<std::string, std::pair<Json, int>>> cases{
         {"not json", {nullptr, -32700}},
         {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\",\"params\":{\"x\":\"\xff\"}}",
          {nullptr, -32700}},
-        {longLine, {nullptr, -32700}},
+        {std::string(2 << 20, 'x'), {nullptr, -32700}},
         {std::string(100000, '['), {nullptr, -32600}},
         {R"([{"jsonrpc":"2.0","id":1,"method":"ping"}])", {nullptr, -32600}},
         {R"({"jsonrpc":"2.0","id":{},"method":"ping"})", {nullptr, -32600}},
@@ -126,7 +121,8 @@ TEST_F(McpServer, HoldsEndWhenTheProcessThatStartedTheServerDies) {
     startTheApp();
     // The shell passes its input on explicitly: a background job would otherwise read /dev/null.
     const auto agent = startShell(sandbox, "exec 3<&0; \"$TOOL\" mcp <&3 & wait");
-    agent->write(keepAwake.data(), qint64(keepAwake.size()));
+    agent->write(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"keep_awake"}})"
+                 "\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return agent->canReadLine(); }, 20000));
     const Json reply = Json::parse(agent->readLine().toStdString());
     const std::string id = reply["result"]["structuredContent"]["id"];

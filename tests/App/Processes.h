@@ -16,11 +16,6 @@
 inline const QString appPath = LUMENOR_BINARY_DIR "/bin/lumenor-app";
 inline const QString toolPath = LUMENOR_BINARY_DIR "/bin/lumenor";
 
-/// The address of logindBus(), or none.
-inline QByteArray busWithLogind() {
-    return logindBus() ? logindBus()->address() : QByteArray();
-}
-
 /// A private home for the real binaries, removed afterwards.
 class Sandbox {
 public:
@@ -42,8 +37,9 @@ public:
         for (const char* name :
              {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_STATE_HOME", "XDG_CONFIG_HOME"})
             environment.remove(name);
-        const QString bus = withLogind ? QString::fromLatin1(busWithLogind())
-                                       : QStringLiteral("unix:path=/nonexistent/lumenor-bus");
+        const QString bus = !withLogind   ? QStringLiteral("unix:path=/nonexistent/lumenor-bus")
+                            : logindBus() ? QString::fromLatin1(logindBus()->address())
+                                          : QString();
         environment.insert("DBUS_SYSTEM_BUS_ADDRESS", bus);
         environment.insert("DBUS_SESSION_BUS_ADDRESS", bus);
         environment.insert("LUMENOR_HOME", QString::fromStdString(home_.string()));

@@ -61,8 +61,7 @@ protected:
 
 // Which commands may start it is the command line's test; here, that the command obeys.
 TEST_F(StartOnDemand, OnlyCommandsThatAskForSomethingStartTheAppAndItOutlivesThem) {
-    QProcessEnvironment forbidden = starting();
-    forbidden.insert("LUMENOR_NO_START", "1");
+    const QProcessEnvironment forbidden = sandbox.environment(); // it sets LUMENOR_NO_START
     for (const auto& [arguments, environment] :
          std::vector<std::pair<QStringList, QProcessEnvironment>>{
              {{"status"}, starting()}, {{"on", "--no-start"}, starting()}, {{"on"}, forbidden}}) {

@@ -121,19 +121,18 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
     bus.addMethods(watcher, watcherPath,
                    {{"", "RegisterStatusNotifierItem", "s", "", "self.item = args[0]"},
                     {"", "Item", "", "s", "ret = getattr(self, 'item', '')"}});
+    const auto registered = [&] {
+        return call(bus.address(), watcher, watcherPath, watcher, "Item").toString();
+    };
     // The bars the schemes stand for: GNOME's dark one, a light one.
     for (const auto& [scheme, bar] :
          {std::pair{0, QColor(0x23, 0x23, 0x23)}, {2, QColor(0xf6, 0xf5, 0xf4)}}) {
         bus.addMethods(portal, portalPath,
                        {{"", "Read", "ss", "v", QString("ret = dbus.UInt32(%1)").arg(scheme)}});
-        const QString before =
-            call(bus.address(), watcher, watcherPath, watcher, "Item").toString();
+        const QString before = registered();
         const App app(desktop, bus);
         QString item;
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            item = call(bus.address(), watcher, watcherPath, watcher, "Item").toString();
-            return item != before;
-        }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (item = registered()) != before; }));
         const QString icon = property(bus.address(), item, "/StatusNotifierItem",
                                       "org.kde.StatusNotifierItem", "IconName")
                                  .toString();

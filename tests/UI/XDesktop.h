@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Lumenor/UI/MenuTheme.h"
+#include "Support/Files.h"
 
 #include <QFile>
 #include <QImage>
@@ -41,15 +42,13 @@ struct XDesktop {
         process.start(program, arguments);
     }
     /// Starts the tint2 panel, 32 px high, in `background` ("#1e1e1e").
-    void startTray(const QString& background) {
-        QFile config(folder.filePath("tint2rc"));
-        config.open(QIODevice::WriteOnly);
-        config.write(("panel_items = S\npanel_size = 100% 32\npanel_position = bottom center\n"
-                      "panel_background_id = 1\nsystray_icon_size = 22\nbackground_color = " +
-                      background + " 100\n")
-                         .toUtf8());
-        config.close();
-        start("tint2", {"-c", config.fileName()});
+    void startTray(const std::string& background) {
+        const auto config = writeFile(folder.filePath("tint2rc").toStdString(),
+                                      "panel_items = S\npanel_size = 100% 32\n"
+                                      "panel_position = bottom center\npanel_background_id = 1\n"
+                                      "systray_icon_size = 22\nbackground_color = " +
+                                          background + " 100\n");
+        start("tint2", {"-c", QString::fromStdString(config.string())});
     }
     QImage screenshot() const {
         QProcess import;
