@@ -149,9 +149,18 @@ TEST_F(RealLogindApp, RepliesAndStatusAgreeWithLogindFromStartThroughKillAndRest
 
     // Killed, the app frees what it held at once, and a `run` under way says it went unheld;
     // started again, the app takes the session up again.
-    Child running("setpriv", user + QStringList{toolPath, "run", "--", "sleep", "1"}, environment);
+    // The command marks that it runs: only then has `run` its answer, and a kill is one under way.
+    const QString started = QString::fromStdString(sandbox.home().string()) + "/started";
+    Child running("setpriv",
+                  user + QStringList{toolPath, "run", "--label", "sleep 1", "--", "sh", "-c",
+                                     "touch '" + started + "'; sleep 1"},
+                  environment);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return ours()["sleep:idle"] == session + "; lumenor run: sleep 1"; }, 2000));
+        [&] {
+            return QFile::exists(started) &&
+                   ours()["sleep:idle"] == session + "; lumenor run: sleep 1";
+        },
+        2000));
     app->kill();
     EXPECT_TRUE(QTest::qWaitFor([&] { return ours().empty(); }, 100));
     EXPECT_EQ(running.waitFor(5000), 0);
