@@ -393,9 +393,11 @@ TEST(StatusPanelWithoutTray,
      APersonsStartOpensThePanelAsAWindowSayingHowToReachItAndAutostartDoesNot) {
     for (const bool person : {true, false}) {
         EngineHarness engine;
-        StatusPanelController status{
-            engine.controller(),
-            {.services = MenuServices::inert(), .startedByPerson = person, .noTrayGrace = 0ms}};
+        StatusPanelController status{engine.controller(),
+                                     {.anchor = {},
+                                      .services = MenuServices::inert(),
+                                      .startedByPerson = person,
+                                      .noTrayGrace = 0ms}};
         QTest::qWait(20);
         settle();
         ASSERT_EQ(status.isOpen(), person);
