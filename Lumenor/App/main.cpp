@@ -149,26 +149,29 @@ int renderSnapshot(int argc, char** argv, const SnapshotRequest& request) {
 }
 
 /// What a process that takeOrExplain did not let serve does: its exit status, or none when it
-/// serves after all. A holder of the lock that does not answer may be one just killed, whose
-/// lock goes with it in a moment; one that answers is asked to show its panel.
+/// serves after all. The lock's holder may still be starting (it answers soon) or may have just
+/// been killed (its lock goes with it in a moment), so both are awaited for a while.
 std::optional<int> afterRefusal(SingleInstance& instance, int status) {
     if (!instance.anotherServes()) {
         return status;
     }
-    const AppLifecycle::ShowOutcome shown = AppLifecycle::askToShowPanel();
-    if (shown.answered) {
-        std::fprintf(stderr, "Lumenor is already running%s\n",
-                     shown.refusal ? (": " + *shown.refusal).c_str() : ".");
-        return 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    AppLifecycle::ShowOutcome shown;
+    while (!(shown = AppLifecycle::askToShowPanel()).answered) {
+        if (instance.takeOnceFreed(std::chrono::milliseconds(250))) {
+            return std::nullopt;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::fprintf(stderr,
+                         "Lumenor is already running but isn't answering (%s); end that "
+                         "process (pkill -x lumenor-app) and start Lumenor again.\n",
+                         shown.refusal.value_or("no answer").c_str());
+            return 1;
+        }
     }
-    if (instance.takeOnceFreed(std::chrono::seconds(2))) {
-        return std::nullopt;
-    }
-    std::fprintf(stderr,
-                 "Lumenor is already running but isn't answering (%s); end that process "
-                 "(pkill -x lumenor-app) and start Lumenor again.\n",
-                 shown.refusal.value_or("no answer").c_str());
-    return 1;
+    std::fprintf(stderr, "Lumenor is already running%s\n",
+                 shown.refusal ? (": " + *shown.refusal).c_str() : ".");
+    return 0;
 }
 
 } // namespace
