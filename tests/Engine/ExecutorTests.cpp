@@ -2,6 +2,7 @@
 #include "Support/EngineHarness.h"
 
 #include <QCoreApplication>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -40,10 +41,7 @@ TEST(MainThreadExecutor, RunsWorkOnTheMainThreadLaterAndDropsItOnceGone) {
     EXPECT_TRUE(ran.empty()) << "runs on the event loop, not in post";
     QCoreApplication::processEvents();
     EXPECT_EQ(ran, std::vector{std::this_thread::get_id()}) << "the delayed task waits";
-    for (int i = 0; i < 100 && ran.size() < 2; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ran.size() == 2; }));
     EXPECT_EQ(ran, std::vector(2, std::this_thread::get_id()));
 
     main->post([&ran] { ran.clear(); });

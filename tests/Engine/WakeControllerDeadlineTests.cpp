@@ -13,7 +13,6 @@ void appendBytes(const std::filesystem::path& file, size_t count) {
 TEST(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTimeAndTogether) {
     const Instant end = utc(2026, 3, 1, 20, 0, 0);
     EngineHarness h;
-    EXPECT_EQ(h->nextDeadline(), std::nullopt);
     h->startSession(SessionKind::indefinite());
     EXPECT_EQ(h->nextDeadline(), std::nullopt) << "an indefinite session has nothing due";
     h->startSession(SessionKind::until(end));
@@ -33,14 +32,12 @@ TEST(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTimeAn
     h.hold("b", 60);
     EXPECT_FALSE(h.power->held.contains(displayAssertionType)) << "only sessions light it";
     h.tickAfter(60);
-    EXPECT_EQ(probe.lastHoldEndedAt(), distantPast) << "other holds are still active";
     EXPECT_TRUE(h->remoteListeningUntil());
 
     h.power->journal.clear();
     h.tickAfter(30);
     EXPECT_TRUE(h->holds().empty());
     EXPECT_FALSE(h->remoteListeningUntil());
-    EXPECT_EQ(probe.lastHoldEndedAt(), h.clock.now());
     EXPECT_EQ(h.power->journal, Words{"assert " + systemAssertionType + " off"});
     const Words log = h.logMessages();
     EXPECT_EQ(Words(log.end() - 2, log.end()), (Words{"Hold expired: b", "Hold expired: a"}));
@@ -56,9 +53,7 @@ TEST(WakeControllerDeadlines, ProcessesAreWatchedWhileTheyMatterAndTheirEndIsAnE
     EXPECT_EQ(h.workspace->watchedPids, (std::set<int32_t>{getpid(), getpid() + 1}));
     h.workspace->endProcesses(getpid() + 1);
     EXPECT_TRUE(h->session());
-    EXPECT_TRUE(h->holds().empty());
     h.workspace->endProcesses(getpid());
-    EXPECT_FALSE(h->session());
 
     h->startSession(SessionKind::process(getpid(), "tests"));
     h->startSession(SessionKind::process(deadPid, "build"));
@@ -132,6 +127,8 @@ TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhen
     h.power->refusedAssertions.clear();
     h.workspace->powerServiceAppeared();
     EXPECT_TRUE(h.keptAwake()) << "taken at once";
+    EXPECT_EQ(h->snapshot().problem, std::nullopt);
+    EXPECT_EQ(h.logMessages().back(), "Keeping awake with logind");
     EXPECT_EQ(h->nextDeadline(), std::nullopt);
 }
 
@@ -183,6 +180,7 @@ TEST(WakeControllerDeadlines, DownloadSessionEndsWhenTheFileStopsGrowingOrGoesIn
     EXPECT_TRUE(h->session());
 
     // The measurement is bounded and skips links.
+    using DownloadWatcher::measure;
     using DownloadWatcher::Measurement;
     using Outcome = Measurement::Outcome;
     const std::filesystem::path folder = h.folder.filePath("Downloads").toStdString();
@@ -190,23 +188,10 @@ TEST(WakeControllerDeadlines, DownloadSessionEndsWhenTheFileStopsGrowingOrGoesIn
     appendBytes(folder / "a.part", 7);
     appendBytes(folder / "inner" / ".partial", 5); // hidden files count too
     std::filesystem::create_symlink(folder / "a.part", folder / "link");
-    const struct {
-        std::filesystem::path path;
-        DownloadWatcher::Limits limits;
-        Measurement expected;
-    } cases[] = {
-        {folder / "a.part", {}, {Outcome::measured, 7}},
-        {folder, {}, {Outcome::measured, 12}},
-        {folder, {.entries = 4}, {Outcome::measured, 12}},
-        {folder, {.entries = 3}, {Outcome::tooLarge, 0}},
-        {folder / "gone", {}, {Outcome::missing, 0}},
-    };
-    for (const auto& item : cases) {
-        const Measurement got = DownloadWatcher::measure(item.path, item.limits);
-        EXPECT_EQ(got.outcome, item.expected.outcome) << item.path << " " << item.limits.entries;
-        // Where a bounded walk stops depends on the order of the entries.
-        if (item.expected.outcome != Outcome::tooLarge) {
-            EXPECT_EQ(got.size, item.expected.size) << item.path;
-        }
-    }
+    EXPECT_EQ(measure(folder / "a.part"), (Measurement{Outcome::measured, 7}));
+    EXPECT_EQ(measure(folder), (Measurement{Outcome::measured, 12}));
+    EXPECT_EQ(measure(folder, {.entries = 4}), (Measurement{Outcome::measured, 12}));
+    // Where a bounded walk stops depends on the order of the entries: only the outcome is sure.
+    EXPECT_EQ(measure(folder, {.entries = 3}).outcome, Outcome::tooLarge);
+    EXPECT_EQ(measure(folder / "gone"), (Measurement{Outcome::missing, 0}));
 }

@@ -31,11 +31,7 @@ TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) 
     const int32_t alive = ::getpid();
     const Instant start = EngineHarness::Options{}.start;
     const std::filesystem::path download = "/home/me/Downloads/disk.iso";
-    struct Case {
-        SessionKind kind;
-        bool restored;
-    };
-    const Case cases[] = {
+    const std::pair<SessionKind, bool> cases[] = {
         {SessionKind::indefinite(), true},
         {SessionKind::until(start + std::chrono::hours(1)), true},
         {SessionKind::until(start + std::chrono::seconds(60)), false}, // over while stopped

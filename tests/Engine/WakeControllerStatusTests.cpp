@@ -92,7 +92,6 @@ TEST(WakeControllerStatus, SnapshotReportsTheLastUpdateAndTheLogOneLinePerEvent)
         (Words{"2026-03-01T18:00:02Z ⚠️ Lid-closed mode change failed (will retry): sudo: a "
                "password is required line\\x1b[2J 2",
                "2026-03-01T18:00:02Z again"}));
-    EXPECT_EQ(h.lastEvent(), "again");
 }
 
 std::string title(SessionKind kind, Instant now) {

@@ -16,20 +16,14 @@ TEST(WakeControllerSettings, FileValuesAreReadOnceAndClampedLikeSetExceptAnOffFl
     EXPECT_EQ(settingsOf(fresh.controller()), defaults);
     EXPECT_TRUE(fresh.reopenSettings()->allKeys().isEmpty()) << "defaults are not written";
 
-    const struct {
-        std::string file;
-        int interval;
-        int floor;
-    } cases[] = {
-        {"remoteWakeInterval=3\nminimumBattery=-1\n", 5, 1},
-        {"remoteWakeInterval=300\nminimumBattery=80\n", 240, 50},
-        {"minimumBattery=0\n", 15, 0}, // 0 turns the floor off
-    };
-    for (const auto& item : cases) {
-        EngineHarness h({.settingsFile = "[General]\n" + item.file + "lidClosedMode=false\n"});
+    for (const auto& [file, interval, floor] : std::vector<std::tuple<std::string, int, int>>{
+             {"remoteWakeInterval=3\nminimumBattery=-1\n", 5, 1},
+             {"remoteWakeInterval=300\nminimumBattery=80\n", 240, 50},
+             {"minimumBattery=0\n", 15, 0}}) { // 0 turns the floor off
+        EngineHarness h({.settingsFile = "[General]\n" + file + "lidClosedMode=false\n"});
         EXPECT_EQ(settingsOf(h.controller()),
-                  std::tuple(false, false, false, item.interval, item.floor, true))
-            << item.file;
+                  std::tuple(false, false, false, interval, floor, true))
+            << file;
     }
     // A floor of 0 never trips, even at 0 percent.
     EngineHarness h({.settingsFile = "[General]\nminimumBattery=0\n"});

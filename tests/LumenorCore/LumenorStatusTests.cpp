@@ -25,8 +25,6 @@ TEST(LumenorStatusTests, StateLineChoosesSessionThenHoldThenNormal) {
     EXPECT_EQ(status.summary(six), "☀️ Awake — Until 19:05 (1h 05m left)\n🔋 Battery 82%");
 
     status = LumenorStatus{};
-    status.holdUntil = six;
-    EXPECT_EQ(status.summary(six), normal);
     // Without `awake` (nothing holds the machine) neither a session nor a hold is awake.
     status.sessionDescription = "Indefinitely";
     status.holdUntil = six + 1h;

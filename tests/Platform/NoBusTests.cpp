@@ -111,22 +111,20 @@ TEST(DisplaySleep, UsesXsetWhereTheMonitorGoesOffAndOtherwiseSaysWhyNot) {
     // The stand-in reports the monitor as $MONITOR says.
     const std::string xset = tool(
         folder, "xset", "if [ \"$1\" = q ]; then echo \"$MONITOR\"; else echo \"xset $*\"; fi");
-    tool(folder, "swaymsg", "echo \"swaymsg $*\"");
     const std::string path = std::getenv("PATH");
     ::setenv("PATH", folder.path().c_str(), 1);
     ::setenv("MONITOR", "  Monitor is Off", 1);
     const std::string noWay = "this Wayland desktop offers no way for apps to turn the display off "
                               "that input turns on again (GNOME's is known)";
     // No session bus, so no GNOME: its way is tried against a mock on the system-bus tests.
-    for (const auto& [display, wayland, sway, expected] :
-         std::vector<std::tuple<const char*, const char*, const char*, PowerControl::RunResult>>{
-             {nullptr, nullptr, nullptr, {1, "there is no X display (DISPLAY is not set)"}},
-             {":0", "wayland-0", nullptr, {1, noWay}},
-             {nullptr, "wayland-0", "/run/sway.sock", {1, noWay}},
-             {":0", nullptr, nullptr, {0, "xset dpms force off"}},
+    for (const auto& [display, wayland, expected] :
+         std::vector<std::tuple<const char*, const char*, PowerControl::RunResult>>{
+             {nullptr, nullptr, {1, "there is no X display (DISPLAY is not set)"}},
+             {":0", "wayland-0", {1, noWay}},
+             {":0", nullptr, {0, "xset dpms force off"}},
          }) {
         for (const auto& [name, value] :
-             {std::pair{"DISPLAY", display}, {"WAYLAND_DISPLAY", wayland}, {"SWAYSOCK", sway}})
+             {std::pair{"DISPLAY", display}, {"WAYLAND_DISPLAY", wayland}})
             value ? ::setenv(name, value, 1) : ::unsetenv(name);
         EXPECT_EQ(PowerControl::displaySleepNow(), expected) << expected.output;
         EXPECT_EQ(PowerControl::displaySleepProblem(),

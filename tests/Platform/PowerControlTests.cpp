@@ -67,7 +67,6 @@ protected:
 TEST_F(PowerSupplies, PercentRoundsHalvesUpAndStopsAtFull) {
     for (const auto& [attributes, percent] : std::vector<std::pair<std::string, int>>{
              {"energy_now=1 energy_full=8", 13},
-             {"energy_now=0 energy_full=5", 0},
              {"energy_now=53 energy_full=50", 100},
              {"energy_full=0 charge_now=1 charge_full=3", 33}}) { // charge_* stands in
         supply("BAT0", "type=Battery " + attributes);

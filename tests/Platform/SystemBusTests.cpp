@@ -171,7 +171,6 @@ TEST(SystemBus, SleepNowSuspendsOnceAndTheDisplayWakesAndOnGnomeWaylandSleepsThr
     call(mutter, pathOf(mutter), mockInterface, "AddProperty",
          {mutter, "PowerSaveMode", QVariant::fromValue(QDBusVariant(0))});
     ::setenv("WAYLAND_DISPLAY", "wayland-0", 1);
-    ::unsetenv("SWAYSOCK");
     EXPECT_EQ(PowerControl::displaySleepProblem(), std::nullopt);
     EXPECT_EQ(PowerControl::displaySleepNow(), (PowerControl::RunResult{0, ""}));
     const QVariant mode = call(mutter, pathOf(mutter), "org.freedesktop.DBus.Properties", "Get",

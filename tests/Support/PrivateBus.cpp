@@ -19,8 +19,6 @@ PrivateBus::PrivateBus() {
     address_ = daemon.readLine().trimmed();
 }
 
-PrivateBus::~PrivateBus() = default;
-
 QProcess& PrivateBus::start(const QString& program, const QStringList& arguments,
                             QProcess::ProcessChannelMode mode) {
     auto& process = *processes_.emplace_back(std::make_unique<QProcess>());

@@ -16,7 +16,6 @@ class PrivateBus {
 public:
     /// Starts the daemon; `address()` is empty when it did not start.
     PrivateBus();
-    ~PrivateBus();
 
     QByteArray address() const { return address_; }
     /// Runs `python3 -m dbusmock ARGUMENTS` and waits until it owns `name`; false if it did not.

@@ -24,7 +24,6 @@ public:
 
     void syncWaits() { c_.syncWaits(); }
 
-    Instant lastHoldEndedAt() const { return c_.lastHoldEndedAt_; }
     bool sleeping() const { return c_.sleeping_; }
     bool awaitingWake() const { return c_.awaitingWake_; }
     const std::shared_ptr<SleepOperation>& sleepOperation() const { return c_.sleepOperation_; }
