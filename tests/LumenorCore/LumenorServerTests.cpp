@@ -227,7 +227,7 @@ TEST_F(LumenorServerTests, BadOrOverlongRequestsAreAnsweredMalformedWithoutTheHa
     auto server = started();
     // Reported escaped and shortened, once per second however many arrive.
     const std::string bad = "not json \x01\\" + std::string(100, 'y');
-    for (const std::string line : {bad + "\n", "\n"s, "{\"command\":\"ping\"}\n"s, bad + "\n"})
+    for (const std::string& line : {bad + "\n", "\n"s, "{\"command\":\"ping\"}\n"s, bad + "\n"})
         EXPECT_EQ(converse(path, line), malformedLine) << line;
     EXPECT_EQ(converse(path, R"({"command":"ping","command":"on","options":{}})"
                              "\n"),

@@ -89,9 +89,9 @@ TEST(LumenorStatusTests, HoldsAreNamedAndOtherInhibitorsListed) {
     status.holds->erase(status.holds->begin());
     EXPECT_EQ(firstLine(), "☀️ Awake — held for make -j8 (while pid 311 runs)");
 
-    status.otherInhibitors =
-        std::vector<LumenorInhibitor>{{"GNOME Shell", "lid", "handle-lid-switch", "block", 9},
-                                      {"backup", "copying", "sleep", "delay", 12}};
+    status.otherInhibitors = std::vector<LumenorInhibitor>{
+        {"GNOME Shell", "lid", "handle-lid-switch", "block", 9, 0, ""},
+        {"backup", "copying", "sleep", "delay", 12, 0, ""}};
     EXPECT_TRUE(status.summary(six).ends_with(
         "\n🔒 Other programs' inhibitors: GNOME Shell (block handle-lid-switch: lid); "
         "backup (delay sleep: copying)"))
