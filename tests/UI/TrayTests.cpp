@@ -172,7 +172,10 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return item().isEmpty(); }, 10000));
     EXPECT_EQ(run("swaymsg", {"-s", place[1], "reload"}, app.processEnvironment()).status, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !item().isEmpty(); }, 15000));
-    EXPECT_GE(MenuTheme::contrast(ink(bus, item()), Qt::black), 3.0) << "swaybar's black bar";
+    // The item is made afresh for the new bar: read it once it answers with its pixmaps.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return MenuTheme::contrast(ink(bus, item()), Qt::black) >= 3.0; }, 5000))
+        << "swaybar's black bar";
 
     EXPECT_EQ(run(toolPath, {"show"}, app.processEnvironment()).status, 0);
     EXPECT_TRUE(QTest::qWaitFor([&] {
