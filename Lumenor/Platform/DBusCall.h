@@ -19,6 +19,11 @@ inline const QString screenSaverInterface = QStringLiteral("org.freedesktop.Scre
 inline const QString screenSaverPaths[] = {QStringLiteral("/org/freedesktop/ScreenSaver"),
                                            QStringLiteral("/ScreenSaver")};
 
+/// The desktop portal: activatable by design, so calls to it may start it (a session where
+/// nothing has asked it anything yet has it installed but not running).
+inline const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+inline const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+
 /// Long enough for a busy service, short enough that a hung bus cannot freeze the app.
 constexpr int defaultTimeoutMs = 3000;
 

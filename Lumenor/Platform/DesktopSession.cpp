@@ -8,8 +8,6 @@
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
 const QString appearance = QStringLiteral("org.freedesktop.appearance");
 const QString colorSchemeKey = QStringLiteral("color-scheme");
@@ -44,9 +42,9 @@ private:
 namespace DesktopSession {
 
 std::optional<ColorScheme> colorScheme() {
-    const QDBusMessage reply = DBusCall::callRunning(
-        QDBusConnection::sessionBus(), portalService, portalPath, settingsInterface,
-        QStringLiteral("Read"), {appearance, colorSchemeKey});
+    const QDBusMessage reply =
+        DBusCall::call(QDBusConnection::sessionBus(), DBusCall::portalService, DBusCall::portalPath,
+                       settingsInterface, QStringLiteral("Read"), {appearance, colorSchemeKey});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
         return std::nullopt;
     bool number = false;
@@ -58,8 +56,9 @@ std::optional<ColorScheme> colorScheme() {
 
 void watchColorScheme(QObject* receiver, std::function<void()> changed) {
     auto* watch = new ColorSchemeWatch(receiver, std::move(changed));
-    QDBusConnection::sessionBus().connect(portalService, portalPath, settingsInterface,
-                                          QStringLiteral("SettingChanged"), watch,
+    QDBusConnection::sessionBus().connect(DBusCall::portalService, DBusCall::portalPath,
+                                          settingsInterface, QStringLiteral("SettingChanged"),
+                                          watch,
                                           SLOT(settingChanged(QString, QString, QDBusVariant)));
 }
 

@@ -372,7 +372,7 @@ void LinuxWorkspace::watchPowerServices() {
     };
     const QString polkit = QStringLiteral("org.freedesktop.PolicyKit1");
     watch(QDBusConnection::systemBus(), {DBusCall::logindService, polkit});
-    watch(QDBusConnection::sessionBus(), {QStringLiteral("org.freedesktop.portal.Desktop")});
+    watch(QDBusConnection::sessionBus(), {DBusCall::portalService});
     // A new or ended login session, or new polkit rules, may change what polkit allows this user.
     const struct {
         QString service, path, interface, signal;

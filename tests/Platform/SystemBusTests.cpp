@@ -152,9 +152,8 @@ TEST(SystemBus, APortalWhoseBackendRefusesIsNotListedAsHolding) {
     const auto system =
         PowerControl::makeAssertion(PowerControl::systemAssertionType, "refused by the backend");
     system->set(true);
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-        return system->heldBy() == std::vector<std::string>{"logind", "power-manager"};
-    })) << "the portal's answer arrives through the main loop";
+    // Known when the take returns, so that the reply to a request never claims the portal.
+    EXPECT_EQ(system->heldBy(), (std::vector<std::string>{"logind", "power-manager"}));
     system->set(false);
 }
 
