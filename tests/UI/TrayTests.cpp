@@ -9,7 +9,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QFileInfo>
+#include <QImage>
 
 namespace {
 
@@ -45,7 +47,7 @@ QColor ink(const QString& bus, const QString& item) {
     return QColor(pixel[1], pixel[2], pixel[3]);
 }
 
-/// The app with `variables` set and `bus` as both buses.
+/// The app with `variables` set and `bus` as the buses they do not name.
 struct App : Sandbox, Child {
     App(const XDesktop& desktop, const PrivateBus& bus, const QString& platform = {})
         : App({{"QT_QPA_PLATFORM", platform}, {"DISPLAY", desktop.display}}, bus.address()) {}
@@ -54,7 +56,8 @@ struct App : Sandbox, Child {
     QProcessEnvironment on(std::map<QString, QString> variables, const QString& bus) {
         withLogind = false; // its bus is replaced here
         QProcessEnvironment environment = Sandbox::environment();
-        variables["DBUS_SESSION_BUS_ADDRESS"] = variables["DBUS_SYSTEM_BUS_ADDRESS"] = bus;
+        variables.try_emplace("DBUS_SESSION_BUS_ADDRESS", bus);
+        variables.try_emplace("DBUS_SYSTEM_BUS_ADDRESS", bus);
         for (const auto& [name, value] : variables)
             environment.insert(name, value);
         return environment;
@@ -181,5 +184,71 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return run("swaymsg", {"-s", place[1], "-t", "get_tree"}, app.processEnvironment())
                    .out.find("floating_con") != std::string::npos;
+    }));
+}
+
+TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarAndARefusingPortalShowsAsUnheld) {
+    ensureApplication();
+    Child gnome(LUMENOR_SOURCE_DIR "/scripts/headless-gnome",
+                {"--", "sh", "-c",
+                 R"(echo "$WAYLAND_DISPLAY $DBUS_SESSION_BUS_ADDRESS $DBUS_SYSTEM_BUS_ADDRESS";
+                    exec sleep 600)"},
+                QProcessEnvironment::systemEnvironment());
+    if (!gnome.waitForReadyRead(40000) && gnome.exitCode() == 3)
+        GTEST_SKIP() << gnome.err();
+    const QStringList place = QString(gnome.readLine()).trimmed().split(' ');
+    ASSERT_EQ(place.size(), 3) << gnome.err();
+    const auto topBar = [&] {
+        const QString file = QDir::temp().filePath("lumenor-gnome-test.png");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("WAYLAND_DISPLAY", place[0]);
+        environment.insert("XDG_RUNTIME_DIR", QFileInfo(place[0]).path()); // GTK wants it
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", place[1]);
+        EXPECT_EQ(run("gnome-screenshot", {"-f", file}, environment).status, 0);
+        const QImage shot(file);
+        QFile::remove(file);
+        // The right of the bar, where the status icons are (the clock is in the middle).
+        return shot.copy(shot.width() * 2 / 3, 0, shot.width() / 3, 28);
+    };
+    const QImage before = topBar();
+    // No logind on its system bus, and the portal's gtk backend refuses to inhibit suspend
+    // without GNOME's session manager: nothing can hold the computer awake.
+    const App app({{"QT_QPA_PLATFORM", "wayland"},
+                   {"WAYLAND_DISPLAY", place[0]},
+                   {"DBUS_SYSTEM_BUS_ADDRESS", place[2]}},
+                  place[1]);
+    const QString watcher = "org.kde.StatusNotifierWatcher";
+    QString item;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            item = property(place[1], watcher, "/StatusNotifierWatcher", watcher,
+                            "RegisteredStatusNotifierItems")
+                       .toStringList()
+                       .value(0);
+            return !item.isEmpty();
+        },
+        15000));
+    QTest::qWait(1000); // the extension draws the icon it has just been given
+    // What changed there is our icon: it reads on the bar.
+    const QImage after = topBar();
+    const QColor bar = before.pixelColor(0, before.height() / 2);
+    double best = 0;
+    for (int y = 0; y < std::min(before.height(), after.height()); ++y)
+        for (int x = 0; x < std::min(before.width(), after.width()); ++x)
+            if (after.pixel(x, y) != before.pixel(x, y))
+                best = std::max(best, MenuTheme::contrast(after.pixelColor(x, y), bar));
+    EXPECT_GE(best, 3.0) << "the icon on GNOME's top bar";
+
+    const Finished on = run(toolPath, {"on", "--for", "10m"}, app.processEnvironment());
+    EXPECT_NE(on.status, 0) << on.out;
+    const std::string status = run(toolPath, {"status", "--json"}, app.processEnvironment()).out;
+    EXPECT_NE(status.find(R"("awake":false)"), std::string::npos) << status;
+    EXPECT_EQ(status.find(R"("portal")"), std::string::npos) << status;
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        // GNOME's watcher names an item "SERVICE@PATH".
+        return property(place[1], item.section('@', 0, 0), "/StatusNotifierItem",
+                        "org.kde.StatusNotifierItem", "IconName")
+            .toString()
+            .contains("unheld");
     }));
 }
