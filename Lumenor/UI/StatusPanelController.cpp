@@ -2,6 +2,7 @@
 
 #include "Lumenor/Engine/WakeController.h"
 #include "Lumenor/Platform/DesktopSession.h"
+#include "Lumenor/Platform/SwayIpc.h"
 #include "Lumenor/UI/MenuPanel.h"
 #include "Lumenor/UI/MenuView.h"
 #include "Lumenor/UI/SymbolTable.h"
@@ -175,18 +176,18 @@ std::optional<QRect> StatusPanelController::fitFrame(QRect anchor, QRect availab
     const int width = MenuPanel::panelWidth;
     if (height <= 1)
         return std::nullopt;
-    const int fitted = std::min(height, available.height() - 12);
+    const int fitted = std::min(height, available.height() - 2 * screenMargin);
     if (fitted <= 1)
         return std::nullopt;
     double x = anchor.x() + anchor.width() / 2.0 - width / 2.0;
-    x = std::max(x, available.x() + 6.0);
+    x = std::max(x, available.x() + double(screenMargin));
     // Applied last, so the right edge wins on a screen narrower than the panel.
-    x = std::min(x, available.x() + available.width() - width - 6.0);
+    x = std::min(x, available.x() + available.width() - width - double(screenMargin));
     const int availableBottom = available.y() + available.height();
     int top = anchor.y() + anchor.height() + 5;
     if (top + fitted > availableBottom) {
         const int above = anchor.y() - 5 - fitted;
-        top = above >= available.y() ? above : availableBottom - 6 - fitted;
+        top = above >= available.y() ? above : availableBottom - screenMargin - fitted;
     }
     return QRect(static_cast<int>(std::floor(x)), top, width, fitted);
 }
@@ -251,6 +252,8 @@ void StatusPanelController::open() {
     panel_->show();
     panel_->raise();
     panel_->activateWindow();
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && !asWindow_)
+        placement_ = SwayIpc::moveToTrayCorner(panel_->windowTitle(), screenMargin);
     if (fades) {
         fade_ = new QPropertyAnimation(panel_.get(), "windowOpacity", panel_.get());
         fade_->setDuration(static_cast<int>(fadeIn.count()));

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class MenuPanel;
 class QPropertyAnimation;
@@ -55,6 +56,8 @@ public:
     /// closed it also reaches the tray icon.
     static constexpr std::chrono::milliseconds reopenGuard{250};
     static constexpr std::chrono::milliseconds fadeIn{120};
+    /// The room the panel keeps from the edges of the screen's usable area.
+    static constexpr int screenMargin = 6;
 
     explicit StatusPanelController(WakeController& controller, QObject* parent = nullptr);
     StatusPanelController(WakeController& controller, Options options, QObject* parent = nullptr);
@@ -130,4 +133,6 @@ private:
     QTimer* tooltipRefresh_ = nullptr;
     int corrections_ = 0;
     bool asWindow_ = false;
+    /// Asks sway to move the panel beside the tray: a Wayland client cannot place its windows.
+    std::jthread placement_;
 };

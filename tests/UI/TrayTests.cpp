@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -164,7 +166,9 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
             .toStringList()
             .value(0);
     };
-    const App app({{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", place[0]}}, bus);
+    const App app(
+        {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", place[0]}, {"SWAYSOCK", place[1]}},
+        bus);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !item().isEmpty(); }, 15000));
     // The bar goes, and sway's reload starts a new one: the item registers with it.
     const int bar = call(bus, "org.freedesktop.DBus", "/", "org.freedesktop.DBus",
@@ -181,10 +185,23 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
         << "swaybar's black bar";
 
     EXPECT_EQ(run(toolPath, {"show"}, app.processEnvironment()).status, 0);
+    // It floats in the bottom-right corner of the workspace (the output less the bar), by the tray.
+    const auto corner = [](const QJsonValue& node) {
+        const QJsonObject r = node["rect"].toObject();
+        return QPoint(r["x"].toInt() + r["width"].toInt(), r["y"].toInt() + r["height"].toInt());
+    };
+    QPoint panel, workspace;
     EXPECT_TRUE(QTest::qWaitFor([&] {
-        return run("swaymsg", {"-s", place[1], "-t", "get_tree"}, app.processEnvironment())
-                   .out.find("floating_con") != std::string::npos;
-    }));
+        const auto tree =
+            run("swaymsg", {"-s", place[1], "-t", "get_tree"}, app.processEnvironment());
+        const QJsonValue space =
+            QJsonDocument::fromJson(QByteArray::fromStdString(tree.out))["nodes"][1]["nodes"][0];
+        panel = corner(space["floating_nodes"][0]);
+        workspace = corner(space);
+        return panel.x() > workspace.x() - 40 && panel.y() <= workspace.y() &&
+               panel.y() > workspace.y() - 60;
+    })) << panel.x()
+        << "," << panel.y() << " in " << workspace.x() << "," << workspace.y();
 }
 
 TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarAndARefusingPortalShowsAsUnheld) {
