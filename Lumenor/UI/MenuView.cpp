@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "Lumenor/UI/Chips.h"
+#include "Lumenor/UI/DateTimeField.h"
 #include "Lumenor/UI/ElidedLabel.h"
 #include "Lumenor/UI/GlassGroup.h"
 #include "Lumenor/UI/MenuSection.h"
@@ -229,7 +230,7 @@ void MenuView::buildUntil(QWidget* parent) {
     auto* layout = new QHBoxLayout(untilBox_);
     layout->setContentsMargins(36, 2, 6, 6);
     layout->setSpacing(8);
-    untilEditor_ = new QDateTimeEdit(untilBox_);
+    untilEditor_ = new DateTimeField(untilBox_);
     untilEditor_->setObjectName(QStringLiteral("untilEditor"));
     untilEditor_->setCalendarPopup(true);
     untilEditor_->setFont(MenuTheme::font(12));
