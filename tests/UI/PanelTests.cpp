@@ -276,6 +276,58 @@ TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
     EXPECT_TRUE(harness->keepDisplayOn());
 }
 
+// Every control the keyboard reaches, found by its focus policy so that a new one is checked
+// too, shows a ring standing out at 3:1 from what it covers (light left to right, dark right to
+// left); built right to left, every part sits where it does left to right, mirrored.
+TEST(MenuViewLook, FocusRingsStandOutAndRightToLeftMirrorsEveryPart) {
+    EngineHarness harness;
+    std::vector<std::pair<QString, QRect>> places[2]; // of the parts shown, in build order
+    int reached = 0;
+    for (const bool mirrored : {false, true}) {
+        QGuiApplication::setLayoutDirection(mirrored ? Qt::RightToLeft : Qt::LeftToRight);
+        for (const auto panel :
+             {MenuView::Panel::minutes, MenuView::Panel::until, MenuView::Panel::more}) {
+            MenuView view{harness.controller(), MenuServices::inert()};
+            view.setPalette(MenuTheme::palette(mirrored));
+            view.setAutoFillBackground(true);
+            view.toggle(panel);
+            view.resize(view.measuredSize());
+            view.show();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+            for (QWidget* part : view.findChildren<QWidget*>()) {
+                const QRect area(part->mapTo(&view, QPoint()), part->size());
+                const QString name = part->metaObject()->className() + (" " + part->objectName());
+                if (part->isVisible())
+                    places[mirrored].emplace_back(name, area);
+                if (!(part->focusPolicy() & Qt::TabFocus) || !part->isVisible() ||
+                    !part->isEnabled() || part->focusProxy() != nullptr)
+                    continue; // a spin box's line edit passes the focus on to the box
+                ++reached;
+                part->clearFocus();
+                const QImage before = view.grab(area).toImage();
+                part->setFocus(Qt::TabFocusReason);
+                const QImage after = view.grab(area).toImage();
+                int standing = 0;
+                for (int y = 0; y < after.height(); ++y)
+                    for (int x = 0; x < after.width(); ++x)
+                        standing += MenuTheme::contrast(after.pixelColor(x, y),
+                                                        before.pixelColor(x, y)) >= 3;
+                EXPECT_GE(standing, area.width() + area.height()) // half way round
+                    << name.toStdString();
+            }
+        }
+    }
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+    EXPECT_GT(reached, 40);
+    ASSERT_EQ(places[0].size(), places[1].size());
+    for (std::size_t i = 0; i < places[0].size(); ++i) {
+        const auto& [name, ltr] = places[0][i];
+        EXPECT_EQ(places[1][i].second.topLeft(),
+                  QPoint(MenuView::viewWidth - 1 - ltr.right(), ltr.top()))
+            << name.toStdString();
+    }
+}
+
 QRect available() {
     return QGuiApplication::primaryScreen()->availableGeometry();
 }
