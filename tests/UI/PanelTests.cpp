@@ -278,11 +278,10 @@ TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
 
 // Every control the keyboard reaches, found by its focus policy so that a new one is checked
 // too, shows a ring standing out at 3:1 from what it covers (light left to right, dark right to
-// left); built right to left, every part sits where it does left to right, mirrored.
+// left); built right to left, every part shown sits at the mirror of its left-to-right place.
 TEST(MenuViewLook, FocusRingsStandOutAndRightToLeftMirrorsEveryPart) {
     EngineHarness harness;
-    std::vector<std::pair<QString, QRect>> places[2]; // of the parts shown, in build order
-    int reached = 0;
+    std::vector<int> starts[2]; // of the parts shown: left edges, or mirrored right edges
     for (const bool mirrored : {false, true}) {
         QGuiApplication::setLayoutDirection(mirrored ? Qt::RightToLeft : Qt::LeftToRight);
         for (const auto panel :
@@ -296,13 +295,13 @@ TEST(MenuViewLook, FocusRingsStandOutAndRightToLeftMirrorsEveryPart) {
             ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
             for (QWidget* part : view.findChildren<QWidget*>()) {
                 const QRect area(part->mapTo(&view, QPoint()), part->size());
-                const QString name = part->metaObject()->className() + (" " + part->objectName());
                 if (part->isVisible())
-                    places[mirrored].emplace_back(name, area);
+                    starts[mirrored].push_back(mirrored ? MenuView::viewWidth - 1 - area.right()
+                                                        : area.left());
+                // A spin box's line edit passes the focus on to the box.
                 if (!(part->focusPolicy() & Qt::TabFocus) || !part->isVisible() ||
                     !part->isEnabled() || part->focusProxy() != nullptr)
-                    continue; // a spin box's line edit passes the focus on to the box
-                ++reached;
+                    continue;
                 part->clearFocus();
                 const QImage before = view.grab(area).toImage();
                 part->setFocus(Qt::TabFocusReason);
@@ -313,19 +312,12 @@ TEST(MenuViewLook, FocusRingsStandOutAndRightToLeftMirrorsEveryPart) {
                         standing += MenuTheme::contrast(after.pixelColor(x, y),
                                                         before.pixelColor(x, y)) >= 3;
                 EXPECT_GE(standing, area.width() + area.height()) // half way round
-                    << name.toStdString();
+                    << part->objectName().toStdString();
             }
         }
     }
     QGuiApplication::setLayoutDirection(Qt::LeftToRight);
-    EXPECT_GT(reached, 40);
-    ASSERT_EQ(places[0].size(), places[1].size());
-    for (std::size_t i = 0; i < places[0].size(); ++i) {
-        const auto& [name, ltr] = places[0][i];
-        EXPECT_EQ(places[1][i].second.topLeft(),
-                  QPoint(MenuView::viewWidth - 1 - ltr.right(), ltr.top()))
-            << name.toStdString();
-    }
+    EXPECT_EQ(starts[0], starts[1]);
 }
 
 QRect available() {
