@@ -45,7 +45,7 @@ Chips::Chips(const std::vector<int>& values, const QString& unit, std::function<
              QWidget* parent)
     : QWidget(parent) {
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(36, 2, 6, 6);
+    grid->setContentsMargins(MenuTheme::margins(36, 2, 6, 6));
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(6);
     int index = 0;

@@ -42,6 +42,8 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
     // Leading means right in a right-to-left layout, as QLabel's own painting has it.
     const Qt::Alignment aligned = QStyle::visualAlignment(layoutDirection(), alignment());
+    // The text reads in its own direction: in a mirrored layout "Until…" showed as "…Until".
+    painter.setLayoutDirection(shown.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     style()->drawItemText(&painter, area, int(aligned) | Qt::TextSingleLine, palette(), isEnabled(),
                           shown, foregroundRole());
 }

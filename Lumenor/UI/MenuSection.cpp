@@ -13,7 +13,7 @@ MenuSection::MenuSection(const QString& title, QWidget* parent) : QWidget(parent
     caption->setObjectName(QStringLiteral("sectionCaption"));
     caption->setFont(MenuTheme::font(11, QFont::DemiBold));
     caption->setAlignment(MenuTheme::leading());
-    caption->setContentsMargins(6, 0, 0, 0);
+    caption->setContentsMargins(MenuTheme::margins(6, 0, 0, 0));
     MenuTheme::setTone(caption, MenuTheme::Tone::secondary);
     stack->addWidget(caption);
     group_ = new GlassGroup(this);

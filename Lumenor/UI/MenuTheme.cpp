@@ -109,6 +109,11 @@ Qt::Alignment leading() {
            (QGuiApplication::isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft);
 }
 
+QMargins margins(int start, int top, int end, int bottom) {
+    return QGuiApplication::isRightToLeft() ? QMargins(end, top, start, bottom)
+                                            : QMargins(start, top, end, bottom);
+}
+
 QFont font(int pixelSize, QFont::Weight weight) {
     QFont result;
     result.setPixelSize(pixelSize);

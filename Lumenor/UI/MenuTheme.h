@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QMargins>
 #include <QPalette>
 
 class QKeyEvent;
@@ -41,6 +42,10 @@ QColor inkOn(const QColor& fill);
 /// Text at the start of the line in the app's layout direction: QLabel otherwise aligns by the
 /// text's own direction, so English captions stayed left in a right-to-left layout.
 Qt::Alignment leading();
+
+/// Margins at the start and end of the line, swapped in a right-to-left layout: Qt's layouts
+/// mirror where their items go but keep margins on the sides they were given.
+QMargins margins(int start, int top, int end, int bottom);
 
 /// The panel's type at a pixel size.
 QFont font(int pixelSize, QFont::Weight weight = QFont::Normal);

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "Lumenor/UI/Chips.h"
+#include "Lumenor/UI/DateTimeField.h"
 #include "Lumenor/UI/ElidedLabel.h"
 #include "Lumenor/UI/GlassGroup.h"
 #include "Lumenor/UI/MenuSection.h"
@@ -57,7 +58,7 @@ QString pickerFormat() {
 
 QHBoxLayout* rowLayout(QWidget* row) {
     auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(4, 0, 6, 0);
+    layout->setContentsMargins(MenuTheme::margins(4, 0, 6, 0));
     layout->setSpacing(8);
     return layout;
 }
@@ -227,9 +228,9 @@ void MenuView::buildUntil(QWidget* parent) {
     untilBox_ = new QWidget(group);
     untilBox_->setObjectName(QStringLiteral("untilBox"));
     auto* layout = new QHBoxLayout(untilBox_);
-    layout->setContentsMargins(36, 2, 6, 6);
+    layout->setContentsMargins(MenuTheme::margins(36, 2, 6, 6));
     layout->setSpacing(8);
-    untilEditor_ = new QDateTimeEdit(untilBox_);
+    untilEditor_ = new DateTimeField(untilBox_);
     untilEditor_->setObjectName(QStringLiteral("untilEditor"));
     untilEditor_->setCalendarPopup(true);
     untilEditor_->setFont(MenuTheme::font(12));
@@ -262,7 +263,7 @@ void MenuView::buildApplications(QWidget* parent) {
     applicationList_->setObjectName(QStringLiteral("applicationList"));
     applicationList_->setAutoFillBackground(false);
     auto* list = new QVBoxLayout(applicationList_);
-    list->setContentsMargins(28, 0, 2, 4);
+    list->setContentsMargins(MenuTheme::margins(28, 0, 2, 4));
     list->setSpacing(0);
     applications_->setWidget(applicationList_);
     // The scroll area paints its page by default; the group's glass should show through.
@@ -381,7 +382,7 @@ void MenuView::buildFooter(QVBoxLayout* stack) {
     stack->addWidget(event_);
 
     auto* footer = new QHBoxLayout;
-    footer->setContentsMargins(4, 0, 0, 0);
+    footer->setContentsMargins(MenuTheme::margins(4, 0, 0, 0));
     footer->setSpacing(4);
     batteryBox_ = new QWidget(this);
     auto* battery = new QHBoxLayout(batteryBox_);

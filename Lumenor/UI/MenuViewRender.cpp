@@ -179,7 +179,7 @@ void MenuView::renderApplications() {
         none->setObjectName(QStringLiteral("noApplications"));
         none->setFont(MenuTheme::font(12));
         none->setFixedHeight(applicationHeight);
-        none->setContentsMargins(8, 0, 0, 0);
+        none->setContentsMargins(MenuTheme::margins(8, 0, 0, 0));
         MenuTheme::setTone(none, MenuTheme::Tone::secondary);
         list->addWidget(none);
         MenuTheme::applyTones(applicationList_);

@@ -13,7 +13,7 @@ OptionRow::OptionRow(const QString& symbol, const QString& title,
     : QWidget(parent), onChange_(std::move(onChange)) {
     setFixedHeight(MenuTheme::rowHeight);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(4, 0, 6, 0);
+    layout->setContentsMargins(MenuTheme::margins(4, 0, 6, 0));
     layout->setSpacing(8);
     layout->addWidget(new RowIcon(symbol, this));
     title_ = new ElidedLabel(title, this);

@@ -57,9 +57,12 @@ void PillButton::paintBackground(QPainter& painter) {
     const int textWidth = fontMetrics().horizontalAdvance(text());
     const int contentWidth = textWidth + (glyph.isNull() ? 0 : glyphSide + gap);
     qreal x = (width() - contentWidth) / 2.0;
+    // The symbol leads the title: on its right in a right-to-left layout.
+    const bool mirrored = layoutDirection() == Qt::RightToLeft;
     if (!glyph.isNull()) {
-        painter.drawPixmap(QPointF(x, (height() - glyphSide) / 2.0), glyph);
-        x += glyphSide + gap;
+        painter.drawPixmap(
+            QPointF(mirrored ? x + textWidth + gap : x, (height() - glyphSide) / 2.0), glyph);
+        x += mirrored ? 0 : glyphSide + gap;
     }
     painter.setPen(ink);
     painter.setFont(font());

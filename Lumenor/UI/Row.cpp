@@ -56,7 +56,7 @@ Row::Row(const QString& symbol, const QString& title, Trailing trailing,
     setText(title);
     setAction(std::move(action));
     setFixedHeight(MenuTheme::rowHeight);
-    contentLayout()->setContentsMargins(4, 0, 8, 0);
+    contentLayout()->setContentsMargins(MenuTheme::margins(4, 0, 8, 0));
     icon_ = new RowIcon(symbol, this);
     contentLayout()->addWidget(icon_);
     auto* label = new ElidedLabel(title, this);

@@ -48,7 +48,7 @@ StepperRow::StepperRow(const QString& title, Range range, int step, const QStrin
     : QWidget(parent), range_(range), step_(step), unit_(unit), onChange_(std::move(onChange)) {
     setFixedHeight(MenuTheme::rowHeight);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(36, 0, 6, 0);
+    layout->setContentsMargins(MenuTheme::margins(36, 0, 6, 0));
     layout->setSpacing(4);
     auto* name = new ElidedLabel(title, this);
     name->setObjectName(QStringLiteral("rowTitle"));
@@ -57,7 +57,7 @@ StepperRow::StepperRow(const QString& title, Range range, int step, const QStrin
     valueLabel_ = new QLabel(this);
     valueLabel_->setObjectName(QStringLiteral("stepperValue"));
     valueLabel_->setFont(MenuTheme::font(12));
-    valueLabel_->setContentsMargins(0, 0, 6, 0);
+    valueLabel_->setContentsMargins(MenuTheme::margins(0, 0, 6, 0));
     MenuTheme::setTone(valueLabel_, MenuTheme::Tone::secondary);
     layout->addWidget(valueLabel_);
     minus_ = new StepKey(false, this);

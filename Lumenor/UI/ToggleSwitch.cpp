@@ -37,7 +37,9 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
     painter.fillPath(trackShape, isChecked() ? MenuTheme::accent(dark)
                                              : MenuTheme::wash(palette(), dark ? 0.22 : 0.16));
     const qreal knob = track.height() - 4;
-    const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+    // On, the knob sits at the end of the line: the left in a right-to-left layout.
+    const bool atRight = isChecked() != (layoutDirection() == Qt::RightToLeft);
+    const qreal x = atRight ? track.right() - 2 - knob : track.left() + 2;
     const QRectF knobArea(x, track.top() + 2, knob, knob);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 40));

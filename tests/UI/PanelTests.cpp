@@ -276,6 +276,50 @@ TEST_F(MenuViewTest, KeyboardReachesEveryControlInOrderAndActivatesThem) {
     EXPECT_TRUE(harness->keepDisplayOn());
 }
 
+// Every control the keyboard reaches, found by its focus policy so that a new one is checked
+// too, shows a ring standing out at 3:1 from what it covers (light left to right, dark right to
+// left); built right to left, every part shown sits at the mirror of its left-to-right place.
+TEST(MenuViewLook, FocusRingsStandOutAndRightToLeftMirrorsEveryPart) {
+    EngineHarness harness;
+    std::vector<int> starts[2]; // of the parts shown: left edges, or mirrored right edges
+    for (const bool mirrored : {false, true}) {
+        QGuiApplication::setLayoutDirection(mirrored ? Qt::RightToLeft : Qt::LeftToRight);
+        for (const auto panel :
+             {MenuView::Panel::minutes, MenuView::Panel::until, MenuView::Panel::more}) {
+            MenuView view{harness.controller(), MenuServices::inert()};
+            view.setPalette(MenuTheme::palette(mirrored));
+            view.setAutoFillBackground(true);
+            view.toggle(panel);
+            view.resize(view.measuredSize());
+            view.show();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+            for (QWidget* part : view.findChildren<QWidget*>()) {
+                const QRect area(part->mapTo(&view, QPoint()), part->size());
+                if (part->isVisible())
+                    starts[mirrored].push_back(mirrored ? MenuView::viewWidth - 1 - area.right()
+                                                        : area.left());
+                // A spin box's line edit passes the focus on to the box.
+                if (!(part->focusPolicy() & Qt::TabFocus) || !part->isVisible() ||
+                    !part->isEnabled() || part->focusProxy() != nullptr)
+                    continue;
+                part->clearFocus();
+                const QImage before = view.grab(area).toImage();
+                part->setFocus(Qt::TabFocusReason);
+                const QImage after = view.grab(area).toImage();
+                int standing = 0;
+                for (int y = 0; y < after.height(); ++y)
+                    for (int x = 0; x < after.width(); ++x)
+                        standing += MenuTheme::contrast(after.pixelColor(x, y),
+                                                        before.pixelColor(x, y)) >= 3;
+                EXPECT_GE(standing, area.width() + area.height()) // half way round
+                    << part->objectName().toStdString();
+            }
+        }
+    }
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+    EXPECT_EQ(starts[0], starts[1]);
+}
+
 QRect available() {
     return QGuiApplication::primaryScreen()->availableGeometry();
 }
