@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 
 /// A harness that keeps its session in a state file, started like the app.
 struct Restartable : EngineHarness {
@@ -29,7 +28,7 @@ struct Restartable : EngineHarness {
 
 TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) {
     const int32_t alive = ::getpid();
-    const Instant start = EngineHarness::Options{}.start;
+    const Instant start = EngineHarness::clockStart;
     const std::filesystem::path download = "/home/me/Downloads/disk.iso";
     const std::pair<SessionKind, bool> cases[] = {
         {SessionKind::indefinite(), true},
@@ -90,8 +89,7 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
     for (const std::string& text : bad) {
         SCOPED_TRACE(text);
         Restartable h;
-        std::filesystem::create_directories(h.stateFile.parent_path());
-        std::ofstream(h.stateFile, std::ios::binary) << text;
+        writeFile(h.stateFile, text);
         h.restart();
         EXPECT_FALSE(h->session());
         EXPECT_EQ(h.stateWarnings().size(), 1u);
