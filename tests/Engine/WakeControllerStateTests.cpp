@@ -46,9 +46,7 @@ TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) 
         h.workspace->files = {download};
         h->startSession(kind);
         const KeepAwakeSession saved = *h->session();
-        struct stat attributes {};
-        ASSERT_EQ(::stat(h.stateFile.c_str(), &attributes), 0);
-        EXPECT_EQ(attributes.st_mode & 0777, 0600u);
+        EXPECT_EQ(modeOf(h.stateFile), 0600u);
 
         h.clock.advance(120);
         h.workspace->watchedPids.clear();
