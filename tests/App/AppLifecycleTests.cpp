@@ -7,8 +7,10 @@
 
 #include <QTest>
 
-// With a display the running app shows its panel; without one it says why it cannot.
-TEST(AppLifecycle, TakesOverAStaleSocketServesOneInstanceAndQuitsInOrderUnderLoad) {
+// With a display the running app shows its panel; without one it says why it cannot. The
+// support folder removed under it, it makes its socket and lock again, so it stays reachable
+// and a second app still finds it running. A huge settings file is set aside.
+TEST(AppLifecycle, OneInstanceTakesOverAStaleSocketRemakesAGoneOneAndQuitsInOrderUnderLoad) {
     const std::string noPanel =
         ": Lumenor runs without a display here, so there is no panel to show.";
     for (const bool display : {true, false}) {
@@ -21,9 +23,14 @@ TEST(AppLifecycle, TakesOverAStaleSocketServesOneInstanceAndQuitsInOrderUnderLoa
                  QString::fromStdString(sandbox.socketPath().string())},
                 sandbox.environment());
         ASSERT_EQ(stale.status, 0) << stale.err;
+        const auto settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
+        writeFile(settings, std::string(70'000, '#'));
         auto first = startApp(sandbox, display);
         ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000))
             << first->err();
+        EXPECT_TRUE(std::filesystem::exists(settings.string() + ".bad"));
+        std::filesystem::rename(sandbox.socketPath().parent_path(), sandbox.home() / "gone");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 10000));
 
         Child second(appPath, {}, first->processEnvironment());
         EXPECT_EQ(second.waitFor(20000), 0) << second.err();
@@ -115,19 +122,4 @@ TEST(AppLifecycle, QuitsNamingThePathAndCauseWhenItCannotServe) {
                            : ": a file is in the way.\n");
         EXPECT_TRUE(app->err().ends_with(expected)) << app->err();
     }
-}
-
-// The support folder removed under a running app: it makes its socket and lock again, so it
-// stays reachable and a second app still finds it running. A huge settings file is set aside.
-TEST(AppLifecycle, MakesAGoneSocketAndLockAgainAndSetsAsideAHugeSettingsFile) {
-    Sandbox sandbox;
-    const auto settings = sandbox.home() / ".config/Lumenor/Lumenor.conf";
-    writeFile(settings, std::string(70'000, '#'));
-    auto app = startApp(sandbox, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 20000));
-    EXPECT_TRUE(std::filesystem::exists(settings.string() + ".bad"));
-    std::filesystem::rename(sandbox.socketPath().parent_path(), sandbox.home() / "gone");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return lumenor(sandbox, {"ping"}).status == 0; }, 10000));
-    Child second(appPath, {}, app->processEnvironment());
-    EXPECT_EQ(second.waitFor(20000), 0) << "already running: " << second.err();
 }

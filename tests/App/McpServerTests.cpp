@@ -27,15 +27,6 @@ std::string holdIds(const Sandbox& sandbox) {
     return ids;
 }
 
-/// `command` through `sh -c`, its input a pipe from this test.
-std::unique_ptr<QProcess> startShell(const Sandbox& sandbox, const QString& command) {
-    auto shell = std::make_unique<QProcess>();
-    shell->setProcessEnvironment(sandbox.environment());
-    shell->start("sh", {"-c", command});
-    shell->waitForStarted();
-    return shell;
-}
-
 using McpServer = AppTest;
 
 } // namespace
@@ -89,13 +80,12 @@ TEST_F(McpServer, AnswersEveryLineWithJsonRpcAndNeverAnythingElse) {
     // The last line needs no line feed.
     input += R"({"jsonrpc":"2.0","id":8,"method":"initialize","params":{"protocolVersion":"1.0"}})";
 
-    const auto server = startShell(sandbox, "exec \"$TOOL\" mcp");
-    server->write(input.data(), qint64(input.size()));
-    server->closeWriteChannel();
-    ASSERT_TRUE(server->waitForFinished(20000));
-    EXPECT_EQ(server->exitCode(), 0) << server->readAllStandardError().toStdString();
+    Child server("sh", {"-c", "exec \"$TOOL\" mcp"}, sandbox.environment(), true);
+    server.write(input.data(), qint64(input.size()));
+    server.closeWriteChannel();
+    ASSERT_EQ(server.waitFor(20000), 0) << server.err();
     std::vector<Json> replies;
-    for (const QByteArray& line : server->readAllStandardOutput().split('\n'))
+    for (const QByteArray& line : server.readAllStandardOutput().split('\n'))
         if (!line.isEmpty())
             replies.push_back(Json::parse(line.toStdString())); // throws on anything but JSON
     std::size_t at = 0;
@@ -120,13 +110,13 @@ TEST_F(McpServer, AnswersEveryLineWithJsonRpcAndNeverAnythingElse) {
 TEST_F(McpServer, HoldsEndWhenTheProcessThatStartedTheServerDies) {
     startTheApp();
     // The shell passes its input on explicitly: a background job would otherwise read /dev/null.
-    const auto agent = startShell(sandbox, "exec 3<&0; \"$TOOL\" mcp <&3 & wait");
-    agent->write(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"keep_awake"}})"
-                 "\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return agent->canReadLine(); }, 20000));
-    const Json reply = Json::parse(agent->readLine().toStdString());
+    Child agent("sh", {"-c", "exec 3<&0; \"$TOOL\" mcp <&3 & wait"}, sandbox.environment(), true);
+    agent.write(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"keep_awake"}})"
+                "\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return agent.canReadLine(); }, 20000));
+    const Json reply = Json::parse(agent.readLine().toStdString());
     const std::string id = reply["result"]["structuredContent"]["id"];
     EXPECT_EQ(holdIds(sandbox), id + " ");
-    ::kill(pid_t(agent->processId()), SIGKILL);
+    ::kill(pid_t(agent.processId()), SIGKILL);
     EXPECT_TRUE(QTest::qWaitFor([&] { return holdIds(sandbox).empty(); }, 2000));
 }

@@ -58,13 +58,15 @@ private:
     std::filesystem::path home_ = std::filesystem::path(root_.path().toStdString()) / "home";
 };
 
-/// A started program; stopped with SIGTERM (then killed) if still running at the end.
+/// A started program; stopped with SIGTERM (then killed) if still running at the end. Its
+/// standard input is empty, or with `input` a pipe the test writes to.
 class Child : public QProcess {
 public:
     Child(const QString& program, const QStringList& arguments,
-          const QProcessEnvironment& environment) {
+          const QProcessEnvironment& environment, bool input = false) {
         setProcessEnvironment(environment);
-        setStandardInputFile(QProcess::nullDevice());
+        if (!input)
+            setStandardInputFile(QProcess::nullDevice());
         start(program, arguments);
         waitForStarted();
     }

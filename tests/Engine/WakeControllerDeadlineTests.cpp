@@ -10,9 +10,14 @@ void appendBytes(const std::filesystem::path& file, size_t count) {
     std::ofstream(file, std::ios::app | std::ios::binary) << std::string(count, 'x');
 }
 
-TEST(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTimeAndTogether) {
-    const Instant end = utc(2026, 3, 1, 20, 0, 0);
+class WakeControllerDeadlines : public ::testing::Test {
+protected:
     EngineHarness h;
+    WakeControllerProbe probe{h.controller()};
+};
+
+TEST_F(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTimeAndTogether) {
+    const Instant end = utc(2026, 3, 1, 20, 0, 0);
     h->startSession(SessionKind::indefinite());
     EXPECT_EQ(h->nextDeadline(), std::nullopt) << "an indefinite session has nothing due";
     h->startSession(SessionKind::until(end));
@@ -25,7 +30,6 @@ TEST(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTimeAn
     EXPECT_EQ(h->nextDeadline(), std::nullopt);
 
     // Holds ending together change the power state once and close the listening window.
-    WakeControllerProbe probe(h.controller());
     probe.setRemoteListeningUntil(h.clock.now() + std::chrono::seconds(90));
     h->setKeepDisplayOn(true);
     h.hold("a", 90);
@@ -43,9 +47,7 @@ TEST(WakeControllerDeadlines, AnIdleControllerWaitsForNothingAndEndsComeOnTimeAn
     EXPECT_EQ(Words(log.end() - 2, log.end()), (Words{"Hold expired: b", "Hold expired: a"}));
 }
 
-TEST(WakeControllerDeadlines, ProcessesAreWatchedWhileTheyMatterAndTheirEndIsAnEvent) {
-    EngineHarness h;
-    WakeControllerProbe probe(h.controller());
+TEST_F(WakeControllerDeadlines, ProcessesAreWatchedWhileTheyMatterAndTheirEndIsAnEvent) {
     h->start();
     h->startSession(SessionKind::app(getpid(), "Safari"));
     h.hold("run-1", 3600, getpid() + 1);
@@ -69,9 +71,7 @@ TEST(WakeControllerDeadlines, ProcessesAreWatchedWhileTheyMatterAndTheirEndIsAnE
                      "Started: While build runs", "Session ended — process 2147483647 finished"}));
 }
 
-TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStopsWhatRuns) {
-    EngineHarness h;
-    WakeControllerProbe probe(h.controller());
+TEST_F(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStopsWhatRuns) {
     h->startSession(SessionKind::indefinite());
     probe.syncWaits();
     EXPECT_FALSE(h.workspace->batteryWatched) << "no battery here: nothing to watch";
@@ -106,8 +106,7 @@ TEST(WakeControllerDeadlines, TheBatteryIsWatchedOnlyWhileTheFloorMattersAndStop
     EXPECT_EQ(h.logMessages().size(), log.size() + 2);
 }
 
-TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhenAServiceAppears) {
-    EngineHarness h;
+TEST_F(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhenAServiceAppears) {
     h->start();
     h.power->refusedAssertions = {systemAssertionType};
     h->startSession(SessionKind::indefinite());
@@ -132,8 +131,7 @@ TEST(WakeControllerDeadlines, ARefusedInhibitorIsRetriedWithBackoffAndAtOnceWhen
     EXPECT_EQ(h->nextDeadline(), std::nullopt);
 }
 
-TEST(WakeControllerDeadlines, DownloadSessionEndsWhenTheFileStopsGrowingOrGoesInBoundedWalks) {
-    EngineHarness h;
+TEST_F(WakeControllerDeadlines, DownloadSessionEndsWhenTheFileStopsGrowingOrGoesInBoundedWalks) {
     // Each update that measures hands the walk to the worker; its result comes back to the main
     // thread.
     const auto measured = [&] {

@@ -155,7 +155,7 @@ TEST_F(WakeControllerSleep, SleepCommandAnnouncesAndRecordsItsRequest) {
 }
 
 // A controller whose last sleep armed a remote wake, lid closed, asleep.
-class WakeControllerRemote : public ::testing::Test {
+class WakeControllerRemote : public WakeControllerSleep {
 protected:
     void SetUp() override {
         h.readyHelper();
@@ -174,9 +174,6 @@ protected:
         h.clock.advance(15 * 60);
     }
     long cancelWakes() const { return h.power->count("cancelWakeAlarm"); }
-
-    EngineHarness h;
-    WakeControllerProbe probe{h.controller()};
 };
 
 TEST_F(WakeControllerRemote, WindowThenBackToSleepTenSecondsAfterItEnds) {

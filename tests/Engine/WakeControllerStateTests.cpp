@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 
 /// A harness that keeps its session in a state file, started like the app.
 struct Restartable : EngineHarness {
@@ -29,7 +28,7 @@ struct Restartable : EngineHarness {
 
 TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) {
     const int32_t alive = ::getpid();
-    const Instant start = EngineHarness::Options{}.start;
+    const Instant start = EngineHarness::clockStart;
     const std::filesystem::path download = "/home/me/Downloads/disk.iso";
     const std::pair<SessionKind, bool> cases[] = {
         {SessionKind::indefinite(), true},
@@ -47,9 +46,7 @@ TEST(WakeControllerState, SessionsComeBackAfterARestartOnlyWhileTheyStillApply) 
         h.workspace->files = {download};
         h->startSession(kind);
         const KeepAwakeSession saved = *h->session();
-        struct stat attributes {};
-        ASSERT_EQ(::stat(h.stateFile.c_str(), &attributes), 0);
-        EXPECT_EQ(attributes.st_mode & 0777, 0600u);
+        EXPECT_EQ(modeOf(h.stateFile), 0600u);
 
         h.clock.advance(120);
         h.workspace->watchedPids.clear();
@@ -90,8 +87,7 @@ TEST(WakeControllerState, AnUnusableStateFileIsReportedOnceAndKept) {
     for (const std::string& text : bad) {
         SCOPED_TRACE(text);
         Restartable h;
-        std::filesystem::create_directories(h.stateFile.parent_path());
-        std::ofstream(h.stateFile, std::ios::binary) << text;
+        writeFile(h.stateFile, text);
         h.restart();
         EXPECT_FALSE(h->session());
         EXPECT_EQ(h.stateWarnings().size(), 1u);

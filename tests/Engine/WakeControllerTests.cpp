@@ -20,13 +20,13 @@ TEST(WakeControllerSettings, FileValuesAreReadOnceAndClampedLikeSetExceptAnOffFl
              {"remoteWakeInterval=3\nminimumBattery=-1\n", 5, 1},
              {"remoteWakeInterval=300\nminimumBattery=80\n", 240, 50},
              {"minimumBattery=0\n", 15, 0}}) { // 0 turns the floor off
-        EngineHarness h({.settingsFile = "[General]\n" + file + "lidClosedMode=false\n"});
+        EngineHarness h("[General]\n" + file + "lidClosedMode=false\n");
         EXPECT_EQ(settingsOf(h.controller()),
                   std::tuple(false, false, false, interval, floor, true))
             << file;
     }
     // A floor of 0 never trips, even at 0 percent.
-    EngineHarness h({.settingsFile = "[General]\nminimumBattery=0\n"});
+    EngineHarness h("[General]\nminimumBattery=0\n");
     h.power->setBattery({.onBattery = true, .percent = 0});
     h->startSession(SessionKind::indefinite());
     EXPECT_TRUE(h->session());
@@ -57,14 +57,13 @@ TEST(WakeControllerSettings, EveryAssignmentStoresAndReactsAndADamagedStoreFalls
     h.recreate();
     EXPECT_EQ(settingsOf(h.controller()), std::tuple(false, true, false, 240, 1, true));
 
-    EngineHarness broken(
-        {.settingsFile = "[General\nlidClosedMode=false\nremoteWakeInterval=60\n"});
+    EngineHarness broken("[General\nlidClosedMode=false\nremoteWakeInterval=60\n");
     EXPECT_EQ(settingsOf(broken.controller()), defaults);
     EXPECT_TRUE(broken.lastEvent()->starts_with("⚠️ Settings: couldn't read "));
     EXPECT_EQ(broken->lastEvent()->kind, LogEvent::Kind::warning);
 
-    EngineHarness odd({.settingsFile = "[General]\nkeepDisplayOn=maybe\nminimumBattery=lots\n"
-                                       "stopOnLowBattery=false\n"});
+    EngineHarness odd(
+        "[General]\nkeepDisplayOn=maybe\nminimumBattery=lots\nstopOnLowBattery=false\n");
     EXPECT_EQ(settingsOf(odd.controller()), std::tuple(true, false, false, 15, 10, false));
     EXPECT_EQ(odd.lastEvent(), "⚠️ Settings: unreadable keepDisplayOn, minimumBattery; "
                                "using defaults");

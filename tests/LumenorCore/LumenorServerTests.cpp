@@ -50,10 +50,6 @@ int rawSocket(const std::string& path, int (*attach)(int, const sockaddr*, sockl
     return attach(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
 }
 
-int connected(const std::string& path) {
-    return rawSocket(path, ::connect);
-}
-
 // Everything the peer writes until it closes, or what came before `timeout`; "[reset]" marks a
 // connection reset instead of an orderly end.
 std::string readAll(int fd, std::chrono::milliseconds timeout = 5s) {
@@ -70,7 +66,7 @@ std::string readAll(int fd, std::chrono::milliseconds timeout = 5s) {
 // Sends `bytes`, waits `pause` (time for the server to close early), and reads the answer.
 std::string converse(const std::string& path, const std::string& bytes,
                      std::chrono::milliseconds pause = 0ms) {
-    const int fd = connected(path);
+    const int fd = rawSocket(path, ::connect);
     EXPECT_NE(fd, -1);
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     std::this_thread::sleep_for(pause);
@@ -176,23 +172,11 @@ TEST_F(LumenorServerTests, StartReplacesStaleSocketButNoOtherFile) {
     EXPECT_TRUE(fs::is_regular_file(path));
 }
 
-TEST_F(LumenorServerTests, ClientFailuresAreTypedWithTheirTexts) {
+TEST_F(LumenorServerTests, ClientFailuresAreTypedWithTheirTextsAndTheTimeOutBoundsTheWholeAnswer) {
     // A NUL would silently name another socket.
     EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path + '\0' + "x", 2); }),
               "system " + std::to_string(EINVAL) + ": connect failed: " + strerror(EINVAL));
 
-    const int neverAccepts = socketFileAt(path, 4);
-    // Under a second would mean no time-out at all to the socket.
-    EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path, 0.5); }),
-              "noResponse: no response from Lumenor");
-    ::close(neverAccepts);
-    auto failing = started([](const LumenorRequest&) -> LumenorResponse {
-        throw std::runtime_error("handler failed");
-    });
-    EXPECT_EQ(failureOf([&] { send(ping); }), "noResponse: no response from Lumenor");
-}
-
-TEST_F(LumenorServerTests, ClientTimeOutBoundsTheWholeAnswer) {
     const int listening = socketFileAt(path, 4);
     std::atomic<bool> clientDone = false, trickleDone = false;
     std::thread trickler([&] {
@@ -210,7 +194,14 @@ TEST_F(LumenorServerTests, ClientTimeOutBoundsTheWholeAnswer) {
     EXPECT_FALSE(trickleDone) << "the client waited for a server trickling its answer";
     clientDone = true;
     trickler.join();
+    // Nothing accepts this one. Under a second would mean no time-out at all to the socket.
+    EXPECT_EQ(failureOf([&] { LumenorClient::send(ping, path, 0.5); }),
+              "noResponse: no response from Lumenor");
     ::close(listening);
+    auto failing = started([](const LumenorRequest&) -> LumenorResponse {
+        throw std::runtime_error("handler failed");
+    });
+    EXPECT_EQ(failureOf([&] { send(ping); }), "noResponse: no response from Lumenor");
 }
 
 TEST_F(LumenorServerTests, PathsOfMoreThan103BytesAreRefusedOnBothSides) {
@@ -259,7 +250,8 @@ TEST_F(LumenorServerTests, UnfinishedRequestsShareOneBudgetAndCompleteOnesStillP
     const std::string part(64'512, 'x');
     std::vector<int> clients(70);
     for (int& fd : clients)
-        ASSERT_EQ(::send(fd = connected(path), part.data(), part.size(), 0), ssize_t(part.size()));
+        ASSERT_EQ(::send(fd = rawSocket(path, ::connect), part.data(), part.size(), 0),
+                  ssize_t(part.size()));
     EXPECT_EQ(readAll(clients.back(), 2s),
               "{\"message\":\"Too many unfinished requests at once; try again.\",\"ok\":false}\n");
     EXPECT_EQ(send(ping).message, "ping");
@@ -281,7 +273,7 @@ TEST_F(LumenorServerTests, SilentClientsAndABlockedHandlerHoldUpNoOneElse) {
     const auto began = std::chrono::steady_clock::now();
     std::vector<int> silent(200);
     for (int& fd : silent)
-        ASSERT_NE(fd = connected(path), -1);
+        ASSERT_NE(fd = rawSocket(path, ::connect), -1);
     auto waiting = asked("wait");
     EXPECT_EQ(send(ping).message, "ping");
     release.set_value();
@@ -331,7 +323,7 @@ TEST_F(LumenorServerTests, AnotherUsersClientsAreDroppedAndItsServersRefused) {
         // Only system calls here: the parent has other threads running.
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(2);
-        const int fd = connected(path);
+        const int fd = rawSocket(path, ::connect);
         if (fd == -1)
             ::_exit(3);
         ::send(fd, pingLine.data(), pingLine.size(), MSG_NOSIGNAL);

@@ -1,6 +1,5 @@
 #include "ShellSandbox.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -10,11 +9,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The root is letters, digits, '/' and '-', none of them special to a regular expression.
-std::string withoutRoot(const std::string& text, const std::string& root) {
-    return std::regex_replace(text, std::regex(root), "");
-}
 
 std::string shellWord(const std::string& word) {
     return "'" + std::regex_replace(word, std::regex("'"), "'\\''") + "'";
@@ -86,7 +80,10 @@ ShellResult ShellSandbox::run(std::string_view script) const {
                              {"PATH=" + r + "/usr/bin:" + r + "/bin:/usr/bin:/bin:/usr/sbin:/sbin",
                               "HOME=" + r, "TZ=UTC", "LC_ALL=C", "SANDBOX_ROOT=" + r,
                               "SANDBOX_NOW=" + std::to_string(now)});
-    return {result.status, withoutRoot(result.out, r), withoutRoot(result.err, r)};
+    // The root is letters, digits, '/' and '-', none of them special to a regular expression.
+    const std::regex root(r);
+    return {result.status, std::regex_replace(result.out, root, ""),
+            std::regex_replace(result.err, root, "")};
 }
 
 std::optional<std::string> ShellSandbox::read(std::string_view absolute) const {
@@ -106,10 +103,4 @@ std::vector<std::string> ShellSandbox::calls(std::string_view prefix) const {
         if (line.starts_with(prefix))
             result.push_back(line);
     return result;
-}
-
-std::ptrdiff_t ShellSandbox::firstCall(std::string_view prefix) const {
-    const auto all = calls();
-    return std::ranges::find_if(all, [&](const auto& c) { return c.starts_with(prefix); }) -
-           all.begin();
 }

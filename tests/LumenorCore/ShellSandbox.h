@@ -61,8 +61,6 @@ public:
     void interceptCalls(std::string_view prefix, int status);
     /// Recorded stand-in calls that start with `prefix`.
     std::vector<std::string> calls(std::string_view prefix = {}) const;
-    /// The index among all recorded calls of the first that starts with `prefix`.
-    std::ptrdiff_t firstCall(std::string_view prefix) const;
 
     long long now = 1'700'000'000;
 

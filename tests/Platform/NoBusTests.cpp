@@ -40,16 +40,15 @@ std::string tool(const TemporaryFolder& folder, const std::string& name, const s
     return file.string();
 }
 
-const std::string instead =
-    ". Run this in a terminal instead: lumenor setup --print-script | sudo sh";
-const std::string noAgent = "Lumenor can't ask for administrator approval here: no polkit "
-                            "authentication agent is running" +
-                            instead;
-const std::string noPolkit = "Lumenor can't ask for administrator approval here: the system's "
-                             "authorization service (polkitd) isn't running" +
-                             instead;
-const std::string noPkexec =
-    "Lumenor can't ask for administrator approval here: pkexec is not installed" + instead;
+/// Why no administrator prompt can be shown, and the way around it.
+std::string cannotAsk(const std::string& why) {
+    return "Lumenor can't ask for administrator approval here: " + why +
+           ". Run this in a terminal instead: lumenor setup --print-script | sudo sh";
+}
+const std::string noAgent = cannotAsk("no polkit authentication agent is running");
+const std::string noPolkit =
+    cannotAsk("the system's authorization service (polkitd) isn't running");
+const std::string noPkexec = cannotAsk("pkexec is not installed");
 
 TEST(Setup, RefusesBeforeAnyPromptWhenItCannotWork) {
     TemporaryFolder folder;

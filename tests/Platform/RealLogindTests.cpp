@@ -56,7 +56,6 @@ protected:
         environment = sandbox.environment();
         environment.insert("DBUS_SYSTEM_BUS_ADDRESS", qgetenv("DBUS_SYSTEM_BUS_ADDRESS"));
         environment.insert("DBUS_SESSION_BUS_ADDRESS", qgetenv("DBUS_SYSTEM_BUS_ADDRESS"));
-        environment.insert("LUMENOR_ASSUME_LID", "1");
         environment.insert("QT_QPA_PLATFORM", "offscreen");
     }
     /// Starts the app as root, or as `nobody` in no login session, whom polkit refuses.

@@ -83,21 +83,18 @@ public:
                          {"", "UnInhibit", "u", "", ""},
                          {"", "SimulateUserActivity", "", "", ""}});
         ASSERT_TRUE(bus->startMock({portal, portalPath, "org.freedesktop.portal.Inhibit"}, portal));
-        // Each inhibitor is a request object, to be closed to release it.
+        // Each inhibitor is a request object, to be closed to release it; a backend that cannot
+        // inhibit answers on the request.
         bus->addMethods(portal, portalPath,
-                        {{"", "Inhibit", "sua{sv}", "o",
-                          "try:\n    self.AddObject('" + requestPath +
-                              "', 'org.freedesktop.portal.Request', {}, [('Close', '', '', '')])\n"
-                              "except dbus.exceptions.DBusException:\n    pass\n"
-                              // A backend that cannot inhibit answers on the request.
-                              "if 'refused' in args[2].get('reason', ''):\n"
-                              "    get_object('" +
-                              requestPath +
-                              "').EmitSignal("
-                              "'org.freedesktop.portal.Request', 'Response', 'ua{sv}', "
-                              "[dbus.UInt32(2), {}])\n"
-                              "ret = dbus.ObjectPath('" +
-                              requestPath + "')"}});
+                        {{"", "Inhibit", "sua{sv}", "o", "path = '" + requestPath + R"('
+try:
+    self.AddObject(path, 'org.freedesktop.portal.Request', {}, [('Close', '', '', '')])
+except dbus.exceptions.DBusException:
+    pass
+if 'refused' in args[2].get('reason', ''):
+    get_object(path).EmitSignal('org.freedesktop.portal.Request', 'Response', 'ua{sv}',
+                                [dbus.UInt32(2), {}])
+ret = dbus.ObjectPath(path))"}});
         ASSERT_TRUE(bus->startMock(
             {powerManager, powerManagerPath, "org.freedesktop.PowerManagement.Inhibit"},
             powerManager));

@@ -10,10 +10,10 @@ Instant utc(int year, int month, int day, int hour, int minute, int second) {
     return Instant(date) + hours(hour) + minutes(minute) + seconds(second);
 }
 
-EngineHarness::EngineHarness(Options options) : clock{options.start} {
+EngineHarness::EngineHarness(const std::optional<std::string>& settingsFile) : clock{clockStart} {
     ensureApplication();
-    if (options.settingsFile)
-        std::ofstream(settingsPath(), std::ios::binary) << *options.settingsFile;
+    if (settingsFile)
+        std::ofstream(settingsPath(), std::ios::binary) << *settingsFile;
     recreate();
 }
 

@@ -38,7 +38,7 @@ struct ManualClock {
 /// Keeps posted tasks until the test runs them, on the test's thread.
 struct ManualExecutor : SerialExecutor {
     void post(std::function<void()> task) override { tasks.push_back(std::move(task)); }
-    /// Kept apart from posted tasks until runDelayed(); the delay is recorded.
+    /// Kept apart from posted tasks, for the test to run; the delay is recorded.
     void postAfter(double seconds, std::function<void()> task) override {
         delays.push_back(seconds);
         delayed.push_back(std::move(task));
@@ -56,10 +56,6 @@ struct ManualExecutor : SerialExecutor {
             task();
         }
         return ran;
-    }
-    void runDelayed() {
-        for (auto& task : std::exchange(delayed, {}))
-            task();
     }
 
     std::deque<std::function<void()>> tasks;
@@ -94,14 +90,11 @@ struct FakeWorkspace : Workspace {
 /// executors, an INI settings file and a log file in a temporary folder.
 class EngineHarness {
 public:
-    struct Options {
-        Instant start = utc(2026, 3, 1, 18, 0, 1);
-        /// Raw text for the settings file before the controller reads it.
-        std::optional<std::string> settingsFile;
-    };
+    /// Where the clock starts.
+    static inline const Instant clockStart = utc(2026, 3, 1, 18, 0, 1);
 
-    EngineHarness() : EngineHarness(Options{}) {}
-    explicit EngineHarness(Options options);
+    /// `settingsFile`: raw text for the settings file before the controller reads it.
+    explicit EngineHarness(const std::optional<std::string>& settingsFile = {});
 
     WakeController& controller() { return *controller_; }
     WakeController* operator->() { return controller_.get(); }

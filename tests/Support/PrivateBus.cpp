@@ -1,9 +1,9 @@
 #include "Support/PrivateBus.h"
+#include "Support/Files.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFile>
 #include <QTest>
 
 #include <csignal>
@@ -12,17 +12,16 @@
 PrivateBus::PrivateBus() {
     // No service directories: a name the test did not start stays missing, instead of the bus
     // starting what this machine has installed (the real portal, say).
-    QFile config(folder_.filePath("bus.conf"));
-    (void)config.open(QIODevice::WriteOnly);
-    config.write("<busconfig><type>session</type><auth>EXTERNAL</auth><listen>unix:path=" +
-                 folder_.filePath("bus").toUtf8() +
-                 "</listen><policy context=\"default\"><allow send_destination=\"*\" "
-                 "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                 "</policy></busconfig>");
-    config.close();
+    const std::string config =
+        writeFile(folder_.filePath("bus.conf").toStdString(),
+                  "<busconfig><type>session</type><auth>EXTERNAL</auth><listen>unix:path=" +
+                      folder_.filePath("bus").toStdString() +
+                      "</listen><policy context=\"default\"><allow send_destination=\"*\" "
+                      "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                      "</policy></busconfig>");
     QProcess& daemon =
         start("/usr/bin/dbus-daemon",
-              {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"},
+              {"--config-file=" + QString::fromStdString(config), "--nofork", "--print-address=1"},
               QProcess::SeparateChannels);
     while (!daemon.canReadLine() && daemon.waitForReadyRead(10000)) {
     }
