@@ -83,7 +83,7 @@ TEST(CrashConsistency, KilledDuringARequestStormLeavesUsableFiles) {
                 }
             });
         const int killAfter = std::uniform_int_distribution(1, 30)(random);
-        QTest::qWaitFor([&] { return answered >= killAfter; }, 5000);
+        (void)QTest::qWaitFor([&] { return answered >= killAfter; }, 5000);
         std::this_thread::sleep_for(
             std::chrono::microseconds(std::uniform_int_distribution(0, 3000)(random)));
         // An app that already ended has no pid, and kill(0) would end this whole process group.

@@ -53,11 +53,11 @@ TEST(PrivilegedInstallLinux, GeneratedTextsPassTheirOwnToolsAndTravelIntact) {
 }
 
 TEST(PrivilegedInstallLinux, OnlyNamesSudoersReadsAsOneUserBecomeARule) {
-    for (const std::string name : {std::string(64, 'a'), "John.Doe_2-x"s, "defaults"s, "alias"s})
+    for (const std::string& name : {std::string(64, 'a'), "John.Doe_2-x"s, "defaults"s, "alias"s})
         EXPECT_TRUE(isSafeUserName(name)) << name;
     // From "ALL" on: words sudoers reads as every user, as an alias or as its own keywords.
-    for (const std::string name : {""s, std::string(65, 'a'), "john doe"s, "jos\xC3\xA9"s, "a\0b"s,
-                                   "ALL"s, "A1_"s, "Defaults"s, "User_Alias"s, "me_ALIAS"s}) {
+    for (const std::string& name : {""s, std::string(65, 'a'), "john doe"s, "jos\xC3\xA9"s, "a\0b"s,
+                                    "ALL"s, "A1_"s, "Defaults"s, "User_Alias"s, "me_ALIAS"s}) {
         EXPECT_FALSE(isSafeUserName(name)) << name;
         EXPECT_THROW(installScript(name), std::invalid_argument) << name;
     }

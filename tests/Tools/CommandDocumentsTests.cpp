@@ -91,8 +91,9 @@ TEST(CommandDocuments, TheManualsRenderWithoutWarningsAndNameEveryCommand) {
         const Finished warnings = shell("MANWIDTH=80 man --warnings -l " + manual + " >/dev/null");
         EXPECT_EQ(warnings.status, 0);
         EXPECT_EQ(warnings.out, "");
-        if (available("mandoc"))
+        if (available("mandoc")) {
             EXPECT_EQ(shell("mandoc -Tlint " + manual).out, "");
+        }
         const Finished text = shell("MANWIDTH=80 man -l " + manual + " | col -b");
         for (const char* section : {"\nEXIT STATUS\n", "\nENVIRONMENT\n", "\nFILES\n",
                                     "\nSEE ALSO\n", "LUMENOR_ASSUME_LID"})
