@@ -66,6 +66,28 @@ struct App : Sandbox, Child {
     }
 };
 
+const QString watcher = "org.kde.StatusNotifierWatcher";
+
+/// The first StatusNotifierItem registered on `bus`, or an empty string.
+QString firstItem(const QString& bus) {
+    return property(bus, watcher, "/StatusNotifierWatcher", watcher,
+                    "RegisteredStatusNotifierItems")
+        .toStringList()
+        .value(0);
+}
+
+/// Starts the desktop `script` (scripts/headless-*) around a command that prints `variables`:
+/// their values, or none when the script says its desktop is not installed.
+std::optional<QStringList> startDesktop(std::optional<Child>& desktop, const char* script,
+                                        const QString& variables) {
+    desktop.emplace(QStringLiteral(LUMENOR_SOURCE_DIR "/scripts/") + script,
+                    QStringList{"--", "sh", "-c", "echo " + variables + "; exec sleep 600"},
+                    QProcessEnvironment::systemEnvironment());
+    if (!desktop->waitForReadyRead(40000) && desktop->exitCode() == 3)
+        return std::nullopt;
+    return QString(desktop->readLine()).trimmed().split(' ');
+}
+
 } // namespace
 
 TEST(Desktop, OnX11QtPicksThePlatformALateTrayGetsAReadableIconAndTheDisplayIsHeld) {
@@ -116,7 +138,7 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
     if (desktop.display.isEmpty())
         GTEST_SKIP() << "needs Xvfb, openbox, tint2 and import (scripts/setup)";
     PrivateBus bus;
-    const QString watcher = "org.kde.StatusNotifierWatcher", watcherPath = "/StatusNotifierWatcher";
+    const QString watcherPath = "/StatusNotifierWatcher";
     const QString portal = "org.freedesktop.portal.Desktop";
     const QString portalPath = "/org/freedesktop/portal/desktop";
     ASSERT_TRUE(bus.startMock({watcher, watcherPath, watcher}, watcher));
@@ -151,24 +173,17 @@ TEST(Desktop, AStatusNotifierHostGetsOurThemeIconAndPixmapsInkedForTheColourSche
 
 TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
     ensureApplication();
-    Child sway(LUMENOR_SOURCE_DIR "/scripts/headless-sway",
-               {"--", "sh", "-c", R"(echo "$WAYLAND_DISPLAY $SWAYSOCK"; exec sleep 600)"},
-               QProcessEnvironment::systemEnvironment());
-    if (!sway.waitForReadyRead(20000) && sway.exitCode() == 3)
-        GTEST_SKIP() << sway.err();
-    const QStringList place = QString(sway.readLine()).trimmed().split(' ');
-    ASSERT_EQ(place.size(), 2) << sway.err();
-    const QString bus = "unix:path=" + QFileInfo(place[0]).path() + "/bus";
-    const QString watcher = "org.kde.StatusNotifierWatcher";
-    const auto item = [&] {
-        return property(bus, watcher, "/StatusNotifierWatcher", watcher,
-                        "RegisteredStatusNotifierItems")
-            .toStringList()
-            .value(0);
-    };
-    const App app(
-        {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", place[0]}, {"SWAYSOCK", place[1]}},
-        bus);
+    std::optional<Child> sway;
+    const auto place = startDesktop(sway, "headless-sway", R"("$WAYLAND_DISPLAY $SWAYSOCK")");
+    if (!place)
+        GTEST_SKIP() << sway->err();
+    ASSERT_EQ(place->size(), 2) << sway->err();
+    const QString bus = "unix:path=" + QFileInfo(place->at(0)).path() + "/bus";
+    const auto item = [&] { return firstItem(bus); };
+    const App app({{"QT_QPA_PLATFORM", "wayland"},
+                   {"WAYLAND_DISPLAY", place->at(0)},
+                   {"SWAYSOCK", place->at(1)}},
+                  bus);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !item().isEmpty(); }, 15000));
     // The bar goes, and sway's reload starts a new one: the item registers with it.
     const int bar = call(bus, "org.freedesktop.DBus", "/", "org.freedesktop.DBus",
@@ -177,7 +192,7 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
     ASSERT_GT(bar, 0);
     ::kill(bar, SIGTERM);
     ASSERT_TRUE(QTest::qWaitFor([&] { return item().isEmpty(); }, 10000));
-    EXPECT_EQ(run("swaymsg", {"-s", place[1], "reload"}, app.processEnvironment()).status, 0);
+    EXPECT_EQ(run("swaymsg", {"-s", place->at(1), "reload"}, app.processEnvironment()).status, 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !item().isEmpty(); }, 15000));
     // The item is made afresh for the new bar: read it once it answers with its pixmaps.
     EXPECT_TRUE(QTest::qWaitFor(
@@ -193,7 +208,7 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
     QPoint panel, workspace;
     EXPECT_TRUE(QTest::qWaitFor([&] {
         const auto tree =
-            run("swaymsg", {"-s", place[1], "-t", "get_tree"}, app.processEnvironment());
+            run("swaymsg", {"-s", place->at(1), "-t", "get_tree"}, app.processEnvironment());
         const QJsonValue space =
             QJsonDocument::fromJson(QByteArray::fromStdString(tree.out))["nodes"][1]["nodes"][0];
         panel = corner(space["floating_nodes"][0]);
@@ -206,21 +221,19 @@ TEST(Desktop, OnSwayTheItemReachesALateBarReadablyAndThePanelFloats) {
 
 TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarAndARefusingPortalShowsAsUnheld) {
     ensureApplication();
-    Child gnome(LUMENOR_SOURCE_DIR "/scripts/headless-gnome",
-                {"--", "sh", "-c",
-                 R"(echo "$WAYLAND_DISPLAY $DBUS_SESSION_BUS_ADDRESS $DBUS_SYSTEM_BUS_ADDRESS";
-                    exec sleep 600)"},
-                QProcessEnvironment::systemEnvironment());
-    if (!gnome.waitForReadyRead(40000) && gnome.exitCode() == 3)
-        GTEST_SKIP() << gnome.err();
-    const QStringList place = QString(gnome.readLine()).trimmed().split(' ');
-    ASSERT_EQ(place.size(), 3) << gnome.err();
+    std::optional<Child> gnome;
+    const auto place =
+        startDesktop(gnome, "headless-gnome",
+                     R"("$WAYLAND_DISPLAY $DBUS_SESSION_BUS_ADDRESS $DBUS_SYSTEM_BUS_ADDRESS")");
+    if (!place)
+        GTEST_SKIP() << gnome->err();
+    ASSERT_EQ(place->size(), 3) << gnome->err();
     const auto topBar = [&] {
         const QString file = QDir::temp().filePath("lumenor-gnome-test.png");
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("WAYLAND_DISPLAY", place[0]);
-        environment.insert("XDG_RUNTIME_DIR", QFileInfo(place[0]).path()); // GTK wants it
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", place[1]);
+        environment.insert("WAYLAND_DISPLAY", place->at(0));
+        environment.insert("XDG_RUNTIME_DIR", QFileInfo(place->at(0)).path()); // GTK wants it
+        environment.insert("DBUS_SESSION_BUS_ADDRESS", place->at(1));
         EXPECT_EQ(run("gnome-screenshot", {"-f", file}, environment).status, 0);
         const QImage shot(file);
         QFile::remove(file);
@@ -231,27 +244,19 @@ TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarAndARefusingPortalShowsAsUnheld) {
     // No logind on its system bus, and the portal's gtk backend refuses to inhibit suspend
     // without GNOME's session manager: nothing can hold the computer awake.
     const App app({{"QT_QPA_PLATFORM", "wayland"},
-                   {"WAYLAND_DISPLAY", place[0]},
-                   {"DBUS_SYSTEM_BUS_ADDRESS", place[2]}},
-                  place[1]);
-    const QString watcher = "org.kde.StatusNotifierWatcher";
+                   {"WAYLAND_DISPLAY", place->at(0)},
+                   {"DBUS_SYSTEM_BUS_ADDRESS", place->at(2)}},
+                  place->at(1));
     QString item;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            item = property(place[1], watcher, "/StatusNotifierWatcher", watcher,
-                            "RegisteredStatusNotifierItems")
-                       .toStringList()
-                       .value(0);
-            return !item.isEmpty();
-        },
-        15000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !(item = firstItem(place->at(1))).isEmpty(); }, 15000));
     QTest::qWait(1000); // the extension draws the icon it has just been given
     // What changed there is our icon: it reads on the bar.
     const QImage after = topBar();
     const QColor bar = before.pixelColor(0, before.height() / 2);
     double best = 0;
-    for (int y = 0; y < std::min(before.height(), after.height()); ++y)
-        for (int x = 0; x < std::min(before.width(), after.width()); ++x)
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x)
             if (after.pixel(x, y) != before.pixel(x, y))
                 best = std::max(best, MenuTheme::contrast(after.pixelColor(x, y), bar));
     EXPECT_GE(best, 3.0) << "the icon on GNOME's top bar";
@@ -263,7 +268,7 @@ TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarAndARefusingPortalShowsAsUnheld) {
     EXPECT_EQ(status.find(R"("portal")"), std::string::npos) << status;
     EXPECT_TRUE(QTest::qWaitFor([&] {
         // GNOME's watcher names an item "SERVICE@PATH".
-        return property(place[1], item.section('@', 0, 0), "/StatusNotifierItem",
+        return property(place->at(1), item.section('@', 0, 0), "/StatusNotifierItem",
                         "org.kde.StatusNotifierItem", "IconName")
             .toString()
             .contains("unheld");
