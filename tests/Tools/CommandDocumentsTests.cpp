@@ -1,4 +1,6 @@
 // The completions and the manual built from the command table, read by the real shells and man.
+// shellcheck and mandoc -Tlint check the same files in the package (scripts/lint, run by make
+// test).
 
 #include "App/Processes.h"
 #include "Tools/lumenor/CommandTable.h"
@@ -53,7 +55,6 @@ void expectOffers(const std::string& command) {
 
 TEST(ShellCompletion, BashThroughItsCompletionFunction) {
     const std::string script = (share / "bash-completion/completions/lumenor").string();
-    EXPECT_EQ(shell("shellcheck --shell=bash " + script).out, "");
     // COMP_WORDS as bash splits the line (at "=" too). compopt works only while bash completes,
     // so its options are written down; "-o filenames" makes bash quote the names it inserts.
     const std::string bash =
@@ -91,9 +92,6 @@ TEST(CommandDocuments, TheManualsRenderWithoutWarningsAndNameEveryCommand) {
         const Finished warnings = shell("MANWIDTH=80 man --warnings -l " + manual + " >/dev/null");
         EXPECT_EQ(warnings.status, 0);
         EXPECT_EQ(warnings.out, "");
-        if (available("mandoc")) {
-            EXPECT_EQ(shell("mandoc -Tlint " + manual).out, "");
-        }
         const Finished text = shell("MANWIDTH=80 man -l " + manual + " | col -b");
         for (const char* section : {"\nEXIT STATUS\n", "\nENVIRONMENT\n", "\nFILES\n",
                                     "\nSEE ALSO\n", "LUMENOR_ASSUME_LID"})
