@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <chrono>
+
 /// The few D-Bus services the platform layer speaks to, and calls that never hang the app.
 namespace DBusCall {
 
@@ -26,6 +28,15 @@ inline const QString portalPath = QStringLiteral("/org/freedesktop/portal/deskto
 
 /// Long enough for a busy service, short enough that a hung bus cannot freeze the app.
 constexpr int defaultTimeoutMs = 3000;
+
+/// The system bus, once it has shown that it answers: a bus that accepts a connection and then
+/// says nothing would hold QtDBus, and with it every bus of the app, for D-Bus's 25 s. Such a
+/// bus is given up on once, with a warning, for a connection that fails every call at once.
+QDBusConnection systemBus();
+
+/// Whether the bus at `address` (a D-Bus address; only its first entry counts) answers a
+/// client's first words within `wait`. Addresses that are not Unix sockets are trusted.
+bool answers(const QString& address, std::chrono::milliseconds wait);
 
 /// Calls `method` and waits at most `timeoutMs` for the reply. A missing bus, a missing
 /// service, an error reply and a time-out all give a message of type ErrorMessage.

@@ -195,14 +195,14 @@ struct LinuxWorkspace::Watch {
 LinuxWorkspace::LinuxWorkspace(QObject* parent, fs::path procRoot)
     : Workspace(parent), procRoot_(std::move(procRoot)), cache_(std::make_unique<EntryCache>()),
       batteryTimer_(this) {
-    QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
-                                         DBusCall::logindManager, QStringLiteral("PrepareForSleep"),
-                                         this, SLOT(prepareForSleep(bool)));
+    DBusCall::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
+                                  DBusCall::logindManager, QStringLiteral("PrepareForSleep"), this,
+                                  SLOT(prepareForSleep(bool)));
     // logind announces every inhibitor taken or dropped as a change of these properties.
-    QDBusConnection::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
-                                         QStringLiteral("org.freedesktop.DBus.Properties"),
-                                         QStringLiteral("PropertiesChanged"), this,
-                                         SLOT(logindPropertiesChanged(QString, QVariantMap)));
+    DBusCall::systemBus().connect(DBusCall::logindService, DBusCall::logindPath,
+                                  QStringLiteral("org.freedesktop.DBus.Properties"),
+                                  QStringLiteral("PropertiesChanged"), this,
+                                  SLOT(logindPropertiesChanged(QString, QVariantMap)));
     // Without UPower the battery is read from sysfs, which tells no one when it changes.
     batteryTimer_.setInterval(std::chrono::minutes(1));
     batteryTimer_.setTimerType(Qt::VeryCoarseTimer);
@@ -303,7 +303,7 @@ void LinuxWorkspace::watchBattery(bool on) {
         return;
     }
     batteryWatched_ = on;
-    const QDBusConnection bus = QDBusConnection::systemBus();
+    const QDBusConnection bus = DBusCall::systemBus();
     if (on && bus.isConnected()) {
         upowerWatcher_ = new QDBusServiceWatcher(upowerService, bus,
                                                  QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -333,7 +333,7 @@ void LinuxWorkspace::listenToUPower(bool on) {
     if (on == upowerHeard_) {
         return;
     }
-    QDBusConnection bus = QDBusConnection::systemBus();
+    QDBusConnection bus = DBusCall::systemBus();
     const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
     const QString changed = QStringLiteral("PropertiesChanged");
     const char* slot = SLOT(upowerChanged(QString, QVariantMap, QStringList));
@@ -371,7 +371,7 @@ void LinuxWorkspace::watchPowerServices() {
                 &Workspace::powerServiceAppeared);
     };
     const QString polkit = QStringLiteral("org.freedesktop.PolicyKit1");
-    watch(QDBusConnection::systemBus(), {DBusCall::logindService, polkit});
+    watch(DBusCall::systemBus(), {DBusCall::logindService, polkit});
     watch(QDBusConnection::sessionBus(), {DBusCall::portalService});
     // A new or ended login session, or new polkit rules, may change what polkit allows this user.
     const struct {
@@ -382,8 +382,8 @@ void LinuxWorkspace::watchPowerServices() {
         {polkit, "/org/freedesktop/PolicyKit1/Authority", polkit + ".Authority", "Changed"},
     };
     for (const auto& change : changes) {
-        QDBusConnection::systemBus().connect(change.service, change.path, change.interface,
-                                             change.signal, this, SIGNAL(powerServiceAppeared()));
+        DBusCall::systemBus().connect(change.service, change.path, change.interface, change.signal,
+                                      this, SIGNAL(powerServiceAppeared()));
     }
 }
 

@@ -55,7 +55,7 @@ private:
 int Inhibitors::logindDescriptor(const QString& what, const std::string& why,
                                  std::string& failure) {
     const QDBusMessage reply = DBusCall::call(
-        QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
+        DBusCall::systemBus(), DBusCall::logindService, DBusCall::logindPath,
         DBusCall::logindManager, QStringLiteral("Inhibit"),
         {what, QStringLiteral("Lumenor"), QString::fromStdString(why), QStringLiteral("block")});
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {

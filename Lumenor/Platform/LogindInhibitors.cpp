@@ -26,7 +26,7 @@ bool Inhibitor::blocks(const std::string& kind) const {
 
 std::optional<std::vector<Inhibitor>> listInhibitors() {
     const QDBusMessage reply =
-        DBusCall::call(QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
+        DBusCall::call(DBusCall::systemBus(), DBusCall::logindService, DBusCall::logindPath,
                        DBusCall::logindManager, QStringLiteral("ListInhibitors"));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
         reply.signature() != QStringLiteral("a(ssssuu)")) {

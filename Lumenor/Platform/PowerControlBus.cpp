@@ -33,7 +33,7 @@ void wakeDisplay() {
 
 RunResult sleepNow() {
     const QDBusMessage reply =
-        DBusCall::call(QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
+        DBusCall::call(DBusCall::systemBus(), DBusCall::logindService, DBusCall::logindPath,
                        DBusCall::logindManager, QStringLiteral("Suspend"), {false});
     if (reply.type() == QDBusMessage::ReplyMessage) {
         return {0, ""};
@@ -43,7 +43,7 @@ RunResult sleepNow() {
 
 std::optional<std::string> sleepProblem() {
     const QDBusMessage reply =
-        DBusCall::call(QDBusConnection::systemBus(), DBusCall::logindService, DBusCall::logindPath,
+        DBusCall::call(DBusCall::systemBus(), DBusCall::logindService, DBusCall::logindPath,
                        DBusCall::logindManager, QStringLiteral("CanSuspend"));
     if (reply.type() != QDBusMessage::ReplyMessage) {
         return Inhibitors::describeLogind(reply);

@@ -1,5 +1,6 @@
 // The wake helper's checks, the administrator prompt (pkexec) that installs and removes it, and
 // turning the display off.
+#include "Lumenor/Platform/DBusCall.h"
 #include "Lumenor/Platform/PowerControl.h"
 #include "Lumenor/Platform/PowerControlDetail.h"
 
@@ -153,7 +154,7 @@ std::optional<std::string> setupBlocker() {
         return value != nullptr && *value != 0;
     };
     // polkitd may also be started on demand by the bus.
-    const auto* bus = QDBusConnection::systemBus().interface();
+    const auto* bus = DBusCall::systemBus().interface();
     const QString polkit = QStringLiteral("org.freedesktop.PolicyKit1");
     const bool polkitRuns =
         bus != nullptr && (bus->isServiceRegistered(polkit).value() ||

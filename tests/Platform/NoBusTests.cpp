@@ -1,6 +1,7 @@
 // Without any D-Bus: the administrator prompt with a stand-in pkexec, the display turned off by
 // tools, a set of inhibitors with scripted parts, and every bus operation failing the way it is
 // defined to while the app goes on.
+#include "Lumenor/Platform/DBusCall.h"
 #include "Lumenor/Platform/InhibitorSet.h"
 #include "Lumenor/Platform/LinuxWorkspace.h"
 #include "Lumenor/Platform/LogindInhibitors.h"
@@ -8,12 +9,14 @@
 #include "Lumenor/Platform/PowerControlDetail.h"
 #include "Lumenor/Platform/PowerPlatform.h"
 #include "LumenorCore/PrivilegedInstallLinux.h"
+#include "LumenorCore/UnixSocket.h"
 #include "Platform/PlatformTestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/socket.h>
 #include <tuple>
 
 namespace {
@@ -195,6 +198,21 @@ TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
     }
     LinuxWorkspace workspace; // listens on buses that are not there, and must not fail
     workspace.watchBattery(true);
+}
+
+TEST(NoBus, ABusThatAcceptsButNeverAnswersIsGivenUpOnAndAMissingOneIsLeftToQtDBus) {
+    using namespace std::chrono_literals;
+    TemporaryFolder folder;
+    std::filesystem::create_directory(folder.path() / "a b");
+    const UnixSocket::Descriptor silent(::socket(AF_UNIX, SOCK_STREAM, 0));
+    const sockaddr_un address = UnixSocket::address((folder.path() / "a b/bus").string(), "bind");
+    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent.get(), 4), 0); // connections wait in its backlog, unanswered
+    EXPECT_FALSE(DBusCall::answers(QString::fromStdString("unix:path=" + folder.path().string() +
+                                                          "/a%20b/bus,guid=1;tcp:host=x"),
+                                   200ms));
+    for (const char* elsewhere : {"unix:path=/nonexistent/bus", "tcp:host=localhost,port=1"})
+        EXPECT_TRUE(DBusCall::answers(elsewhere, 200ms)) << elsewhere;
 }
 
 } // namespace
