@@ -1,20 +1,17 @@
 #pragma once
 
+#include "Lumenor/UI/KeyboardFocus.h"
+
 #include <QDateTimeEdit>
 
 /// The date and time field of the panel: the style's own focus frame is a pale tint that
 /// vanishes on a light panel, so it draws the panel's focus ring while keyboard focus is on it.
-class DateTimeField : public QDateTimeEdit {
+class DateTimeField : public KeyboardFocus<QDateTimeEdit> {
     Q_OBJECT
 
 public:
-    using QDateTimeEdit::QDateTimeEdit;
+    using KeyboardFocus::KeyboardFocus;
 
 protected:
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    bool focusShown_ = false;
 };
