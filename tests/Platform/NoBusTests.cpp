@@ -201,18 +201,17 @@ TEST(NoBus, AssertionsStayUnheldSleepFailsAndTheRestCarriesOn) {
 }
 
 TEST(NoBus, ABusThatAcceptsButNeverAnswersIsGivenUpOnAndAMissingOneIsLeftToQtDBus) {
-    using namespace std::chrono_literals;
-    TemporaryFolder folder;
-    std::filesystem::create_directory(folder.path() / "a b");
+    TemporaryFolder folder("lumenor bus"); // a space, percent-escaped in the address
+    const std::string path = (folder.path() / "bus").string();
     const UnixSocket::Descriptor silent(::socket(AF_UNIX, SOCK_STREAM, 0));
-    const sockaddr_un address = UnixSocket::address((folder.path() / "a b/bus").string(), "bind");
+    const sockaddr_un address = UnixSocket::address(path, "bind");
     ASSERT_EQ(::bind(silent.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(silent.get(), 4), 0); // connections wait in its backlog, unanswered
-    EXPECT_FALSE(DBusCall::answers(QString::fromStdString("unix:path=" + folder.path().string() +
-                                                          "/a%20b/bus,guid=1;tcp:host=x"),
-                                   200ms));
+    const std::chrono::milliseconds wait(200);
+    const QString escaped = QString::fromStdString(path).replace(' ', "%20");
+    EXPECT_FALSE(DBusCall::answers("unix:path=" + escaped + ",guid=1;tcp:host=x", wait));
     for (const char* elsewhere : {"unix:path=/nonexistent/bus", "tcp:host=localhost,port=1"})
-        EXPECT_TRUE(DBusCall::answers(elsewhere, 200ms)) << elsewhere;
+        EXPECT_TRUE(DBusCall::answers(elsewhere, wait)) << elsewhere;
 }
 
 } // namespace

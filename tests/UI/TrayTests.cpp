@@ -189,13 +189,16 @@ TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarFollowsTheColourSchemeAndARefusingPo
     if (!place)
         GTEST_SKIP() << gnome->err();
     ASSERT_EQ(place->size(), 4) << gnome->err();
+    // For the desktop's own tools: gnome-screenshot and gsettings.
+    QProcessEnvironment desktop = QProcessEnvironment::systemEnvironment();
+    desktop.insert("WAYLAND_DISPLAY", place->at(0));
+    desktop.insert("XDG_RUNTIME_DIR", QFileInfo(place->at(0)).path()); // GTK wants it
+    desktop.insert("DBUS_SESSION_BUS_ADDRESS", place->at(1));
+    desktop.insert("GSETTINGS_BACKEND", "keyfile");
+    desktop.insert("XDG_CONFIG_HOME", place->at(3));
     const auto topBar = [&] {
         const QString file = QDir::temp().filePath("lumenor-gnome-test.png");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("WAYLAND_DISPLAY", place->at(0));
-        environment.insert("XDG_RUNTIME_DIR", QFileInfo(place->at(0)).path()); // GTK wants it
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", place->at(1));
-        EXPECT_EQ(run("gnome-screenshot", {"-f", file}, environment).status, 0);
+        EXPECT_EQ(run("gnome-screenshot", {"-f", file}, desktop).status, 0);
         const QImage shot(file);
         QFile::remove(file);
         // The right of the bar, where the status icons are (the clock is in the middle).
@@ -222,13 +225,8 @@ TEST(Desktop, OnGnomeTheIconReadsOnTheTopBarFollowsTheColourSchemeAndARefusingPo
                 best = std::max(best, MenuTheme::contrast(after.pixelColor(x, y), bar));
     EXPECT_GE(best, 3.0) << "the icon on GNOME's top bar";
     // The person prefers light: the portal says so, and the pixmap's ink turns dark.
-    QProcessEnvironment settings = QProcessEnvironment::systemEnvironment();
-    settings.insert("GSETTINGS_BACKEND", "keyfile");
-    settings.insert("XDG_CONFIG_HOME", place->at(3));
-    EXPECT_EQ(run("gsettings",
-                  {"set", "org.gnome.desktop.interface", "color-scheme", "prefer-light"}, settings)
-                  .status,
-              0);
+    const QStringList light{"set", "org.gnome.desktop.interface", "color-scheme", "prefer-light"};
+    EXPECT_EQ(run("gsettings", light, desktop).status, 0);
     item.replace("@/", "/"); // GNOME's watcher names an item "SERVICE@PATH"
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return MenuTheme::contrast(ink(place->at(1), item), QColor(0xf6, 0xf5, 0xf4)) >= 3;
